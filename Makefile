@@ -1,0 +1,42 @@
+# Entry points for a fresh Debian machine. `make demo` and `make test` install what is
+# missing (scripts/bootstrap), configure and build, then run.
+#   build/        optimised native build: build/bin/tonemap, benchmarks
+#   build/asan/   native build with AddressSanitizer + UndefinedBehaviorSanitizer, for the tests
+#   build/win32/  32-bit Windows cross build (mingw-w64)
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+
+.PHONY: all bootstrap build build-asan build-win32 demo test bench clean
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+build: bootstrap
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF
+	$(CMAKE) --build build -j $(JOBS)
+
+build-asan: bootstrap
+	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_SANITIZE=ON -DTM_BUILD_BENCH=OFF
+	$(CMAKE) --build build/asan -j $(JOBS)
+
+build-win32: bootstrap
+	$(CMAKE) -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build/win32 -j $(JOBS)
+
+demo: build
+	@mkdir -p out
+	build/bin/tm-make-scene out/demo-input.exr
+	build/bin/tonemap out/demo-input.exr out/demo.exr
+	build/bin/tonemap --quiet out/demo-input.exr out/demo.png
+	@echo "demo: out/demo-input.exr -> out/demo.exr, out/demo.png"
+
+test: build-asan build-win32
+	cd build/asan && ctest --output-on-failure -j $(JOBS)
+
+bench: build
+	build/bin/tm-bench
+
+clean:
+	rm -rf build out

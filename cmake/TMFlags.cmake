@@ -1,0 +1,17 @@
+# Floating point is part of the product: the same source must give the same bits on
+# every target, so no contraction into FMA, no fast-math, and SSE2 arithmetic on
+# 32-bit x86 (x87 keeps 80-bit intermediates and rounds differently).
+add_compile_options(-ffp-contract=off -fno-fast-math)
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i[3-6]86|x86)$")
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()
+
+if(TM_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Strict warnings for the project's own sources only.
+function(tm_strict target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+endfunction()

@@ -1,0 +1,212 @@
+// Gradient attenuation: log-luminance pyramid, per-level attenuation factors, their
+// product, and the divergence of the attenuated gradient field.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "luminance.h"
+#include "tm_engine.h"
+
+using namespace tm_detail;
+
+namespace {
+
+// Reference gradient as a fraction of the mean, by -contrastStep (0..4).
+constexpr double kReference[5] = {0.1, 0.06, 0.02, 0.008, 0.005};
+
+// Halving a positive int32 side reaches 1 within 31 levels.
+constexpr int32_t kMaxLevels = 31;
+
+int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
+
+// One coarser level of the log-luminance pyramid: binomial [1 2 1] x [1 2 1] / 16
+// around the co-located fine pixel (2x, 2y), summed row by row from the upper-left
+// tap in single precision. Border pixels of the coarse level apply all nine weights
+// to the co-located pixel alone.
+void reduceLevel(const float* fine, int32_t fw, float* coarse, int32_t cw, int32_t ch)
+{
+    auto border = [](float v) {
+        float s = v * 0.0625f;
+        s += v * 0.125f;
+        s += v * 0.0625f;
+        s += v * 0.125f;
+        s += v * 0.25f;
+        s += v * 0.125f;
+        s += v * 0.0625f;
+        s += v * 0.125f;
+        s += v * 0.0625f;
+        return s;
+    };
+    for (int32_t y = 0; y < ch; ++y) {
+        float* out = coarse + static_cast<int64_t>(y) * cw;
+        const float* c = fine + static_cast<int64_t>(2 * y) * fw;
+        if (y < 1 || y > ch - 2) {
+            for (int32_t x = 0; x < cw; ++x)
+                out[x] = border(c[2 * x]);
+            continue;
+        }
+        const float* u = c - fw;
+        const float* d = c + fw;
+        out[0] = border(c[0]);
+        for (int32_t x = 1; x < cw - 1; ++x) {
+            const int32_t i = 2 * x;
+            float s = u[i - 1] * 0.0625f;
+            s += u[i] * 0.125f;
+            s += u[i + 1] * 0.0625f;
+            s += c[i - 1] * 0.125f;
+            s += c[i] * 0.25f;
+            s += c[i + 1] * 0.125f;
+            s += d[i - 1] * 0.0625f;
+            s += d[i] * 0.125f;
+            s += d[i + 1] * 0.0625f;
+            out[x] = s;
+        }
+        if (cw > 1)
+            out[cw - 1] = border(c[2 * (cw - 1)]);
+    }
+}
+
+// Differences beyond +-100 in log luminance are not gradients but invalid data.
+inline float limitDifference(float d) { return (d > 100.0f || d < -100.0f) ? 0.0f : d; }
+
+// Gradient magnitudes of one level (central differences inside, one-sided at the
+// borders) times `scale`, into g. Returns their single-precision sum, row by row.
+float gradientMagnitudes(const float* I, int32_t w, int32_t h, float scale, float* g)
+{
+    float sum = 0.0f;
+    for (int32_t y = 0; y < h; ++y) {
+        const float* row = I + static_cast<int64_t>(y) * w;
+        const float* up = y > 0 ? row - w : row;
+        const float* down = y < h - 1 ? row + w : row;
+        float* out = g + static_cast<int64_t>(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            const float left = x > 0 ? row[x - 1] : row[x];
+            const float right = x < w - 1 ? row[x + 1] : row[x];
+            const float dx = limitDifference(right - left);
+            const float dy = limitDifference(down[x] - up[x]);
+            const float m = static_cast<float>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) * scale);
+            out[x] = m;
+        }
+        for (int32_t x = 0; x < w; ++x)
+            sum += out[x];
+    }
+    return sum;
+}
+
+} // namespace
+
+int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel,
+                             int32_t contrastStep, float smoothingFactor, const int32_t* geometry,
+                             float* A, float* B, float* C)
+{
+    (void)sampleFormat;
+    lumLevel = std::clamp(lumLevel, 1, 13);
+    contrastStep = std::clamp(contrastStep, -4, 0);
+    const float L = static_cast<float>(lumLevel) + 0.5f;
+    const double beta = 1.0 - static_cast<double>(L) / 100.0;
+    const double exponent = beta - 1.0;
+    const double k = kReference[-contrastStep];
+
+    const int32_t coarsestWidth = geometry[TMGeoAttenCoarseWidth];
+    const int32_t levels = geometry[TMGeoAttenLevels];
+    if (levels < 0 || levels > kMaxLevels)
+        return TMErrTooSmall;
+    int32_t* widths = new (std::nothrow) int32_t[levels + 2];
+    int32_t* heights = new (std::nothrow) int32_t[levels + 2];
+    if (!widths || !heights) {
+        delete[] widths;
+        delete[] heights;
+        return TMErrAlloc;
+    }
+    int64_t offsets[kMaxLevels + 1];
+
+    // Step A: log-luminance pyramid in C.
+    std::memcpy(C, A, sizeof(float) * static_cast<size_t>(W) * static_cast<size_t>(H));
+    int32_t count = 0;
+    {
+        int32_t w = W, h = H;
+        int64_t off = 0;
+        widths[0] = w;
+        heights[0] = h;
+        offsets[0] = 0;
+        count = 1;
+        while (w > coarsestWidth && count < levels + 1) {
+            const int32_t cw = halve(w), ch = halve(h);
+            const int64_t next = off + static_cast<int64_t>(w) * h;
+            reduceLevel(C + off, w, C + next, cw, ch);
+            w = cw;
+            h = ch;
+            off = next;
+            widths[count] = w;
+            heights[count] = h;
+            offsets[count] = off;
+            ++count;
+        }
+    }
+
+    // Step B: magnitudes and factors per level, at the same positions in A.
+    int32_t meanCode = 0;
+    float scale = 0.5f;
+    for (int32_t level = 0; level < count; ++level) {
+        const int32_t w = widths[level], h = heights[level];
+        const int64_t n = static_cast<int64_t>(w) * h;
+        float* g = A + offsets[level];
+        const float sum = gradientMagnitudes(C + offsets[level], w, h, scale, g);
+        const float mean = sum / static_cast<float>(n);
+        const double alpha = static_cast<double>(mean) * k;
+        const float offset = mean * smoothingFactor;
+        meanCode = truncToInt32(static_cast<double>(mean) * 1000.0);
+        for (int64_t i = 0; i < n; ++i) {
+            const float m = g[i];
+            g[i] = m == 0.0f ? 0.0f
+                             : static_cast<float>(std::pow((m + offset) / alpha, exponent));
+        }
+        scale *= 0.5f;
+    }
+
+    // Step C: product of the factors, coarsest first, by nearest-neighbour upsampling.
+    {
+        const int32_t last = count - 1;
+        const int64_t n = static_cast<int64_t>(widths[last]) * heights[last];
+        std::memcpy(B + offsets[last], A + offsets[last], sizeof(float) * static_cast<size_t>(n));
+        for (int32_t level = last - 1; level >= 0; --level) {
+            const int32_t w = widths[level], h = heights[level], cw = widths[level + 1];
+            const float* coarse = B + offsets[level + 1];
+            for (int32_t y = 0; y < h; ++y) {
+                const float* crow = coarse + static_cast<int64_t>(y >> 1) * cw;
+                const float* a = A + offsets[level] + static_cast<int64_t>(y) * w;
+                float* b = B + offsets[level] + static_cast<int64_t>(y) * w;
+                for (int32_t x = 0; x < w; ++x)
+                    b[x] = crow[x >> 1] * a[x];
+            }
+        }
+    }
+
+    // Step D: divergence of the attenuated forward differences into A level 0.
+    std::memset(A, 0, sizeof(float) * static_cast<size_t>(geometry[TMGeoSolverTotal]));
+    const float* I = C;
+    const float* P = B;
+    for (int32_t y = 0; y < H; ++y) {
+        const float* row = I + static_cast<int64_t>(y) * W;
+        const float* prow = P + static_cast<int64_t>(y) * W;
+        float* div = A + static_cast<int64_t>(y) * W;
+        const bool hasDown = y < H - 1, hasUp = y > 0;
+        float gxLeft = 0.0f;
+        for (int32_t x = 0; x < W; ++x) {
+            const float gx = x < W - 1 ? (row[x + 1] - row[x]) * prow[x] : 0.0f;
+            const float gy = hasDown ? (row[x + W] - row[x]) * prow[x] : 0.0f;
+            float d = gx;
+            if (x > 0) d -= gxLeft;
+            d += gy;
+            if (hasUp) d -= (row[x] - row[x - W]) * prow[x - W];
+            div[x] = limitDifference(d);
+            gxLeft = gx;
+        }
+    }
+
+    delete[] widths;
+    delete[] heights;
+    // Stays negative when the coarsest mean was not finite.
+    return meanCode == INT32_MIN ? INT32_MIN : meanCode + 1;
+}

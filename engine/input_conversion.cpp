@@ -1,0 +1,144 @@
+// Input conversion: host samples -> natural-log luminance in the working buffer.
+#include <cmath>
+
+#include "luminance.h"
+#include "tm_engine.h"
+
+using namespace tm_detail;
+
+namespace {
+
+// Invalid-cell marker of a float pixel without a usable luminance, and the threshold
+// that recognises it.
+constexpr float kInvalidCell = -1.0e9f;
+constexpr float kInvalidThreshold = -99999999.0f;
+
+// Wrap margins: cells 0..pad-1 repeat the row's last pad image cells and cells
+// pad+W..W+2pad-1 its first pad image cells. Both converters compute a cell from its
+// source pixel with the same formula, so the margins are copies of image cells.
+void wrapRow(float* row, int32_t W, int32_t pad)
+{
+    for (int32_t i = 0; i < pad; ++i) {
+        row[i] = row[W + i];           // image column W - pad + i
+        row[pad + W + i] = row[pad + i]; // image column i
+    }
+}
+
+} // namespace
+
+int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut)
+{
+    const double e = lutMode <= 0 ? static_cast<double>(2.2f) : 1.0;
+    for (int32_t i = 1; i < n; ++i)
+        lut[i] = static_cast<float>(std::pow(static_cast<double>(i), e));
+    if (n > 1)
+        lut[0] = lut[1];
+    return n;
+}
+
+int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
+                                const TMSampleLayout& layout, int32_t pad, const float* lut,
+                                const uint16_t* samples, float* lum)
+{
+    (void)H;
+    const PlaneRoles p = planeRoles(layout.planes);
+    const int32_t stride = layout.pixelStride;
+    for (int32_t y = 0; y < workHeight; ++y) {
+        const uint16_t* src = rowAt(samples, layout.rowBytes, y);
+        float* row = lum + static_cast<int64_t>(y) * workWidth;
+        float* cells = row + pad;
+        for (int32_t x = 0; x < W; ++x) {
+            const uint16_t* px = src + static_cast<int64_t>(x) * stride;
+            const double r = lut[px[p.red]], g = lut[px[p.green]], b = lut[px[p.blue]];
+            float d = static_cast<float>(0.3 * r + 0.6 * g + 0.1 * b);
+            if (d == 0.0f)
+                d = 0.01f;
+            cells[x] = static_cast<float>(std::log(static_cast<double>(d)));
+        }
+        wrapRow(row, W, pad);
+    }
+    return workHeight;
+}
+
+int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
+                         int32_t planes, int32_t pad, TMImageStats* stats, const float* lut,
+                         const uint16_t* samples, float* lum)
+{
+    (void)stats; // integer input gathers no statistics
+    return TMConvertInput16Strided(W, H, workWidth, workHeight,
+                                   TMPackedLayout(W, planes, sizeof(uint16_t)), pad, lut, samples,
+                                   lum);
+}
+
+int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
+                                const TMSampleLayout& layout, int32_t pad, TMImageStats* stats,
+                                const float* samples, float* lum)
+{
+    const PlaneRoles p = planeRoles(layout.planes);
+    const int32_t stride = layout.pixelStride;
+    // Negative samples are lifted by their plane's measured minimum plus 0.0045.
+    const float offR = 0.0045f - stats->planeMin[0];
+    const float offG = 0.0045f - stats->planeMin[1];
+    const float offB = 0.0045f - stats->planeMin[2];
+
+    int64_t valid = 0;
+    double sum = 0.0;
+    float maxCell = -1.0e9f, minCell = 1.0e9f;
+    for (int32_t y = 0; y < workHeight; ++y) {
+        const float* src = rowAt(samples, layout.rowBytes, y);
+        float* row = lum + static_cast<int64_t>(y) * workWidth;
+        float* cells = row + pad;
+        for (int32_t x = 0; x < W; ++x) {
+            const float* px = src + static_cast<int64_t>(x) * stride;
+            float r = px[p.red], g = px[p.green], b = px[p.blue];
+            if (!isFiniteFloat(outputLuminance(r, g, b))) {
+                cells[x] = kInvalidCell;
+                continue;
+            }
+            if (r < 0.0f) r += offR;
+            if (g < 0.0f) g += offG;
+            if (b < 0.0f) b += offB;
+            const double lumValue = 540.0 * r + 1830.0 * g + 190.0 * b;
+            if (!(lumValue > 0.0)) {
+                cells[x] = kInvalidCell;
+                continue;
+            }
+            const float v = static_cast<float>(std::log(lumValue));
+            cells[x] = v;
+            ++valid;
+            sum += v;
+            if (v > maxCell) maxCell = v;
+            if (v < minCell) minCell = v;
+        }
+        wrapRow(row, W, pad);
+    }
+
+    if (valid > 0) {
+        stats->geometricMean = static_cast<float>(std::exp(sum / static_cast<double>(valid) - std::log(2560.0)));
+    }
+    if (stats->geometricMean > 0.0f) {
+        // The division by 2560 applies to the log value, before the exponential.
+        stats->rangeFactor = static_cast<float>(std::exp(static_cast<double>(maxCell) / 2560.0) /
+                                                static_cast<double>(stats->geometricMean));
+    }
+
+    // Any invalid pixel takes the smallest valid value, so no marker reaches the
+    // gradient stage (a single marker would spread a dark blot through the solver).
+    const int64_t imagePixels = static_cast<int64_t>(W) * H;
+    if (valid < imagePixels) {
+        const int64_t cells = static_cast<int64_t>(workWidth) * workHeight;
+        for (int64_t i = 0; i < cells; ++i)
+            if (lum[i] < kInvalidThreshold)
+                lum[i] = minCell;
+    }
+    return static_cast<int32_t>(imagePixels - valid);
+}
+
+int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
+                         int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
+                         float* lum)
+{
+    return TMConvertInput32Strided(W, H, workWidth, workHeight,
+                                   TMPackedLayout(W, planes, sizeof(float)), pad, stats, samples,
+                                   lum);
+}

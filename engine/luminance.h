@@ -1,0 +1,48 @@
+// Small per-pixel helpers shared by the input and output stages.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "tm_engine.h"
+
+namespace tm_detail {
+
+// Luminance of raw float samples as the output mapping weighs them (single precision).
+// Input conversion uses the same figure to refuse pixels it cannot map: a pixel whose
+// value here is not finite (NaN or infinite samples, or an overflowing sum) is invalid.
+inline float outputLuminance(float r, float g, float b) { return 0.3f * r + 0.6f * g + 0.1f * b; }
+
+inline bool isFiniteFloat(float v)
+{
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return (bits & 0x7f800000u) != 0x7f800000u;
+}
+
+// Plane roles: red first, green in the middle, blue last; one plane serves all three.
+struct PlaneRoles {
+    int32_t red, green, blue;
+};
+inline PlaneRoles planeRoles(int32_t planes) { return PlaneRoles{0, (planes - 1) / 2, planes - 1}; }
+
+template <typename T> inline const T* rowAt(const T* base, int64_t rowBytes, int32_t y)
+{
+    return reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(base) + rowBytes * y);
+}
+template <typename T> inline T* rowAt(T* base, int64_t rowBytes, int32_t y)
+{
+    return reinterpret_cast<T*>(reinterpret_cast<unsigned char*>(base) + rowBytes * y);
+}
+
+// Converts a double to int32 by truncation the way the x86 conversion instruction
+// does: values that are not finite or out of range give INT32_MIN (not undefined
+// behaviour).
+inline int32_t truncToInt32(double v)
+{
+    if (!(v > -2147483649.0 && v < 2147483648.0))
+        return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+} // namespace tm_detail

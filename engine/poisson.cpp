@@ -1,0 +1,336 @@
+// Poisson reconstruction: four multigrid V-cycles with red-black Gauss-Seidel
+// smoothing and reflecting borders, then exp of the solution.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "tm_engine.h"
+
+namespace {
+
+int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
+
+// One colour of the interior: rows 1..h-2, columns from the row's first x (1 or 2)
+// in steps of 2 up to w-2. Updates of one colour read only the other colour, so the
+// order within the pass does not change the result.
+void relaxInterior(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
+                   int32_t firstOddRow, int32_t firstEvenRow)
+{
+    for (int32_t y = 1; y < h - 1; ++y) {
+        float* row = u + static_cast<int64_t>(y) * stride;
+        const float* up = row - stride;
+        const float* down = row + stride;
+        const float* fr = f + static_cast<int64_t>(y) * stride;
+        for (int32_t x = (y & 1) ? firstOddRow : firstEvenRow; x < w - 1; x += 2)
+            row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
+    }
+}
+
+// Left and right columns at rows first, first + 2, ... up to h-2.
+void relaxSides(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
+                int32_t first)
+{
+    for (int32_t y = first; y < h - 1; y += 2) {
+        float* row = u + static_cast<int64_t>(y) * stride;
+        const float* fr = f + static_cast<int64_t>(y) * stride;
+        row[0] = (((row[1] + row[-stride]) + row[stride]) - hs * fr[0]) * 0.3333f;
+        const int32_t r = w - 1;
+        row[r] = (((row[r - 1] + row[r - stride]) + row[r + stride]) - hs * fr[r]) * 0.3333f;
+    }
+}
+
+// Top and bottom rows at columns first, first + 2, ... up to w-2.
+void relaxTopBottom(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
+                    int32_t first)
+{
+    float* top = u;
+    const float* ft = f;
+    for (int32_t x = first; x < w - 1; x += 2)
+        top[x] = (((top[x - 1] + top[x + 1]) + top[x + stride]) - hs * ft[x]) * 0.3333f;
+    float* bottom = u + static_cast<int64_t>(h - 1) * stride;
+    const float* fb = f + static_cast<int64_t>(h - 1) * stride;
+    for (int32_t x = first; x < w - 1; x += 2)
+        bottom[x] = (((bottom[x - 1] + bottom[x + 1]) + bottom[x - stride]) - hs * fb[x]) * 0.3333f;
+}
+
+// One sweep: every pixel of the w x h region is updated exactly once.
+void relaxSweep(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs)
+{
+    const int64_t last = static_cast<int64_t>(h - 1) * stride;
+    // Corners (two neighbours each).
+    u[0] = ((u[1] + u[stride]) - hs * f[0]) * 0.5f;
+    u[w - 1] = ((u[w - 2] + u[w - 1 + stride]) - hs * f[w - 1]) * 0.5f;
+    u[last] = ((u[last - stride] + u[last + 1]) - hs * f[last]) * 0.5f;
+    u[last + w - 1] = ((u[last + w - 1 - stride] + u[last + w - 2]) - hs * f[last + w - 1]) * 0.5f;
+
+    const bool evenHeight = (h & 1) == 0;
+    relaxInterior(u, f, stride, w, h, hs, 2, 1); // x + y odd
+    relaxSides(u, f, stride, w, h, hs, 2);
+    relaxTopBottom(u, f, stride, w, h, hs, evenHeight ? 2 : 1);
+    relaxInterior(u, f, stride, w, h, hs, 1, 2); // x + y even
+    relaxSides(u, f, stride, w, h, hs, 1);
+    relaxTopBottom(u, f, stride, w, h, hs, evenHeight ? 1 : 2);
+}
+
+// Residual (n u - sum of the n neighbours) / hs + f of a w x h level into r.
+void residual(const float* u, const float* f, int32_t w, int32_t h, float hs, float* r)
+{
+    const float inv = 1.0f / hs;
+    for (int32_t y = 0; y < h; ++y) {
+        const float* row = u + static_cast<int64_t>(y) * w;
+        const float* fr = f + static_cast<int64_t>(y) * w;
+        float* out = r + static_cast<int64_t>(y) * w;
+        const float* up = row - w;
+        const float* down = row + w;
+        if (y == 0 || y == h - 1) {
+            const float* vert = y == 0 ? down : up;
+            out[0] = (2.0f * row[0] - (row[1] + vert[0])) * inv + fr[0];
+            for (int32_t x = 1; x < w - 1; ++x)
+                out[x] = (3.0f * row[x] - ((row[x - 1] + row[x + 1]) + vert[x])) * inv + fr[x];
+            out[w - 1] = (2.0f * row[w - 1] - (row[w - 2] + vert[w - 1])) * inv + fr[w - 1];
+            continue;
+        }
+        out[0] = (3.0f * row[0] - ((row[1] + up[0]) + down[0])) * inv + fr[0];
+        for (int32_t x = 1; x < w - 1; ++x)
+            out[x] = (4.0f * row[x] - (((up[x] + row[x - 1]) + row[x + 1]) + down[x])) * inv + fr[x];
+        const int32_t e = w - 1;
+        out[e] = (3.0f * row[e] - ((row[e - 1] + up[e]) + down[e])) * inv + fr[e];
+    }
+}
+
+// 2 x 2 box restriction of a fine level (exactly twice the coarse size).
+void restrictBox(const float* r, int32_t fw, float* coarse, int32_t cw, int32_t ch)
+{
+    for (int32_t y = 0; y < ch; ++y) {
+        const float* a = r + static_cast<int64_t>(2 * y) * fw;
+        const float* b = a + fw;
+        float* out = coarse + static_cast<int64_t>(y) * cw;
+        for (int32_t x = 0; x < cw; ++x)
+            out[x] = 0.25f * (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]);
+    }
+}
+
+// Weights of one axis of the area-weighted first restriction: the coarse cell i spans
+// fine positions i*f .. (i+1)*f; its first, middle and last fine cells carry w[0..2].
+struct AxisTaps {
+    int32_t first;
+    float w[3];
+};
+
+AxisTaps axisTaps(int32_t i, float f, float rf)
+{
+    AxisTaps t;
+    const float p0 = static_cast<float>(i) * f;
+    t.first = static_cast<int32_t>(p0);
+    float lead = static_cast<float>(t.first + 1) - p0;
+    const float p1 = static_cast<float>(i + 1) * f;
+    float tail = p1 - static_cast<float>(static_cast<int32_t>(p1));
+    if (lead < 1e-30f) lead = 1.0f;
+    if (tail < 1e-30f) tail = 1.0f;
+    lead *= rf;
+    tail *= rf;
+    if (lead + tail + rf < 0.9f)
+        tail = 1.0f - lead - rf;
+    t.w[0] = lead;
+    t.w[1] = rf;
+    t.w[2] = tail;
+    return t;
+}
+
+// First restriction of the non-aligned case: W x H residual -> cw x ch, three taps
+// per axis (two when that side is a multiple of the level step).
+void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t ch,
+                  float fx, float fy, float rx, float ry, int32_t tapsX, int32_t tapsY)
+{
+    for (int32_t y = 0; y < ch; ++y) {
+        const AxisTaps ty = axisTaps(y, fy, ry);
+        float* out = coarse + static_cast<int64_t>(y) * cw;
+        for (int32_t x = 0; x < cw; ++x) {
+            const AxisTaps tx = axisTaps(x, fx, rx);
+            float sum = 0.0f;
+            for (int32_t i = 0; i < tapsY; ++i) {
+                const int32_t sy = std::min(ty.first + i, H - 1);
+                const float* row = r + static_cast<int64_t>(sy) * W;
+                for (int32_t j = 0; j < tapsX; ++j) {
+                    const int32_t sx = std::min(tx.first + j, W - 1);
+                    sum += (ty.w[i] * tx.w[j]) * row[sx];
+                }
+            }
+            out[x] = sum;
+        }
+    }
+}
+
+// Nearest-neighbour prolongation of a coarse level onto a fine one exactly twice its size.
+void prolongBox(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t fw)
+{
+    for (int32_t y = 0; y < ch; ++y) {
+        const float* c = coarse + static_cast<int64_t>(y) * cw;
+        float* a = fine + static_cast<int64_t>(2 * y) * fw;
+        float* b = a + fw;
+        for (int32_t x = 0; x < cw; ++x) {
+            a[2 * x] = a[2 * x + 1] = c[x];
+            b[2 * x] = b[2 * x + 1] = c[x];
+        }
+    }
+}
+
+// Last prolongation of the non-aligned case: each coarse value fills the block of
+// level 0 that its cell spans (3 x 3, or 2 along a side that is a multiple of the
+// level step); where blocks overlap the later coarse pixel wins. Where the cells are
+// wider than three pixels the blocks would leave gaps whose old values the next step
+// doubles, so a block also reaches up to the start of the next one (and the last one
+// to the image edge); that changes nothing where the blocks already cover the level.
+void prolongArea(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t W, int32_t H,
+                 float fx, float fy, int32_t tapsX, int32_t tapsY)
+{
+    auto span = [](int32_t i, int32_t n, float f, int32_t taps, int32_t side, int32_t* lo,
+                   int32_t* hi) {
+        *lo = static_cast<int32_t>(static_cast<float>(i) * f);
+        int32_t end = *lo + taps - 1;
+        const int32_t next = i + 1 < n ? static_cast<int32_t>(static_cast<float>(i + 1) * f) : side;
+        end = std::max(end, next - 1);
+        *hi = std::min(end, side - 1);
+    };
+    for (int32_t y = 0; y < ch; ++y) {
+        int32_t y0, y1;
+        span(y, ch, fy, tapsY, H, &y0, &y1);
+        const float* c = coarse + static_cast<int64_t>(y) * cw;
+        for (int32_t x = 0; x < cw; ++x) {
+            int32_t x0, x1;
+            span(x, cw, fx, tapsX, W, &x0, &x1);
+            for (int32_t fyy = y0; fyy <= y1; ++fyy) {
+                float* row = fine + static_cast<int64_t>(fyy) * W;
+                for (int32_t fxx = x0; fxx <= x1; ++fxx)
+                    row[fxx] = c[x];
+            }
+        }
+    }
+}
+
+} // namespace
+
+void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w,
+                  int32_t h, float hs, int32_t sweeps, int32_t offset, float* u, const float* f)
+{
+    int32_t rw = w, rh = h;
+    if (W != baseWidth || H != baseHeight) {
+        // A sub-image of the base: relax only the part of the level it covers.
+        rw = std::min<int32_t>(w, static_cast<int32_t>(static_cast<int64_t>(w) * W / baseWidth) + 1);
+        rh = std::min<int32_t>(h, static_cast<int32_t>(static_cast<int64_t>(h) * H / baseHeight) + 1);
+    }
+    if (rw < 2 || rh < 2)
+        return;
+    for (int32_t s = 0; s < sweeps; ++s)
+        relaxSweep(u + offset, f + offset, w, rw, rh, hs);
+}
+
+int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight,
+                       int32_t coarseWidth, int32_t coarseHeight, int32_t solverTotal,
+                       int32_t levelCount, float* B, float* C, float* A)
+{
+    if (levelCount < 1 || levelCount > 30)
+        return TMErrTooSmall;
+    const int32_t s = int32_t{1} << levelCount;
+    const int32_t Wp = s * (W / s), Hp = s * (H / s);
+    // Every level, the first coarse one included, must be at least 2 x 2.
+    if (Wp < 4 || Hp < 4)
+        return TMErrTooSmall;
+    const bool aligned = (W % s == 0) && (H % s == 0);
+    int64_t total = solverTotal;
+    if (!aligned) {
+        int32_t w = Wp, h = Hp;
+        int64_t sum = static_cast<int64_t>(W) * H;
+        for (int32_t i = 0; i < levelCount; ++i) {
+            if (w > 3 && h > 3) {
+                w = halve(w);
+                h = halve(h);
+            }
+            sum += static_cast<int64_t>(w) * h;
+        }
+        coarseWidth = w;
+        coarseHeight = h;
+        // The buffers hold solverTotal floats; the aligned-down pyramid never needs more.
+        if (sum > solverTotal)
+            return TMErrTooSmall;
+        total = sum;
+    }
+    (void)coarseHeight;
+    const float fx = static_cast<float>(W) / static_cast<float>(Wp / 2);
+    const float fy = static_cast<float>(H) / static_cast<float>(Hp / 2);
+    const float rx = 1.0f / fx, ry = 1.0f / fy;
+    const int32_t tapsX = (W % s == 0) ? 2 : 3;
+    const int32_t tapsY = (H % s == 0) ? 2 : 3;
+
+    int32_t* widths = new (std::nothrow) int32_t[levelCount + 2];
+    int32_t* heights = new (std::nothrow) int32_t[levelCount + 2];
+    if (!widths || !heights) {
+        delete[] widths;
+        delete[] heights;
+        return TMErrAlloc;
+    }
+    // Level sizes, offsets (floats into the pyramid) and grid spacings.
+    int64_t offsets[32];
+    float spacing[32];
+    int32_t count = 1;
+    widths[0] = W;
+    heights[0] = H;
+    offsets[0] = 0;
+    while (widths[count - 1] > coarseWidth && count < levelCount + 1) {
+        const int32_t pw = widths[count - 1], ph = heights[count - 1];
+        const bool first = count == 1 && !aligned;
+        widths[count] = first ? Wp / 2 : halve(pw);
+        heights[count] = first ? Hp / 2 : halve(ph);
+        offsets[count] = offsets[count - 1] + static_cast<int64_t>(pw) * ph;
+        ++count;
+    }
+    const int64_t baseSpan = static_cast<int64_t>(W - 1) * (H - 1);
+    for (int32_t k = 0; k < count; ++k)
+        spacing[k] = static_cast<float>(baseSpan / (static_cast<int64_t>(widths[k] - 1) * (heights[k] - 1)));
+
+    std::memset(C, 0, sizeof(float) * static_cast<size_t>(total));
+    std::memset(B, 0, sizeof(float) * static_cast<size_t>(W) * static_cast<size_t>(H));
+
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        // Down: smooth, restrict the residual, start the coarser level from zero.
+        for (int32_t k = 0; k + 1 < count; ++k) {
+            const int32_t w = widths[k], h = heights[k];
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3,
+                         static_cast<int32_t>(offsets[k]), C, A);
+            residual(C + offsets[k], A + offsets[k], w, h, spacing[k], B);
+            const int32_t cw = widths[k + 1], ch = heights[k + 1];
+            float* coarseF = A + offsets[k + 1];
+            if (k == 0 && !aligned)
+                restrictArea(B, W, H, coarseF, cw, ch, fx, fy, rx, ry, tapsX, tapsY);
+            else
+                restrictBox(B, w, coarseF, cw, ch);
+            std::memset(C + offsets[k + 1], 0, sizeof(float) * static_cast<size_t>(cw) * static_cast<size_t>(ch));
+        }
+        // The coarsest level gets 0 sweeps: its correction stays zero.
+        // Up: prolong the coarse correction, add the saved fine solution, smooth.
+        for (int32_t k = count - 2; k >= 0; --k) {
+            const int32_t w = widths[k], h = heights[k];
+            const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+            float* fine = C + offsets[k];
+            std::memcpy(B, fine, sizeof(float) * n);
+            const float* coarse = C + offsets[k + 1];
+            if (k == 0 && !aligned)
+                prolongArea(coarse, widths[1], heights[1], fine, W, H, fx, fy, tapsX, tapsY);
+            else
+                prolongBox(coarse, widths[k + 1], heights[k + 1], fine, w);
+            for (size_t i = 0; i < n; ++i)
+                fine[i] = fine[i] + B[i];
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2,
+                         static_cast<int32_t>(offsets[k]), C, A);
+        }
+    }
+
+    const size_t n = static_cast<size_t>(W) * static_cast<size_t>(H);
+    for (size_t i = 0; i < n; ++i)
+        A[i] = static_cast<float>(std::exp(static_cast<double>(C[i])));
+
+    delete[] widths;
+    delete[] heights;
+    return baseWidth;
+}

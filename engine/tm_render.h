@@ -1,0 +1,88 @@
+// The one stage sequence of the final render: input conversion, gradient
+// attenuation, Poisson reconstruction, output mapping, on a whole image in memory.
+// The plug-in's render and every tool run it; nobody re-implements a stage.
+#pragma once
+
+#include <cstdint>
+
+#include "tm_engine.h"
+#include "tm_parameters.h"
+
+// Result codes, as the filter protocol reports them to the host.
+enum : int16_t {
+    TMResultOK = 0,
+    TMResultBadParameters = -30100, // refused image or failed stage
+    TMResultMemFull = -108,         // a working buffer or table is unavailable
+    TMResultCanceled = -128,        // the user asked to stop
+};
+
+// Where the three large working buffers come from: the host's buffer suite in the
+// plug-in, the heap in tools and tests. acquire returns nullptr on failure and then
+// holds nothing; otherwise it writes an id that release gets back exactly once.
+struct TMBufferAllocator {
+    void* context;
+    float* (*acquire)(void* context, int64_t bytes, intptr_t* id);
+    void (*release)(void* context, intptr_t id);
+};
+
+// Progress at 0, 5, 30 and 70 of 100; cancellation is polled at the same points and
+// once after output mapping. Either callback may be null.
+struct TMProgressSink {
+    void* context;
+    void (*report)(void* context, int32_t done, int32_t total);
+    bool (*cancelled)(void* context);
+};
+
+// The image as the host delivers it, and where the result goes.
+struct TMHostImage {
+    int32_t sampleFormat; // TMSampleFloat32 or TMSample16 (8-bit is refused)
+    int32_t width;
+    int32_t height;
+    int32_t planes;       // the host's plane count; at most 3 are read and written
+    int32_t inPixelStride;  // samples per pixel in inData (>= min(planes, 3))
+    int32_t outPixelStride; // samples per pixel in outData
+    const void* inData;
+    int64_t inRowBytes;
+    void* outData;        // may equal inData with the same layout
+    int64_t outRowBytes;
+    int32_t lutMode;      // exponent choice of the sample table (0: 2.2)
+    float planeMin[3];    // measured plane minima of a float image (0 when unknown)
+};
+
+// Values the stages receive, derived from the settings.
+struct TMDerivedSettings {
+    int32_t planes;          // min(host planes, 3), at least 1
+    int32_t pad;             // wrapped columns each side: width / 4 for a 360° image
+    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1)
+    int32_t contrastStep;    // microcontrast - 2
+    float smoothingFactor;   // from microsmoothing
+    float whiteClipPercent;  // (whiteClip + 1) * 0.005
+    float blackClipPercent;  // blackClip * 0.005
+    double gamma;            // single-precision 2.2, widened
+};
+
+// Settings outside their documented ranges (possible through scripting) are first
+// clamped to them.
+TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes);
+
+// Why a render stopped, for tools that explain failures.
+enum class TMRenderStep {
+    None, Canceled, TooSmall, Geometry, BufferTooLarge, OutOfMemory, InputConversion,
+    Attenuation, Solver, OutputMapping, Unsupported,
+};
+
+struct TMRenderReport {
+    TMRenderStep failedStep;
+    int32_t workWidth;  // geometry entries 3 and 4 once computed
+    int32_t workHeight;
+    int64_t bufferBytes; // size of each working buffer
+};
+
+// Renders the whole image. Returns one of the TMResult codes; on failure the output
+// holds whatever it held before the failing step wrote (nothing once a stage fails).
+int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
+                    const TMBufferAllocator& allocator, const TMProgressSink& progress,
+                    TMRenderReport* report = nullptr);
+
+// Working buffers from the C heap, for tools and tests.
+TMBufferAllocator TMHeapAllocator();

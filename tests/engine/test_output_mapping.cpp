@@ -1,0 +1,176 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tm_engine.h"
+
+namespace {
+
+std::vector<float> ramp(int n, float lo, float hi)
+{
+    std::vector<float> v(n);
+    for (int i = 0; i < n; ++i)
+        v[i] = lo + (hi - lo) * static_cast<float>(i) / static_cast<float>(n - 1);
+    return v;
+}
+
+const TMImageStats kNoStats = {};
+
+} // namespace
+
+TEST(ClipPoints, NoClippingMapsTheExtremesToZeroAndG)
+{
+    std::vector<float> lum = ramp(1000, 3.0f, 11.0f);
+    EXPECT_EQ(TMNormaliseClipPoints(100, 10, 0.0f, 0.0f, 1.0f, lum.data()), 65535);
+    EXPECT_FLOAT_EQ(lum.front(), 0.0f);
+    EXPECT_NEAR(lum.back(), 1.0f, 1e-6);
+    EXPECT_NEAR(lum[500], 0.5f, 2e-3);
+}
+
+TEST(ClipPoints, DefaultWhiteClipSaturatesTheTopQuarterPercent)
+{
+    // 0.255 % of 10,000 cells lie above the white bin and exceed G.
+    std::vector<float> lum = ramp(10000, 0.0f, 1.0f);
+    const int32_t hi = TMNormaliseClipPoints(100, 100, 0.255f, 0.0f, 255.0f, lum.data());
+    EXPECT_GT(hi, 65000);
+    EXPECT_LT(hi, 65535);
+    int above = 0;
+    for (float v : lum)
+        above += v > 255.0f;
+    EXPECT_NEAR(above, 25, 2);
+    EXPECT_EQ(lum.front(), 0.0f) << "no black clipping: black is the minimum";
+}
+
+TEST(ClipPoints, RenormalisingGivesTheSameCells)
+{
+    // Preview refreshes rerun the mapping on an already normalised buffer.
+    std::vector<float> once = ramp(5000, -2.0f, 9.0f);
+    for (size_t i = 0; i < once.size(); ++i)
+        once[i] += 0.5f * std::sin(static_cast<float>(i));
+    std::vector<float> twice = once;
+    TMNormaliseClipPoints(50, 100, 1.0f, 2.0f, 1.0f, once.data());
+    TMNormaliseClipPoints(50, 100, 3.0f, 0.0f, 1.0f, twice.data());
+    TMNormaliseClipPoints(50, 100, 1.0f, 2.0f, 1.0f, twice.data());
+    for (size_t i = 0; i < once.size(); ++i)
+        ASSERT_NEAR(once[i], twice[i], 1e-3) << i;
+}
+
+TEST(ClipPoints, FlatOrEmptyClipRangeIsRefusedWithoutNaN)
+{
+    std::vector<float> flat(400, 2.0f);
+    EXPECT_EQ(TMNormaliseClipPoints(20, 20, 0.255f, 0.0f, 1.0f, flat.data()), TMErrFlat);
+    EXPECT_EQ(flat[0], 2.0f);
+    // One bright cell on a constant background: every bin below the white point is
+    // bin 0, so the white level equals the black level and no finite gain exists.
+    std::vector<float> dot(400, 2.0f);
+    dot[17] = 3.0f;
+    EXPECT_EQ(TMNormaliseClipPoints(20, 20, 0.255f, 0.0f, 1.0f, dot.data()), TMErrFlat);
+}
+
+TEST(BlendWeights, EndsOfStrength)
+{
+    EXPECT_FLOAT_EQ(TMBlendWeight32(0), 0.9f);
+    EXPECT_EQ(TMBlendWeight32(100), 0.0f);
+    EXPECT_FLOAT_EQ(TMBlendWeight16(0), 0.76f);
+    EXPECT_FLOAT_EQ(TMBlendWeight16(40), 0.456f);
+    EXPECT_FLOAT_EQ(TMBlendWeight16(41), 0.45084f);
+    EXPECT_NEAR(TMBlendWeight16(100), 0.14994f, 1e-6);
+    EXPECT_EQ(TMBlendWeight16(-5), TMBlendWeight16(0));
+    EXPECT_EQ(TMBlendWeight32(250), TMBlendWeight32(100));
+}
+
+TEST(OutputMapping32, GreyPixelsAtFullStrengthAreTheLuminancePower)
+{
+    const int W = 16, H = 8;
+    std::vector<float> lum = ramp(W * H, 0.0f, 1.0f);
+    std::vector<float> in(W * H * 3, 0.25f), out(W * H * 3, -1.0f);
+    std::vector<float> expected = lum;
+    TMNormaliseClipPoints(W, H, 0.0f, 0.0f, 1.0f, expected.data());
+    ASSERT_GE(TMMapOutput32(W, H, 3, 0, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(),
+                            lum.data(), out.data()), 0);
+    for (int i = 0; i < W * H; ++i)
+        for (int c = 0; c < 3; ++c)
+            ASSERT_NEAR(out[i * 3 + c], std::min(1.0, std::pow(expected[i], 2.2000000476837158)), 1e-6) << i;
+}
+
+TEST(OutputMapping32, NonPositiveAndNonFinitePixelsBecomeBlack)
+{
+    const int W = 10, H = 10;
+    std::vector<float> lum = ramp(W * H, 0.0f, 1.0f);
+    std::vector<float> in(W * H * 3, 0.5f), out(W * H * 3, -1.0f);
+    in[0] = in[1] = in[2] = 0.0f;
+    in[3] = std::numeric_limits<float>::quiet_NaN();
+    in[6] = std::numeric_limits<float>::infinity();
+    in[9] = -0.25f; // negative red with positive luminance: red ratio 0
+    TMImageStats stats = {1.0f, 50.0f, {0, 0, 0}};
+    ASSERT_GE(TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(),
+                            lum.data(), out.data()), 0);
+    for (int c = 0; c < 9; ++c)
+        EXPECT_EQ(out[c], 0.0f) << c;
+    EXPECT_EQ(out[9], 0.0f);
+    EXPECT_GT(out[10], 0.0f);
+    for (float v : out) {
+        ASSERT_TRUE(std::isfinite(v));
+        ASSERT_GE(v, 0.0f);
+        ASSERT_LE(v, 1.0f);
+    }
+}
+
+TEST(OutputMapping32, SaturationFloorAndFlatBufferLeavesOutputUntouched)
+{
+    const int W = 12, H = 12;
+    std::vector<float> in(W * H * 3);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = 0.1f + 0.05f * static_cast<float>(i % 7);
+    auto run = [&](int saturation) {
+        std::vector<float> lum = ramp(W * H, 1.0f, 4.0f), out(W * H * 3);
+        TMImageStats stats = {0.3f, 20.0f, {0, 0, 0}};
+        TMMapOutput32(W, H, 3, 0, saturation, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(),
+                      lum.data(), out.data());
+        return out;
+    };
+    EXPECT_EQ(run(10), run(20));
+    EXPECT_NE(run(20), run(100));
+
+    std::vector<float> flat(W * H, 5.0f), out(W * H * 3, 0.125f);
+    EXPECT_EQ(TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &kNoStats, in.data(),
+                            flat.data(), out.data()), TMErrFlat);
+    for (float v : out)
+        ASSERT_EQ(v, 0.125f);
+}
+
+TEST(OutputMapping16, BlendsTheRawSamplesAndClampsToHostRange)
+{
+    std::vector<float> lut(65536);
+    TMBuildSampleLUT(0, 65536, lut.data());
+    const int W = 10, H = 10;
+    std::vector<uint16_t> in(W * H * 3, 16384), out(W * H * 3, 7);
+    std::vector<float> lum = ramp(W * H, 0.0f, 2.0f);
+    ASSERT_GE(TMMapOutput16(W, H, 3, 0, 46, 0.0f, 0.0f, 100, &kNoStats, lut.data(), in.data(), lum.data(),
+                            out.data()), 0);
+    // Grey input: ratio 1; out = (1 - k) * 128.5 * L0 + k * 16384 with L0 in 0..255.
+    const float k = TMBlendWeight16(100);
+    EXPECT_EQ(out[0], static_cast<uint16_t>(k * 16384.0f));
+    EXPECT_NEAR(out[3 * (W * H - 1)], (1 - k) * 128.5 * 255.0 + k * 16384.0, 1.0);
+    for (uint16_t v : out)
+        ASSERT_LE(v, 32768);
+}
+
+TEST(OutputMapping, OnePlaneKeepsTheBlueRoleValueAndPaddingIsSkipped)
+{
+    // With pad 2 the mapping reads cells 2..5 of each 8-cell row.
+    const int W = 4, H = 3, pad = 2;
+    std::vector<float> lum((W + 2 * pad) * H);
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W + 2 * pad; ++x)
+            lum[y * (W + 2 * pad) + x] = (x < pad || x >= pad + W) ? 100.0f : static_cast<float>(y * W + x);
+    std::vector<float> in(W * H, 0.5f), out(W * H, -1.0f);
+    ASSERT_GE(TMMapOutput32(W, H, 1, pad, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(),
+                            lum.data(), out.data()), 0);
+    // Margin cells of 100 set the top of the range, so image cells map well below 1.
+    for (float v : out) {
+        EXPECT_GE(v, 0.0f);
+        EXPECT_LT(v, 0.01f);
+    }
+}

@@ -1,0 +1,101 @@
+// tm-make-scene OUTPUT [--megapixels N]: writes the procedural HDR test scene as a
+// 32-bit float OpenEXR file, for demos and manual tests.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "demo_scene.h"
+#include "tm_formats.h"
+#include "tm_image_io.h"
+#include "tm_output_file.h"
+
+namespace {
+
+constexpr double kDefaultMegapixels = 2.0;
+constexpr double kMaxMegapixels = 500.0; // 6 GB of float RGB; beyond that a typo
+
+const char* const kUsage =
+    "Usage: tm-make-scene OUTPUT [--megapixels N]\n"
+    "Writes the procedural HDR test scene (3:2, 32-bit float RGB) to OUTPUT, an .exr file.\n"
+    "  --megapixels N   size in millions of pixels, more than 0 and at most 500 (default 2)\n";
+
+int usageError(const std::string& message)
+{
+    std::fprintf(stderr, "tm-make-scene: %s\n%s", message.c_str(), kUsage);
+    return 2;
+}
+
+bool parseMegapixels(const std::string& text, double* value)
+{
+    if (text.empty())
+        return false;
+    char* end = nullptr;
+    *value = std::strtod(text.c_str(), &end);
+    return end == text.c_str() + text.size() && std::isfinite(*value) && *value > 0.0 &&
+           *value <= kMaxMegapixels;
+}
+
+int run(const std::string& output, double megapixels)
+{
+    int32_t width = 0, height = 0;
+    TMDemoSceneSize(megapixels, &width, &height);
+    TMImage scene;
+    scene.allocate(TMSampleType::Float32, width, height, 3);
+    TMMakeDemoScene(width, height, scene.f32.data());
+    scene.meta = OIIO::ImageSpec(width, height, 3, OIIO::TypeDesc::FLOAT);
+    scene.meta.attribute("oiio:ColorSpace", "Linear");
+
+    TMOutputFile file;
+    std::string error;
+    if (!file.create(output, &error) || !TMWriteImage(file.tempPath(), TMOutputFormat::Exr, scene, &error) ||
+        !file.commit(&error)) {
+        std::fprintf(stderr, "tm-make-scene: cannot write output '%s': %s\n", output.c_str(), error.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::string output;
+    double megapixels = kDefaultMegapixels;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        std::string value;
+        if (arg == "--megapixels") {
+            if (i + 1 >= argc)
+                return usageError("--megapixels needs a value");
+            value = argv[++i];
+        } else if (arg.rfind("--megapixels=", 0) == 0) {
+            value = arg.substr(std::strlen("--megapixels="));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usageError("unknown option '" + arg + "'");
+        } else if (output.empty()) {
+            output = arg;
+            continue;
+        } else {
+            return usageError("unexpected operand '" + arg + "'");
+        }
+        if (!parseMegapixels(value, &megapixels))
+            return usageError("--megapixels must be a number more than 0 and at most 500, got '" + value + "'");
+    }
+    if (output.empty())
+        return usageError("missing OUTPUT");
+    if (TMOutputFormatFromPath(output) != TMOutputFormat::Exr)
+        return usageError("OUTPUT must be an .exr file, got '" + output + "'");
+    try {
+        return run(output, megapixels);
+    } catch (const std::bad_alloc&) {
+        std::fprintf(stderr, "tm-make-scene: out of memory\n");
+        return 1;
+    }
+}

@@ -1,0 +1,23 @@
+// Netpbm files: 16-bit PGM/PPM and PFM, read and written by the tool itself.
+// (The image library at hand rounds 16-bit PNM samples on reading, mangles them on
+// writing and cannot write PFM at all; these formats are simple enough to own.)
+//
+// Read: P2/P3/P5/P6 with maxval 256..65535 (scaled to 0..65535 when maxval is
+// smaller), PF/Pf float in either byte order. P1/P4 bitmaps and maxval <= 255 are
+// refused as 8-bit images (exit code 2), like any other image below 16 bits.
+// Written: P5 (1 channel) or P6 (3 channels) with maxval 65535; PF or Pf,
+// little-endian, scale -1.
+#pragma once
+
+#include <string>
+
+#include "tm_image.h"
+
+// True when the file starts with a Netpbm magic number this codec handles.
+bool TMLooksLikeNetpbm(const std::string& path);
+
+// Reads a Netpbm file into image (UInt16 file values or Float32).
+bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error);
+
+// Writes image (UInt16 for PNM, Float32 for PFM; 1 or 3 channels) to path.
+bool TMWriteNetpbm(const std::string& path, const TMImage& image, std::string* error);

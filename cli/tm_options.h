@@ -1,0 +1,63 @@
+// Command line of `tonemap`: operands, settings in the units the dialog shows, and
+// the flags. Parsing does no I/O, so every rule here is unit-testable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tm_parameters.h"
+
+// Settings as given on the command line. Unset values take the defaults of the
+// image's depth (Strength differs between float and 16-bit images), so they can
+// only be resolved once the input has been read.
+struct TMCliSettings {
+    std::optional<int32_t> luminosity;     // shown value, -10..10
+    std::optional<int32_t> strength;       // percent, 0..100
+    std::optional<int32_t> saturation;     // percent, 0..100
+    std::optional<int32_t> whiteClipSteps; // steps of 0.005 %, 0..1000
+    std::optional<int32_t> blackClipSteps; // steps of 0.005 %, 0..1000
+    std::optional<int32_t> lightSmoothing; // -2..2
+    std::optional<int32_t> microContrast;  // -2..2
+    std::optional<int32_t> microSmoothing; // 0..30
+    bool image360 = false;
+};
+
+struct TMCliOptions {
+    std::string input;
+    std::string output;
+    TMCliSettings settings;
+    bool quiet = false;
+};
+
+enum class TMCliAction {
+    Run,
+    Help,
+    Version,
+    UsageError, // `error` says why; the caller exits with status 2
+};
+
+struct TMCliParse {
+    TMCliAction action = TMCliAction::UsageError;
+    TMCliOptions options;
+    std::string error;
+};
+
+// args excludes the program name. Options and operands may be mixed; "--" ends
+// the options. A value option always takes the next argument, so negative values
+// need no quoting ("--luminosity -3"). Repeated options: the last one wins.
+// --help and --version act as soon as they are seen.
+TMCliParse TMParseCommandLine(const std::vector<std::string>& args);
+
+// Defaults for the sample format (TMSampleFloat32 or TMSample16), then every
+// setting given on the command line, converted to the stored units.
+TMParameters TMResolveSettings(const TMCliSettings& settings, int32_t sampleFormat);
+
+// Text of --help: usage with every option and its range.
+std::string TMUsageText();
+
+// One-line hint printed after a usage error.
+std::string TMUsageHint();
+
+extern const char* const kTMVersionText; // "tonemap 1.0.1"

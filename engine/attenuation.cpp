@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "fast_math.h"
 #include "luminance.h"
 #include "tm_engine.h"
 
@@ -70,6 +71,16 @@ void reduceLevel(const float* fine, int32_t fw, float* coarse, int32_t cw, int32
 // Differences beyond +-100 in log luminance are not gradients but invalid data.
 inline float limitDifference(float d) { return (d > 100.0f || d < -100.0f) ? 0.0f : d; }
 
+// Gradient magnitude of one pixel from its differences, times the level's scale
+// (a power of two). The square root of the single-precision sum of squares, taken in
+// double and rounded to float, equals the single-precision square root.
+inline float magnitude(float dx, float dy, float scale)
+{
+    dx = limitDifference(dx);
+    dy = limitDifference(dy);
+    return std::sqrt(dx * dx + dy * dy) * scale;
+}
+
 // Gradient magnitudes of one level (central differences inside, one-sided at the
 // borders) times `scale`, into g. Returns their single-precision sum, row by row.
 float gradientMagnitudes(const float* I, int32_t w, int32_t h, float scale, float* g)
@@ -80,18 +91,41 @@ float gradientMagnitudes(const float* I, int32_t w, int32_t h, float scale, floa
         const float* up = y > 0 ? row - w : row;
         const float* down = y < h - 1 ? row + w : row;
         float* out = g + static_cast<int64_t>(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            const float left = x > 0 ? row[x - 1] : row[x];
-            const float right = x < w - 1 ? row[x + 1] : row[x];
-            const float dx = limitDifference(right - left);
-            const float dy = limitDifference(down[x] - up[x]);
-            const float m = static_cast<float>(std::sqrt(static_cast<double>(dx * dx + dy * dy)) * scale);
-            out[x] = m;
+        if (w == 1) {
+            out[0] = magnitude(0.0f, down[0] - up[0], scale);
+        } else {
+            out[0] = magnitude(row[1] - row[0], down[0] - up[0], scale);
+            for (int32_t x = 1; x < w - 1; ++x)
+                out[x] = magnitude(row[x + 1] - row[x - 1], down[x] - up[x], scale);
+            out[w - 1] = magnitude(row[w - 1] - row[w - 2], down[w - 1] - up[w - 1], scale);
         }
         for (int32_t x = 0; x < w; ++x)
             sum += out[x];
     }
     return sum;
+}
+
+// Replaces each magnitude m by its factor pow((m + offset) / alpha, exponent) as a
+// float, and 0 where m is 0. The power comes from the fast path where its rounding to
+// float is certain, else from the library.
+void attenuationFactors(float* g, int64_t n, float offset, double alpha, double exponent)
+{
+    constexpr int64_t kBlock = 512;
+    double q[kBlock], p[kBlock];
+    for (int64_t start = 0; start < n; start += kBlock) {
+        const int64_t count = std::min(kBlock, n - start);
+        float* block = g + start;
+        for (int64_t i = 0; i < count; ++i)
+            q[i] = (block[i] + offset) / alpha;
+        tm_fast::powArray(q, exponent, p, static_cast<size_t>(count));
+        for (int64_t i = 0; i < count; ++i) {
+            if (block[i] == 0.0f)
+                continue;
+            block[i] = tm_fast::roundsToSameFloat(p[i], 2 * tm_fast::kFastMathError)
+                           ? static_cast<float>(p[i])
+                           : static_cast<float>(std::pow(q[i], exponent));
+        }
+    }
 }
 
 } // namespace
@@ -157,11 +191,7 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         const double alpha = static_cast<double>(mean) * k;
         const float offset = mean * smoothingFactor;
         meanCode = truncToInt32(static_cast<double>(mean) * 1000.0);
-        for (int64_t i = 0; i < n; ++i) {
-            const float m = g[i];
-            g[i] = m == 0.0f ? 0.0f
-                             : static_cast<float>(std::pow((m + offset) / alpha, exponent));
-        }
+        attenuationFactors(g, n, offset, alpha, exponent);
         scale *= 0.5f;
     }
 

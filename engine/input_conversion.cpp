@@ -1,5 +1,8 @@
 // Input conversion: host samples -> natural-log luminance in the working buffer.
+#include <algorithm>
 #include <cmath>
+
+#include "fast_math.h"
 
 #include "luminance.h"
 #include "tm_engine.h"
@@ -24,6 +27,23 @@ void wrapRow(float* row, int32_t W, int32_t pad)
     }
 }
 
+// Pixels per block of the vectorised logarithm.
+constexpr int32_t kBlock = 512;
+
+// out[i] = (float) ln x[i] for the positive x; others are left for the caller. The
+// fast logarithm is used where its rounding to float is certain.
+void logToFloat(const double* x, double* scratch, float* out, int32_t n)
+{
+    tm_fast::logArray(x, scratch, static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        if (!(x[i] > 0.0))
+            continue;
+        out[i] = tm_fast::roundsToSameFloat(scratch[i], 2 * tm_fast::kFastMathError)
+                     ? static_cast<float>(scratch[i])
+                     : static_cast<float>(std::log(x[i]));
+    }
+}
+
 } // namespace
 
 int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut)
@@ -43,17 +63,22 @@ int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
     (void)H;
     const PlaneRoles p = planeRoles(layout.planes);
     const int32_t stride = layout.pixelStride;
+    double d[kBlock], l[kBlock];
     for (int32_t y = 0; y < workHeight; ++y) {
         const uint16_t* src = rowAt(samples, layout.rowBytes, y);
         float* row = lum + static_cast<int64_t>(y) * workWidth;
         float* cells = row + pad;
-        for (int32_t x = 0; x < W; ++x) {
-            const uint16_t* px = src + static_cast<int64_t>(x) * stride;
-            const double r = lut[px[p.red]], g = lut[px[p.green]], b = lut[px[p.blue]];
-            float d = static_cast<float>(0.3 * r + 0.6 * g + 0.1 * b);
-            if (d == 0.0f)
-                d = 0.01f;
-            cells[x] = static_cast<float>(std::log(static_cast<double>(d)));
+        for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
+            const int32_t count = std::min(kBlock, W - x0);
+            for (int32_t i = 0; i < count; ++i) {
+                const uint16_t* px = src + static_cast<int64_t>(x0 + i) * stride;
+                const double r = lut[px[p.red]], g = lut[px[p.green]], b = lut[px[p.blue]];
+                float v = static_cast<float>(0.3 * r + 0.6 * g + 0.1 * b);
+                if (v == 0.0f)
+                    v = 0.01f;
+                d[i] = v;
+            }
+            logToFloat(d, l, cells + x0, count);
         }
         wrapRow(row, W, pad);
     }
@@ -84,31 +109,36 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
     int64_t valid = 0;
     double sum = 0.0;
     float maxCell = -1.0e9f, minCell = 1.0e9f;
+    double lumValue[kBlock], logs[kBlock];
     for (int32_t y = 0; y < workHeight; ++y) {
         const float* src = rowAt(samples, layout.rowBytes, y);
         float* row = lum + static_cast<int64_t>(y) * workWidth;
         float* cells = row + pad;
-        for (int32_t x = 0; x < W; ++x) {
-            const float* px = src + static_cast<int64_t>(x) * stride;
-            float r = px[p.red], g = px[p.green], b = px[p.blue];
-            if (!isFiniteFloat(outputLuminance(r, g, b))) {
-                cells[x] = kInvalidCell;
-                continue;
+        for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
+            const int32_t count = std::min(kBlock, W - x0);
+            for (int32_t i = 0; i < count; ++i) {
+                const float* px = src + static_cast<int64_t>(x0 + i) * stride;
+                float r = px[p.red], g = px[p.green], b = px[p.blue];
+                const bool finite = isFiniteFloat(outputLuminance(r, g, b));
+                if (r < 0.0f) r += offR;
+                if (g < 0.0f) g += offG;
+                if (b < 0.0f) b += offB;
+                const double v = 540.0 * r + 1830.0 * g + 190.0 * b;
+                // Invalid pixels: not finite, or no positive luminance.
+                lumValue[i] = finite && v > 0.0 ? v : -1.0;
             }
-            if (r < 0.0f) r += offR;
-            if (g < 0.0f) g += offG;
-            if (b < 0.0f) b += offB;
-            const double lumValue = 540.0 * r + 1830.0 * g + 190.0 * b;
-            if (!(lumValue > 0.0)) {
-                cells[x] = kInvalidCell;
-                continue;
+            logToFloat(lumValue, logs, cells + x0, count);
+            for (int32_t i = 0; i < count; ++i) {
+                if (!(lumValue[i] > 0.0)) {
+                    cells[x0 + i] = kInvalidCell;
+                    continue;
+                }
+                const float v = cells[x0 + i];
+                ++valid;
+                sum += v;
+                if (v > maxCell) maxCell = v;
+                if (v < minCell) minCell = v;
             }
-            const float v = static_cast<float>(std::log(lumValue));
-            cells[x] = v;
-            ++valid;
-            sum += v;
-            if (v > maxCell) maxCell = v;
-            if (v < minCell) minCell = v;
         }
         wrapRow(row, W, pad);
     }

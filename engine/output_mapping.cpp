@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "fast_math.h"
 #include "luminance.h"
 #include "tm_engine.h"
 
@@ -97,6 +98,163 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     return hi;
 }
 
+namespace {
+
+// Constants of the float pixel mapping for one call.
+struct Curve32 {
+    float k;           // blend weight of the global curve
+    float localWeight; // 1 - k
+    double ratio;      // ln 10 / ln(rangeFactor + 1), or 1
+    float inv;         // 1 / rangeFactor, or 1
+    double saturation; // exponent of the colour ratios
+    double gamma;      // exponent of the result
+};
+
+// One output pixel from its input samples and normalised luminance L0, with the
+// library functions. This is the definition of the result; the block path below
+// produces the same values faster.
+void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
+{
+    const float Y = outputLuminance(c[0], c[1], c[2]);
+    if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
+        result[0] = result[1] = result[2] = 0.0f;
+        return;
+    }
+    double L = L0;
+    if (cv.k > 0.0f) {
+        const float a1 = Y + 1.0f;
+        const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * cv.inv), 0.23) + 2.0);
+        const double B = cv.ratio * std::log(static_cast<double>(a1)) / std::log(static_cast<double>(a2));
+        L = static_cast<double>(cv.k) * std::pow(B, cv.saturation) + static_cast<double>(cv.localWeight * L0);
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        const double ratioC = c[ch] > 0.0f ? std::pow(static_cast<double>(c[ch] / Y), cv.saturation) : 0.0;
+        const double t = ratioC * L;
+        // t >= 1 gives a power of at least 1 for gamma > 0, which is clipped to 1.
+        double v = 0.0;
+        if (t >= 1.0 && cv.gamma > 0.0)
+            v = 1.0;
+        else if (t > 0.0)
+            v = std::min(std::pow(t, cv.gamma), 1.0);
+        result[ch] = static_cast<float>(v);
+    }
+}
+
+// Pixels per block of the vectorised path.
+constexpr int32_t kBlock = 256;
+
+// Maps n pixels (samples c[3n], luminance L0[n]) into result[3n] with the fast
+// functions, tracking a bound on the relative distance of every intermediate from
+// what mapPixel32 computes. A pixel whose result is not certain to round to the same
+// floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
+// to mapPixel32.
+void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
+{
+    constexpr double E = tm_fast::kFastMathError;
+    constexpr double ulp = 2.220446049250313e-16;
+    double q[kBlock], p23[kBlock], la1[kBlock], la2[kBlock], B[kBlock], PB[kBlock];
+    double L[kBlock], errL[kBlock];
+    double ratioIn[3 * kBlock], ratioC[3 * kBlock], tIn[3 * kBlock], V[3 * kBlock];
+    float Y[kBlock];
+    bool exact[kBlock]; // true: leave the pixel to mapPixel32
+
+    for (int32_t j = 0; j < n; ++j) {
+        const float* px = c + 3 * j;
+        Y[j] = outputLuminance(px[0], px[1], px[2]);
+        exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+        q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
+    }
+    if (cv.k > 0.0f) {
+        tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+        for (int32_t j = 0; j < n; ++j) {
+            // a2 is rounded to float: take the fast value only when that is certain.
+            const double a = 8.0 * p23[j] + 2.0;
+            const float a2 = tm_fast::roundsToSameFloat(a, 4 * E)
+                                 ? static_cast<float>(a)
+                                 : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+            la1[j] = static_cast<double>(Y[j] + 1.0f);
+            la2[j] = static_cast<double>(a2);
+        }
+        tm_fast::logArray(la1, la1, static_cast<size_t>(n));
+        tm_fast::logArray(la2, la2, static_cast<size_t>(n));
+        for (int32_t j = 0; j < n; ++j) {
+            B[j] = cv.ratio * la1[j] / la2[j];
+            q[j] = B[j] > 0.0 ? B[j] : 1.0;
+        }
+        tm_fast::powArray(q, cv.saturation, PB, static_cast<size_t>(n));
+        const double errPB = cv.saturation * (2 * E + 4 * ulp) + E;
+        for (int32_t j = 0; j < n; ++j) {
+            // B is 0 exactly when Y + 1 rounds to 1; its power is then 0 in both paths.
+            const double kP = B[j] > 0.0 ? static_cast<double>(cv.k) * PB[j] : 0.0;
+            exact[j] = exact[j] || !(B[j] >= 0.0) || !std::isfinite(kP);
+            L[j] = kP + static_cast<double>(cv.localWeight * L0[j]);
+            errL[j] = kP * errPB + (L[j] < 0 ? -L[j] : L[j]) * ulp;
+        }
+    } else {
+        for (int32_t j = 0; j < n; ++j) {
+            L[j] = L0[j];
+            errL[j] = 0.0;
+        }
+    }
+
+    for (int32_t j = 0; j < n; ++j)
+        for (int ch = 0; ch < 3; ++ch) {
+            const float v = c[3 * j + ch];
+            ratioIn[3 * j + ch] = (!exact[j] && v > 0.0f) ? static_cast<double>(v / Y[j]) : 1.0;
+        }
+    tm_fast::powArray(ratioIn, cv.saturation, ratioC, static_cast<size_t>(3 * n));
+
+    // Relative bound of t = ratioC * L, per pixel.
+    double errT[kBlock];
+    for (int32_t j = 0; j < n; ++j) {
+        const double absL = L[j] < 0 ? -L[j] : L[j];
+        errT[j] = absL > 0.0 ? E + 2 * ulp + errL[j] / absL : 0.0;
+        if (absL <= 2 * errL[j] && errL[j] > 0.0)
+            exact[j] = true; // the sign of L is not certain
+        for (int ch = 0; ch < 3; ++ch) {
+            const int32_t i = 3 * j + ch;
+            const bool positive = c[i] > 0.0f;
+            const double t = positive ? ratioC[i] * L[j] : 0.0;
+            const double lo = t - (t < 0 ? -t : t) * 2 * errT[j], hi = t + (t < 0 ? -t : t) * 2 * errT[j];
+            // Power needed only strictly inside (0, 1); 0 and >= 1 are decided here.
+            const bool inside = lo > 0.0 && hi < 1.0;
+            if (!inside && !(hi <= 0.0) && !(lo >= 1.0))
+                exact[j] = true;
+            tIn[i] = inside ? t : 1.0;
+            V[i] = lo >= 1.0 ? 1.0 : 0.0; // provisional result of the decided cases
+        }
+    }
+    tm_fast::powArray(tIn, cv.gamma, tIn, static_cast<size_t>(3 * n));
+
+    for (int32_t j = 0; j < n; ++j) {
+        bool certain = !exact[j];
+        float out[3];
+        for (int ch = 0; ch < 3 && certain; ++ch) {
+            const int32_t i = 3 * j + ch;
+            const bool positive = c[i] > 0.0f;
+            const double t = positive ? ratioC[i] * L[j] : 0.0;
+            const double d = (t < 0 ? -t : t) * 2 * errT[j];
+            if (t - d > 0.0 && t + d < 1.0) {
+                const double bound = 2 * (cv.gamma * 2 * errT[j] + E);
+                certain = tm_fast::roundsToSameFloat(tIn[i], bound) && tIn[i] * (1 + bound) < 1.0;
+                out[ch] = static_cast<float>(tIn[i]);
+            } else {
+                out[ch] = static_cast<float>(V[i]);
+            }
+        }
+        float* dst = result + 3 * j;
+        if (certain) {
+            dst[0] = out[0];
+            dst[1] = out[1];
+            dst[2] = out[2];
+        } else {
+            mapPixel32(cv, c + 3 * j, L0[j], dst);
+        }
+    }
+}
+
+} // namespace
+
 int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
                              const TMSampleLayout& outLayout, int32_t pad,
                              int32_t colorSaturation, float whiteClipPercent,
@@ -113,55 +271,42 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
 
     // Global curve: adaptive logarithmic mapping with the range factor as the
     // largest luminance and the bias exponent fixed at 0.23.
-    double ratio = 1.0;
-    float inv = 1.0f;
+    Curve32 cv{k, 1.0f - k, 1.0, 1.0f, set.saturation, gamma};
     if (stats->rangeFactor > 0.0f) {
-        ratio = std::log(10.0) / std::log(static_cast<double>(stats->rangeFactor + 1.0f));
-        inv = 1.0f / stats->rangeFactor;
+        cv.ratio = std::log(10.0) / std::log(static_cast<double>(stats->rangeFactor + 1.0f));
+        cv.inv = 1.0f / stats->rangeFactor;
     }
-    const float localWeight = 1.0f - k;
+    // The block path assumes a positive exponent and finite curve constants.
+    const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
 
     const PlaneRoles pin = planeRoles(inLayout.planes);
     const PlaneRoles pout = planeRoles(outLayout.planes);
+    float c[3 * kBlock], result[3 * kBlock];
     for (int32_t y = 0; y < H; ++y) {
         const float* src = rowAt(inSamples, inLayout.rowBytes, y);
         float* dst = rowAt(outSamples, outLayout.rowBytes, y);
         const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
-        for (int32_t x = 0; x < W; ++x) {
-            const float* px = src + static_cast<int64_t>(x) * inLayout.pixelStride;
-            float* out = dst + static_cast<int64_t>(x) * outLayout.pixelStride;
-            const float c[3] = {px[pin.red], px[pin.green], px[pin.blue]};
-            const float Y = outputLuminance(c[0], c[1], c[2]);
-            if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
-                out[pout.red] = 0.0f;
-                out[pout.green] = 0.0f;
-                out[pout.blue] = 0.0f;
-                continue;
+        for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
+            const int32_t n = std::min(kBlock, W - x0);
+            for (int32_t j = 0; j < n; ++j) {
+                const float* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
+                c[3 * j] = px[pin.red];
+                c[3 * j + 1] = px[pin.green];
+                c[3 * j + 2] = px[pin.blue];
             }
-            const float L0 = cells[x];
-            double L = L0;
-            if (k > 0.0f) {
-                const float a1 = Y + 1.0f;
-                const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * inv), 0.23) + 2.0);
-                const double B = ratio * std::log(static_cast<double>(a1)) / std::log(static_cast<double>(a2));
-                L = static_cast<double>(k) * std::pow(B, set.saturation) + static_cast<double>(localWeight * L0);
-            }
-            float result[3];
-            for (int ch = 0; ch < 3; ++ch) {
-                const double ratioC = c[ch] > 0.0f ? std::pow(static_cast<double>(c[ch] / Y), set.saturation) : 0.0;
-                const double t = ratioC * L;
-                double v = 0.0;
-                if (t > 0.0) {
-                    v = std::pow(t, gamma);
-                    if (v > 1.0)
-                        v = 1.0;
-                }
-                result[ch] = static_cast<float>(v);
+            if (blocks) {
+                mapBlock32(cv, c, cells + x0, n, result);
+            } else {
+                for (int32_t j = 0; j < n; ++j)
+                    mapPixel32(cv, c + 3 * j, cells[x0 + j], result + 3 * j);
             }
             // Written in the order red, green, blue: with one plane the blue value stays.
-            out[pout.red] = result[0];
-            out[pout.green] = result[1];
-            out[pout.blue] = result[2];
+            for (int32_t j = 0; j < n; ++j) {
+                float* out = dst + static_cast<int64_t>(x0 + j) * outLayout.pixelStride;
+                out[pout.red] = result[3 * j];
+                out[pout.green] = result[3 * j + 1];
+                out[pout.blue] = result[3 * j + 2];
+            }
         }
     }
     return hi;

@@ -5,6 +5,11 @@
 #include <cstring>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "fast_math.h"
 #include "tm_engine.h"
 
 namespace {
@@ -13,16 +18,49 @@ int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 
 // One colour of the interior: rows 1..h-2, columns from the row's first x (1 or 2)
 // in steps of 2 up to w-2. Updates of one colour read only the other colour, so the
-// order within the pass does not change the result.
+// order within the pass does not change the result; the vector path computes four
+// neighbouring candidates at once and keeps only those of the colour being updated.
 void relaxInterior(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
                    int32_t firstOddRow, int32_t firstEvenRow)
 {
+#if defined(__SSE2__)
+    const __m128 quarter = _mm_set1_ps(0.25f);
+    const __m128 spacing = _mm_set1_ps(hs);
+    const __m128 evenLanes = _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0));
+    const __m128 oddLanes = _mm_castsi128_ps(_mm_setr_epi32(0, -1, 0, -1));
+#endif
     for (int32_t y = 1; y < h - 1; ++y) {
         float* row = u + static_cast<int64_t>(y) * stride;
         const float* up = row - stride;
         const float* down = row + stride;
         const float* fr = f + static_cast<int64_t>(y) * stride;
-        for (int32_t x = (y & 1) ? firstOddRow : firstEvenRow; x < w - 1; x += 2)
+        const int32_t first = (y & 1) ? firstOddRow : firstEvenRow;
+        int32_t x = 1;
+#if defined(__SSE2__)
+        // Lanes x, x+1, x+2, x+3 with x odd: the colour's lanes are 0 and 2 when it
+        // starts on odd columns, else 1 and 3.
+        const __m128 mask = (first & 1) ? evenLanes : oddLanes;
+        // The left neighbours come from registers: loading them would overlap the
+        // previous store and stall store forwarding. Lane 3 of the previous block is
+        // the value before that block's store, which is the same for every lane
+        // that is kept (its left neighbour is of the other colour).
+        __m128 previous = _mm_set_ps(row[0], 0.0f, 0.0f, 0.0f);
+        for (; x + 3 < w - 1; x += 4) {
+            const __m128 centre = _mm_loadu_ps(row + x);
+            const __m128 t = _mm_shuffle_ps(previous, centre, _MM_SHUFFLE(0, 0, 3, 3));
+            const __m128 left = _mm_shuffle_ps(t, centre, _MM_SHUFFLE(2, 1, 2, 0));
+            previous = centre;
+            __m128 sum = _mm_add_ps(_mm_loadu_ps(up + x), left);
+            sum = _mm_add_ps(sum, _mm_loadu_ps(row + x + 1));
+            sum = _mm_add_ps(sum, _mm_loadu_ps(down + x));
+            sum = _mm_sub_ps(sum, _mm_mul_ps(spacing, _mm_loadu_ps(fr + x)));
+            const __m128 candidate = _mm_mul_ps(sum, quarter);
+            _mm_storeu_ps(row + x, _mm_or_ps(_mm_and_ps(mask, candidate), _mm_andnot_ps(mask, centre)));
+        }
+#endif
+        if (((x - first) & 1) != 0)
+            ++x;
+        for (; x < w - 1; x += 2)
             row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
     }
 }
@@ -209,6 +247,23 @@ void prolongArea(const float* coarse, int32_t cw, int32_t ch, float* fine, int32
     }
 }
 
+// out = exp(u) as floats; the fast exponential where its rounding is certain.
+void exponentiate(const float* u, float* out, size_t n)
+{
+    constexpr size_t kBlock = 512;
+    double x[kBlock], e[kBlock];
+    for (size_t start = 0; start < n; start += kBlock) {
+        const size_t count = std::min(kBlock, n - start);
+        for (size_t i = 0; i < count; ++i)
+            x[i] = u[start + i];
+        tm_fast::expArray(x, e, count);
+        for (size_t i = 0; i < count; ++i)
+            out[start + i] = tm_fast::roundsToSameFloat(e[i], 2 * tm_fast::kFastMathError)
+                                 ? static_cast<float>(e[i])
+                                 : static_cast<float>(std::exp(x[i]));
+    }
+}
+
 } // namespace
 
 void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w,
@@ -326,9 +381,7 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
         }
     }
 
-    const size_t n = static_cast<size_t>(W) * static_cast<size_t>(H);
-    for (size_t i = 0; i < n; ++i)
-        A[i] = static_cast<float>(std::exp(static_cast<double>(C[i])));
+    exponentiate(C, A, static_cast<size_t>(W) * static_cast<size_t>(H));
 
     delete[] widths;
     delete[] heights;

@@ -19,28 +19,20 @@ require_tonemap() {
     die "$TM_BIN/tonemap not found: run 'make build' first (or set TM_BUILD_DIR)"
 }
 
-# The scene maker: the tool's own tm-make-scene (EXR), or the benchmarks' PFM writer.
-scene_maker() {
-  if [[ -x $TM_BIN/tm-make-scene ]]; then
-    echo "$TM_BIN/tm-make-scene"
-  elif [[ -x $TM_BIN/tm-bench-scene ]]; then
-    echo "$TM_BIN/tm-bench-scene"
-  else
-    die "no scene maker in $TM_BIN (tm-make-scene or tm-bench-scene): run 'make build' first"
-  fi
-}
-
-# make_scene DIR MEGAPIXELS: writes the procedural scene into DIR and prints its path.
-# tm-make-scene writes float EXR; tm-bench-scene writes PFM (OpenImageIO and pfsin
-# both read either).
+# make_scene DIR MEGAPIXELS FORMAT: writes the procedural float RGB scene into DIR as
+# DIR/scene.FORMAT and prints its path. exr: the tool's tm-make-scene (32-bit float
+# OpenEXR, read through OpenImageIO); pfm: the benchmarks' tm-bench-scene
+# (uncompressed; the tool and pfsin read it with their own code).
 make_scene() {
-  local dir=$1 mp=$2 maker file
-  maker=$(scene_maker)
-  if [[ ${maker##*/} == tm-make-scene ]]; then
-    file=$dir/scene.exr
-  else
-    file=$dir/scene.pfm
-  fi
+  local dir=$1 mp=$2 format=$3 maker
+  case $format in
+    exr) maker=$TM_BIN/tm-make-scene ;;
+    pfm) maker=$TM_BIN/tm-bench-scene ;;
+    *) die "unknown scene format: $format (exr or pfm)" ;;
+  esac
+  [[ -x $maker ]] || die "$maker not found: run 'make build' first (or set TM_BUILD_DIR)"
+  local file=$dir/scene.$format
+  echo "making a ${mp}-MP scene with ${maker##*/} ..." >&2
   "$maker" "$file" --megapixels "$mp" >"$dir/scene.log" 2>&1 ||
     die "$maker failed: $(cat "$dir/scene.log")"
   [[ -s $file ]] || die "$maker wrote no $file"

@@ -16,133 +16,163 @@ namespace {
 
 int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 
-// One colour of the interior: rows 1..h-2, columns from the row's first x (1 or 2)
-// in steps of 2 up to w-2. Updates of one colour read only the other colour, so the
-// order within the pass does not change the result; the vector path computes four
-// neighbouring candidates at once and keeps only those of the colour being updated.
-void relaxInterior(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
-                   int32_t firstOddRow, int32_t firstEvenRow)
+// One colour of interior row y: columns first, first + 2, ... up to w-2 (first is 1
+// or 2). Updates of one colour read only the other colour, so their order within the
+// row does not matter; the vector path computes four neighbouring candidates at once
+// and keeps only those of the colour being updated.
+void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs,
+                      int32_t first)
 {
+    float* row = u + static_cast<int64_t>(y) * stride;
+    const float* up = row - stride;
+    const float* down = row + stride;
+    const float* fr = f + static_cast<int64_t>(y) * stride;
+    int32_t x = 1;
 #if defined(__SSE2__)
     const __m128 quarter = _mm_set1_ps(0.25f);
     const __m128 spacing = _mm_set1_ps(hs);
-    const __m128 evenLanes = _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0));
-    const __m128 oddLanes = _mm_castsi128_ps(_mm_setr_epi32(0, -1, 0, -1));
-#endif
-    for (int32_t y = 1; y < h - 1; ++y) {
-        float* row = u + static_cast<int64_t>(y) * stride;
-        const float* up = row - stride;
-        const float* down = row + stride;
-        const float* fr = f + static_cast<int64_t>(y) * stride;
-        const int32_t first = (y & 1) ? firstOddRow : firstEvenRow;
-        int32_t x = 1;
-#if defined(__SSE2__)
-        // Lanes x, x+1, x+2, x+3 with x odd: the colour's lanes are 0 and 2 when it
-        // starts on odd columns, else 1 and 3.
-        const __m128 mask = (first & 1) ? evenLanes : oddLanes;
-        // The left neighbours come from registers: loading them would overlap the
-        // previous store and stall store forwarding. Lane 3 of the previous block is
-        // the value before that block's store, which is the same for every lane
-        // that is kept (its left neighbour is of the other colour).
-        __m128 previous = _mm_set_ps(row[0], 0.0f, 0.0f, 0.0f);
-        for (; x + 3 < w - 1; x += 4) {
-            const __m128 centre = _mm_loadu_ps(row + x);
-            const __m128 t = _mm_shuffle_ps(previous, centre, _MM_SHUFFLE(0, 0, 3, 3));
-            const __m128 left = _mm_shuffle_ps(t, centre, _MM_SHUFFLE(2, 1, 2, 0));
-            previous = centre;
-            __m128 sum = _mm_add_ps(_mm_loadu_ps(up + x), left);
-            sum = _mm_add_ps(sum, _mm_loadu_ps(row + x + 1));
-            sum = _mm_add_ps(sum, _mm_loadu_ps(down + x));
-            sum = _mm_sub_ps(sum, _mm_mul_ps(spacing, _mm_loadu_ps(fr + x)));
-            const __m128 candidate = _mm_mul_ps(sum, quarter);
-            _mm_storeu_ps(row + x, _mm_or_ps(_mm_and_ps(mask, candidate), _mm_andnot_ps(mask, centre)));
-        }
-#endif
-        if (((x - first) & 1) != 0)
-            ++x;
-        for (; x < w - 1; x += 2)
-            row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
+    // Lanes x, x+1, x+2, x+3 with x odd: the colour's lanes are 0 and 2 when it starts
+    // on odd columns, else 1 and 3.
+    const __m128 mask = (first & 1) ? _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0))
+                                    : _mm_castsi128_ps(_mm_setr_epi32(0, -1, 0, -1));
+    // The left neighbours come from registers: loading them would overlap the previous
+    // store and stall store forwarding. Lane 3 of the previous block is the value
+    // before that block's store, which is the same for every lane that is kept (its
+    // left neighbour is of the other colour).
+    __m128 previous = _mm_set_ps(row[0], 0.0f, 0.0f, 0.0f);
+    for (; x + 3 < w - 1; x += 4) {
+        const __m128 centre = _mm_loadu_ps(row + x);
+        const __m128 t = _mm_shuffle_ps(previous, centre, _MM_SHUFFLE(0, 0, 3, 3));
+        const __m128 left = _mm_shuffle_ps(t, centre, _MM_SHUFFLE(2, 1, 2, 0));
+        previous = centre;
+        __m128 sum = _mm_add_ps(_mm_loadu_ps(up + x), left);
+        sum = _mm_add_ps(sum, _mm_loadu_ps(row + x + 1));
+        sum = _mm_add_ps(sum, _mm_loadu_ps(down + x));
+        sum = _mm_sub_ps(sum, _mm_mul_ps(spacing, _mm_loadu_ps(fr + x)));
+        const __m128 candidate = _mm_mul_ps(sum, quarter);
+        _mm_storeu_ps(row + x, _mm_or_ps(_mm_and_ps(mask, candidate), _mm_andnot_ps(mask, centre)));
     }
+#endif
+    if (((x - first) & 1) != 0)
+        ++x;
+    for (; x < w - 1; x += 2)
+        row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
 }
 
-// Left and right columns at rows first, first + 2, ... up to h-2.
-void relaxSides(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
-                int32_t first)
+// First column, then last column, of row y (0 < y < h-1).
+void relaxSideRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs)
 {
-    for (int32_t y = first; y < h - 1; y += 2) {
-        float* row = u + static_cast<int64_t>(y) * stride;
-        const float* fr = f + static_cast<int64_t>(y) * stride;
-        row[0] = (((row[1] + row[-stride]) + row[stride]) - hs * fr[0]) * 0.3333f;
-        const int32_t r = w - 1;
-        row[r] = (((row[r - 1] + row[r - stride]) + row[r + stride]) - hs * fr[r]) * 0.3333f;
-    }
+    float* row = u + static_cast<int64_t>(y) * stride;
+    const float* fr = f + static_cast<int64_t>(y) * stride;
+    row[0] = (((row[1] + row[-stride]) + row[stride]) - hs * fr[0]) * 0.3333f;
+    const int32_t r = w - 1;
+    row[r] = (((row[r - 1] + row[r - stride]) + row[r + stride]) - hs * fr[r]) * 0.3333f;
 }
 
-// Top and bottom rows at columns first, first + 2, ... up to w-2.
-void relaxTopBottom(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
-                    int32_t first)
+// Top (vertical neighbour below) or bottom (above) row at columns first, first + 2, ...
+// up to w-2.
+void relaxEdgeRow(float* row, const float* fr, int64_t toInner, int32_t w, float hs, int32_t first)
 {
-    float* top = u;
-    const float* ft = f;
     for (int32_t x = first; x < w - 1; x += 2)
-        top[x] = (((top[x - 1] + top[x + 1]) + top[x + stride]) - hs * ft[x]) * 0.3333f;
-    float* bottom = u + static_cast<int64_t>(h - 1) * stride;
-    const float* fb = f + static_cast<int64_t>(h - 1) * stride;
-    for (int32_t x = first; x < w - 1; x += 2)
-        bottom[x] = (((bottom[x - 1] + bottom[x + 1]) + bottom[x - stride]) - hs * fb[x]) * 0.3333f;
+        row[x] = (((row[x - 1] + row[x + 1]) + row[x + toInner]) - hs * fr[x]) * 0.3333f;
 }
 
-// One sweep: every pixel of the w x h region is updated exactly once.
+// One sweep: every pixel of the w x h region updated exactly once, in this order:
+// corners; interior pixels with x + y odd; first and last columns at even rows; top
+// and bottom rows at the columns of that colour; interior pixels with x + y even;
+// first and last columns at odd rows; top and bottom rows at the other columns.
+// The loop below runs the two interior colours as a wavefront (the second colour one
+// row behind the first) so that each sweep streams the level once. Every update
+// still reads exactly the values the order above gives it: the second colour of row
+// y-1 needs the first colour of rows y-2..y and the even-row sides before it; a side
+// or edge step runs right after the last update it reads and before the first
+// update that reads it.
 void relaxSweep(float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs)
 {
     const int64_t last = static_cast<int64_t>(h - 1) * stride;
-    // Corners (two neighbours each).
     u[0] = ((u[1] + u[stride]) - hs * f[0]) * 0.5f;
     u[w - 1] = ((u[w - 2] + u[w - 1 + stride]) - hs * f[w - 1]) * 0.5f;
     u[last] = ((u[last - stride] + u[last + 1]) - hs * f[last]) * 0.5f;
     u[last + w - 1] = ((u[last + w - 1 - stride] + u[last + w - 2]) - hs * f[last + w - 1]) * 0.5f;
 
-    const bool evenHeight = (h & 1) == 0;
-    relaxInterior(u, f, stride, w, h, hs, 2, 1); // x + y odd
-    relaxSides(u, f, stride, w, h, hs, 2);
-    relaxTopBottom(u, f, stride, w, h, hs, evenHeight ? 2 : 1);
-    relaxInterior(u, f, stride, w, h, hs, 1, 2); // x + y even
-    relaxSides(u, f, stride, w, h, hs, 1);
-    relaxTopBottom(u, f, stride, w, h, hs, evenHeight ? 1 : 2);
+    // Columns of the edge rows updated with the first colour, then the others.
+    const int32_t edgeFirst = (h & 1) == 0 ? 2 : 1;
+    const int32_t edgeSecond = 3 - edgeFirst;
+    float* bottom = u + last;
+    const float* fBottom = f + last;
+    auto firstColour = [&](int32_t y) { relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 2 : 1); };
+    auto secondColour = [&](int32_t y) {
+        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 1 : 2);
+        if (y & 1)
+            relaxSideRow(u, f, stride, w, y, hs);
+        if (y == 1)
+            relaxEdgeRow(u, f, stride, w, hs, edgeSecond);
+    };
+
+    if (h == 2) {
+        relaxEdgeRow(u, f, stride, w, hs, edgeFirst);
+        relaxEdgeRow(bottom, fBottom, -stride, w, hs, edgeFirst);
+        relaxEdgeRow(u, f, stride, w, hs, edgeSecond);
+        relaxEdgeRow(bottom, fBottom, -stride, w, hs, edgeSecond);
+        return;
+    }
+    for (int32_t y = 1; y <= h - 2; ++y) {
+        firstColour(y);
+        if ((y & 1) == 0)
+            relaxSideRow(u, f, stride, w, y, hs);
+        if (y == 1)
+            relaxEdgeRow(u, f, stride, w, hs, edgeFirst);
+        if (y == h - 2)
+            relaxEdgeRow(bottom, fBottom, -stride, w, hs, edgeFirst);
+        if (y >= 2)
+            secondColour(y - 1);
+    }
+    secondColour(h - 2);
+    relaxEdgeRow(bottom, fBottom, -stride, w, hs, edgeSecond);
 }
 
-// Residual (n u - sum of the n neighbours) / hs + f of a w x h level into r.
+// Residual (n u - sum of the n neighbours) / hs + f of row y of a w x h level, into
+// out; inv is 1 / hs in single precision.
+void residualRow(const float* u, const float* f, int32_t w, int32_t h, int32_t y, float inv, float* out)
+{
+    const float* row = u + static_cast<int64_t>(y) * w;
+    const float* fr = f + static_cast<int64_t>(y) * w;
+    const float* up = row - w;
+    const float* down = row + w;
+    if (y == 0 || y == h - 1) {
+        const float* vert = y == 0 ? down : up;
+        out[0] = (2.0f * row[0] - (row[1] + vert[0])) * inv + fr[0];
+        for (int32_t x = 1; x < w - 1; ++x)
+            out[x] = (3.0f * row[x] - ((row[x - 1] + row[x + 1]) + vert[x])) * inv + fr[x];
+        out[w - 1] = (2.0f * row[w - 1] - (row[w - 2] + vert[w - 1])) * inv + fr[w - 1];
+        return;
+    }
+    out[0] = (3.0f * row[0] - ((row[1] + up[0]) + down[0])) * inv + fr[0];
+    for (int32_t x = 1; x < w - 1; ++x)
+        out[x] = (4.0f * row[x] - (((up[x] + row[x - 1]) + row[x + 1]) + down[x])) * inv + fr[x];
+    const int32_t e = w - 1;
+    out[e] = (3.0f * row[e] - ((row[e - 1] + up[e]) + down[e])) * inv + fr[e];
+}
+
+// Residual of a whole level into r (row stride w).
 void residual(const float* u, const float* f, int32_t w, int32_t h, float hs, float* r)
 {
     const float inv = 1.0f / hs;
-    for (int32_t y = 0; y < h; ++y) {
-        const float* row = u + static_cast<int64_t>(y) * w;
-        const float* fr = f + static_cast<int64_t>(y) * w;
-        float* out = r + static_cast<int64_t>(y) * w;
-        const float* up = row - w;
-        const float* down = row + w;
-        if (y == 0 || y == h - 1) {
-            const float* vert = y == 0 ? down : up;
-            out[0] = (2.0f * row[0] - (row[1] + vert[0])) * inv + fr[0];
-            for (int32_t x = 1; x < w - 1; ++x)
-                out[x] = (3.0f * row[x] - ((row[x - 1] + row[x + 1]) + vert[x])) * inv + fr[x];
-            out[w - 1] = (2.0f * row[w - 1] - (row[w - 2] + vert[w - 1])) * inv + fr[w - 1];
-            continue;
-        }
-        out[0] = (3.0f * row[0] - ((row[1] + up[0]) + down[0])) * inv + fr[0];
-        for (int32_t x = 1; x < w - 1; ++x)
-            out[x] = (4.0f * row[x] - (((up[x] + row[x - 1]) + row[x + 1]) + down[x])) * inv + fr[x];
-        const int32_t e = w - 1;
-        out[e] = (3.0f * row[e] - ((row[e - 1] + up[e]) + down[e])) * inv + fr[e];
-    }
+    for (int32_t y = 0; y < h; ++y)
+        residualRow(u, f, w, h, y, inv, r + static_cast<int64_t>(y) * w);
 }
 
-// 2 x 2 box restriction of a fine level (exactly twice the coarse size).
-void restrictBox(const float* r, int32_t fw, float* coarse, int32_t cw, int32_t ch)
+// Residual of a level restricted by 2 x 2 boxes into the coarse level (exactly half
+// its size), two fine rows at a time through the scratch rows.
+void restrictResidualBox(const float* u, const float* f, int32_t w, int32_t h, float hs,
+                         float* coarse, int32_t cw, int32_t ch, float* scratch)
 {
+    const float inv = 1.0f / hs;
+    float* a = scratch;
+    float* b = scratch + w;
     for (int32_t y = 0; y < ch; ++y) {
-        const float* a = r + static_cast<int64_t>(2 * y) * fw;
-        const float* b = a + fw;
+        residualRow(u, f, w, h, 2 * y, inv, a);
+        residualRow(u, f, w, h, 2 * y + 1, inv, b);
         float* out = coarse + static_cast<int64_t>(y) * cw;
         for (int32_t x = 0; x < cw; ++x)
             out[x] = 0.25f * (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]);
@@ -200,50 +230,49 @@ void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t c
     }
 }
 
-// Nearest-neighbour prolongation of a coarse level onto a fine one exactly twice its size.
-void prolongBox(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t fw)
+// Correction step of a fine level exactly twice the coarse size: every fine pixel
+// becomes the co-located coarse value plus its own value.
+void prolongAddBox(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t fw)
 {
     for (int32_t y = 0; y < ch; ++y) {
         const float* c = coarse + static_cast<int64_t>(y) * cw;
         float* a = fine + static_cast<int64_t>(2 * y) * fw;
         float* b = a + fw;
         for (int32_t x = 0; x < cw; ++x) {
-            a[2 * x] = a[2 * x + 1] = c[x];
-            b[2 * x] = b[2 * x + 1] = c[x];
+            a[2 * x] = c[x] + a[2 * x];
+            a[2 * x + 1] = c[x] + a[2 * x + 1];
+            b[2 * x] = c[x] + b[2 * x];
+            b[2 * x + 1] = c[x] + b[2 * x + 1];
         }
     }
 }
 
-// Last prolongation of the non-aligned case: each coarse value fills the block of
-// level 0 that its cell spans (3 x 3, or 2 along a side that is a multiple of the
-// level step); where blocks overlap the later coarse pixel wins. Where the cells are
-// wider than three pixels the blocks would leave gaps whose old values the next step
-// doubles, so a block also reaches up to the start of the next one (and the last one
-// to the image edge); that changes nothing where the blocks already cover the level.
-void prolongArea(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t W, int32_t H,
-                 float fx, float fy, int32_t tapsX, int32_t tapsY)
+// For the last prolongation of the non-aligned case: each coarse value fills the
+// block of level 0 that its cell spans (3 pixels along a side, or 2 along a side that
+// is a multiple of the level step), later coarse pixels (row-major) winning where
+// blocks overlap. Along one axis the winner of fine position p is the last coarse
+// index whose block starts at or before p. Where the cells are wider than three
+// pixels the blocks would leave gaps whose old values the correction would double;
+// taking the last block that starts at or before p closes them and changes nothing
+// where the blocks already cover the level.
+void blockWinners(int32_t coarseCount, float f, int32_t fineCount, int32_t* winner)
 {
-    auto span = [](int32_t i, int32_t n, float f, int32_t taps, int32_t side, int32_t* lo,
-                   int32_t* hi) {
-        *lo = static_cast<int32_t>(static_cast<float>(i) * f);
-        int32_t end = *lo + taps - 1;
-        const int32_t next = i + 1 < n ? static_cast<int32_t>(static_cast<float>(i + 1) * f) : side;
-        end = std::max(end, next - 1);
-        *hi = std::min(end, side - 1);
-    };
-    for (int32_t y = 0; y < ch; ++y) {
-        int32_t y0, y1;
-        span(y, ch, fy, tapsY, H, &y0, &y1);
-        const float* c = coarse + static_cast<int64_t>(y) * cw;
-        for (int32_t x = 0; x < cw; ++x) {
-            int32_t x0, x1;
-            span(x, cw, fx, tapsX, W, &x0, &x1);
-            for (int32_t fyy = y0; fyy <= y1; ++fyy) {
-                float* row = fine + static_cast<int64_t>(fyy) * W;
-                for (int32_t fxx = x0; fxx <= x1; ++fxx)
-                    row[fxx] = c[x];
-            }
-        }
+    int32_t i = 0;
+    for (int32_t p = 0; p < fineCount; ++p) {
+        while (i + 1 < coarseCount && static_cast<int32_t>(static_cast<float>(i + 1) * f) <= p)
+            ++i;
+        winner[p] = i;
+    }
+}
+
+void prolongAddArea(const float* coarse, int32_t cw, float* fine, int32_t W, int32_t H,
+                    const int32_t* winX, const int32_t* winY)
+{
+    for (int32_t y = 0; y < H; ++y) {
+        const float* c = coarse + static_cast<int64_t>(winY[y]) * cw;
+        float* row = fine + static_cast<int64_t>(y) * W;
+        for (int32_t x = 0; x < W; ++x)
+            row[x] = c[winX[x]] + row[x];
     }
 }
 
@@ -344,6 +373,19 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
     for (int32_t k = 0; k < count; ++k)
         spacing[k] = static_cast<float>(baseSpan / (static_cast<int64_t>(widths[k] - 1) * (heights[k] - 1)));
 
+    // Winning coarse column and row of every level-0 pixel in the last prolongation.
+    int32_t* winners = nullptr;
+    if (!aligned) {
+        winners = new (std::nothrow) int32_t[static_cast<size_t>(W) + static_cast<size_t>(H)];
+        if (!winners) {
+            delete[] widths;
+            delete[] heights;
+            return TMErrAlloc;
+        }
+        blockWinners(widths[1], fx, W, winners);
+        blockWinners(heights[1], fy, H, winners + W);
+    }
+
     std::memset(C, 0, sizeof(float) * static_cast<size_t>(total));
     std::memset(B, 0, sizeof(float) * static_cast<size_t>(W) * static_cast<size_t>(H));
 
@@ -353,29 +395,27 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
             const int32_t w = widths[k], h = heights[k];
             TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3,
                          static_cast<int32_t>(offsets[k]), C, A);
-            residual(C + offsets[k], A + offsets[k], w, h, spacing[k], B);
             const int32_t cw = widths[k + 1], ch = heights[k + 1];
             float* coarseF = A + offsets[k + 1];
-            if (k == 0 && !aligned)
+            if (k == 0 && !aligned) {
+                residual(C, A, W, H, spacing[0], B);
                 restrictArea(B, W, H, coarseF, cw, ch, fx, fy, rx, ry, tapsX, tapsY);
-            else
-                restrictBox(B, w, coarseF, cw, ch);
+            } else {
+                restrictResidualBox(C + offsets[k], A + offsets[k], w, h, spacing[k], coarseF, cw, ch, B);
+            }
             std::memset(C + offsets[k + 1], 0, sizeof(float) * static_cast<size_t>(cw) * static_cast<size_t>(ch));
         }
         // The coarsest level gets 0 sweeps: its correction stays zero.
-        // Up: prolong the coarse correction, add the saved fine solution, smooth.
+        // Up: prolong the coarse correction onto the finer level, add the finer
+        // level's own solution, smooth.
         for (int32_t k = count - 2; k >= 0; --k) {
             const int32_t w = widths[k], h = heights[k];
-            const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
             float* fine = C + offsets[k];
-            std::memcpy(B, fine, sizeof(float) * n);
             const float* coarse = C + offsets[k + 1];
             if (k == 0 && !aligned)
-                prolongArea(coarse, widths[1], heights[1], fine, W, H, fx, fy, tapsX, tapsY);
+                prolongAddArea(coarse, widths[1], fine, W, H, winners, winners + W);
             else
-                prolongBox(coarse, widths[k + 1], heights[k + 1], fine, w);
-            for (size_t i = 0; i < n; ++i)
-                fine[i] = fine[i] + B[i];
+                prolongAddBox(coarse, widths[k + 1], heights[k + 1], fine, w);
             TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2,
                          static_cast<int32_t>(offsets[k]), C, A);
         }
@@ -383,6 +423,7 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
 
     exponentiate(C, A, static_cast<size_t>(W) * static_cast<size_t>(H));
 
+    delete[] winners;
     delete[] widths;
     delete[] heights;
     return baseWidth;

@@ -90,13 +90,19 @@ inline bool expDomain(double x) { return (x >= -700.0) & (x <= 700.0); }
 // that the main loops have no branches.
 TM_FAST_CLONES void logArray(const double* x, double* out, size_t n)
 {
+    int outside = 0;
+    for (size_t i = 0; i < n; ++i)
+        outside |= logDomain(x[i]) ? 0 : 1;
+    if (!outside) {
+        for (size_t i = 0; i < n; ++i)
+            out[i] = logKernel(x[i]);
+        return;
+    }
+    // Rare: zero, negative, subnormal, infinite or NaN inputs among the values.
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
-        out[i] = logKernel(logDomain(v) ? v : 1.0);
+        out[i] = logDomain(v) ? logKernel(v) : v > 0.0 && v < 1.0 ? std::log(v) : kNaN;
     }
-    for (size_t i = 0; i < n; ++i)
-        if (!logDomain(x[i]))
-            out[i] = x[i] > 0.0 && x[i] < 1.0 ? std::log(x[i]) : kNaN; // subnormal inputs
 }
 
 TM_FAST_CLONES void expArray(const double* x, double* out, size_t n)

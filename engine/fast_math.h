@@ -17,6 +17,7 @@ namespace tm_fast {
 // including the rounding of the library function it stands in for.
 constexpr double kFastMathError = 1.0e-13;
 
+// Each function may write its result over its input (out == x).
 // out[i] = ln(x[i]) for positive finite x (normal or not); other inputs give NaN.
 void logArray(const double* x, double* out, size_t n);
 // out[i] = exp(x[i]) for |x| <= 700; other inputs give NaN.

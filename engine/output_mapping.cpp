@@ -154,7 +154,7 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     constexpr double ulp = 2.220446049250313e-16;
     double q[kBlock], p23[kBlock], la1[kBlock], la2[kBlock], B[kBlock], PB[kBlock];
     double L[kBlock], errL[kBlock];
-    double ratioIn[3 * kBlock], ratioC[3 * kBlock], tIn[3 * kBlock], V[3 * kBlock];
+    double tIn[3 * kBlock], V[3 * kBlock];
     float Y[kBlock];
     bool exact[kBlock]; // true: leave the pixel to mapPixel32
 
@@ -197,46 +197,64 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
         }
     }
 
-    for (int32_t j = 0; j < n; ++j)
+    // Channels: t = (c / Y)^s L and the result t^gamma, both through logarithms:
+    // ln t = s ln(c / Y) + ln L, result exp(gamma ln t). lnL[j] is ln L where L is
+    // certainly positive; where L is certainly not positive every t is not positive.
+    double lnRatio[3 * kBlock], lnL[kBlock], scaled[3 * kBlock], bound[3 * kBlock];
+    bool nonPositiveL[kBlock];
+    for (int32_t j = 0; j < n; ++j) {
+        // Positive with a relative error below 1/4, so that |ln(1 + e)| < 2 |e|.
+        nonPositiveL[j] = L[j] + 2 * errL[j] <= 0.0;
+        const bool positiveL = L[j] - 4 * errL[j] > 0.0;
+        if (!positiveL && !nonPositiveL[j])
+            exact[j] = true; // the sign of L is not certain
+        lnL[j] = positiveL ? L[j] : 1.0;
         for (int ch = 0; ch < 3; ++ch) {
             const float v = c[3 * j + ch];
-            ratioIn[3 * j + ch] = (!exact[j] && v > 0.0f) ? static_cast<double>(v / Y[j]) : 1.0;
-        }
-    tm_fast::powArray(ratioIn, cv.saturation, ratioC, static_cast<size_t>(3 * n));
-
-    // Relative bound of t = ratioC * L, per pixel.
-    double errT[kBlock];
-    for (int32_t j = 0; j < n; ++j) {
-        const double absL = L[j] < 0 ? -L[j] : L[j];
-        errT[j] = absL > 0.0 ? E + 2 * ulp + errL[j] / absL : 0.0;
-        if (absL <= 2 * errL[j] && errL[j] > 0.0)
-            exact[j] = true; // the sign of L is not certain
-        for (int ch = 0; ch < 3; ++ch) {
-            const int32_t i = 3 * j + ch;
-            const bool positive = c[i] > 0.0f;
-            const double t = positive ? ratioC[i] * L[j] : 0.0;
-            const double lo = t - (t < 0 ? -t : t) * 2 * errT[j], hi = t + (t < 0 ? -t : t) * 2 * errT[j];
-            // Power needed only strictly inside (0, 1); 0 and >= 1 are decided here.
-            const bool inside = lo > 0.0 && hi < 1.0;
-            if (!inside && !(hi <= 0.0) && !(lo >= 1.0))
-                exact[j] = true;
-            tIn[i] = inside ? t : 1.0;
-            V[i] = lo >= 1.0 ? 1.0 : 0.0; // provisional result of the decided cases
+            lnRatio[3 * j + ch] = (!exact[j] && v > 0.0f) ? static_cast<double>(v / Y[j]) : 1.0;
         }
     }
-    tm_fast::powArray(tIn, cv.gamma, tIn, static_cast<size_t>(3 * n));
+    tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
+    tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));
+
+    // Per channel: V holds the decided result (0 or 1), or scaled holds gamma ln t for
+    // a result strictly inside (0, 1) with its relative bound.
+    const double gamma = cv.gamma, sat = cv.saturation;
+    for (int32_t j = 0; j < n; ++j) {
+        const double absL = L[j] < 0 ? -L[j] : L[j];
+        const double relL = absL > 0.0 ? errL[j] / absL : 0.0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const int32_t i = 3 * j + ch;
+            scaled[i] = 0.0;
+            bound[i] = 0.0;
+            V[i] = 0.0;
+            if (exact[j] || !(c[i] > 0.0f) || nonPositiveL[j])
+                continue; // t is 0 or negative: result 0
+            const double a = sat * lnRatio[i], b = lnL[j];
+            const double lnT = a + b;
+            const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
+            // Distance of lnT from ln t of the library path: both logarithms, the
+            // difference of L, the library's rounding of (c/Y)^s and of the product.
+            const double err = size * (E + 4 * ulp) + 2 * relL + 4 * ulp + 2 * E;
+            if (lnT - err > 0.0) {
+                V[i] = 1.0; // t > 1: clipped to 1
+            } else if (lnT + err < 0.0) {
+                scaled[i] = gamma * lnT;
+                bound[i] = 2 * (gamma * err + (scaled[i] < 0 ? -scaled[i] : scaled[i]) * ulp + 2 * E);
+            } else {
+                exact[j] = true; // t too close to 1 to decide here
+            }
+        }
+    }
+    tm_fast::expArray(scaled, tIn, static_cast<size_t>(3 * n));
 
     for (int32_t j = 0; j < n; ++j) {
         bool certain = !exact[j];
         float out[3];
         for (int ch = 0; ch < 3 && certain; ++ch) {
             const int32_t i = 3 * j + ch;
-            const bool positive = c[i] > 0.0f;
-            const double t = positive ? ratioC[i] * L[j] : 0.0;
-            const double d = (t < 0 ? -t : t) * 2 * errT[j];
-            if (t - d > 0.0 && t + d < 1.0) {
-                const double bound = 2 * (cv.gamma * 2 * errT[j] + E);
-                certain = tm_fast::roundsToSameFloat(tIn[i], bound) && tIn[i] * (1 + bound) < 1.0;
+            if (bound[i] > 0.0) {
+                certain = tm_fast::roundsToSameFloat(tIn[i], bound[i]) && tIn[i] * (1 + bound[i]) < 1.0;
                 out[ch] = static_cast<float>(tIn[i]);
             } else {
                 out[ch] = static_cast<float>(V[i]);

@@ -71,6 +71,12 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
             ASSERT_LE(relativeError(out[i], std::pow(x[i], y)), tm_fast::kFastMathError) << x[i] << "^" << y;
     }
 
+    // In place, with results that are themselves outside the domain (negative).
+    std::vector<double> inPlace = {0.25, 0.5, 3.0, 1e-300};
+    tm_fast::logArray(inPlace.data(), inPlace.data(), inPlace.size());
+    EXPECT_NEAR(inPlace[0], std::log(0.25), 1e-15);
+    EXPECT_NEAR(inPlace[3], std::log(1e-300), 1e-12);
+
     // Outside the domain the fast path answers NaN, which no rounding check accepts.
     const double bad[4] = {0.0, -1.0, std::numeric_limits<double>::infinity(), std::nan("")};
     double r[4];

@@ -355,30 +355,58 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
 
     // 128.5 x 255 = 32767.5: the normalised range 0..255 spans the host's 0..32768.
     const float localScale = (1.0f - k) * 128.5f;
+    const double sat = set.saturation;
+    // The host sample of a blended value: limited to 0..32768, truncated.
+    auto toSample = [](double v) {
+        if (v > 32768.0) v = 32768.0;
+        if (!(v >= 0.0)) v = 0.0;
+        return static_cast<uint16_t>(v);
+    };
     const PlaneRoles pin = planeRoles(inLayout.planes);
     const PlaneRoles pout = planeRoles(outLayout.planes);
+    constexpr int32_t kBlock16 = 256;
+    double ratio[3 * kBlock16], power[3 * kBlock16];
     for (int32_t y = 0; y < H; ++y) {
         const uint16_t* src = rowAt(inSamples, inLayout.rowBytes, y);
         uint16_t* dst = rowAt(outSamples, outLayout.rowBytes, y);
         const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
-        for (int32_t x = 0; x < W; ++x) {
-            const uint16_t* px = src + static_cast<int64_t>(x) * inLayout.pixelStride;
-            uint16_t* out = dst + static_cast<int64_t>(x) * outLayout.pixelStride;
-            const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
-            const float lin[3] = {lut[raw[0]], lut[raw[1]], lut[raw[2]]};
-            const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
-            const float T = localScale * cells[x];
-            uint16_t result[3];
-            for (int ch = 0; ch < 3; ++ch) {
-                const double ratioC = Y > 0.0f ? std::pow(static_cast<double>(lin[ch] / Y), set.saturation) : 0.0;
-                double v = ratioC * T + static_cast<double>(k * static_cast<float>(raw[ch]));
-                if (v > 32768.0) v = 32768.0;
-                if (!(v >= 0.0)) v = 0.0;
-                result[ch] = static_cast<uint16_t>(v);
+        for (int32_t x0 = 0; x0 < W; x0 += kBlock16) {
+            const int32_t n = std::min(kBlock16, W - x0);
+            // Colour ratios c' / Y of the linearised samples; their powers come from
+            // the fast path and are checked against the truncation below.
+            for (int32_t j = 0; j < n; ++j) {
+                const uint16_t* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
+                const float lin[3] = {lut[px[pin.red]], lut[px[pin.green]], lut[px[pin.blue]]};
+                const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
+                for (int ch = 0; ch < 3; ++ch)
+                    ratio[3 * j + ch] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
             }
-            out[pout.red] = result[0];
-            out[pout.green] = result[1];
-            out[pout.blue] = result[2];
+            tm_fast::powArray(ratio, sat, power, static_cast<size_t>(3 * n));
+            for (int32_t j = 0; j < n; ++j) {
+                const int32_t x = x0 + j;
+                const uint16_t* px = src + static_cast<int64_t>(x) * inLayout.pixelStride;
+                const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
+                const float T = localScale * cells[x];
+                uint16_t result[3];
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int32_t i = 3 * j + ch;
+                    const double blend = static_cast<double>(k * static_cast<float>(raw[ch]));
+                    const double fast = power[i] * T + blend;
+                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * tm_fast::kFastMathError) +
+                                          (fast < 0 ? -fast : fast) * 4.5e-16;
+                    const uint16_t lo = toSample(fast - spread), hiSample = toSample(fast + spread);
+                    if (ratio[i] > 0.0 && lo == hiSample && std::isfinite(fast)) {
+                        result[ch] = lo;
+                    } else {
+                        // Library path: also the definition of the result.
+                        const double ratioC = ratio[i] == 0.0 ? 0.0 : std::pow(ratio[i], sat);
+                        result[ch] = toSample(ratioC * T + blend);
+                    }
+                }
+                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.red] = result[0];
+                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.green] = result[1];
+                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.blue] = result[2];
+            }
         }
     }
     return hi;

@@ -165,3 +165,38 @@ TEST(FastMath, LogLuminanceAndFactorsEqualTheLibraryComputation)
         }
     EXPECT_GT(accepted, q.size() * 99 / 100) << "the fast path carries nearly all values";
 }
+
+TEST(FastMath, SixteenBitOutputMappingEqualsTheLibraryComputation)
+{
+    std::vector<float> lut(65536);
+    TMBuildSampleLUT(0, 65536, lut.data());
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> sample(0, 32768);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const int W = 517, H = 9;
+    std::vector<uint16_t> in(W * H * 3), out(W * H * 3);
+    std::vector<float> lum(W * H);
+    for (auto& v : in)
+        v = static_cast<uint16_t>(sample(rng) % 7 == 0 ? 0 : sample(rng));
+    for (auto& v : lum)
+        v = unit(rng) * 3.0f - 0.3f;
+    for (int strength : {0, 40, 41, 100}) {
+        std::vector<float> cells = lum;
+        const TMImageStats none = {};
+        ASSERT_GE(TMMapOutput16(W, H, 3, 0, 46, 0.255f, 0.5f, strength, &none, lut.data(), in.data(), cells.data(),
+                                out.data()), 0);
+        const float k = TMBlendWeight16(strength);
+        for (int i = 0; i < W * H; ++i) {
+            const float lin[3] = {lut[in[i * 3]], lut[in[i * 3 + 1]], lut[in[i * 3 + 2]]};
+            const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
+            const float T = ((1.0f - k) * 128.5f) * cells[i];
+            for (int c = 0; c < 3; ++c) {
+                const double r = Y > 0.0f ? std::pow(static_cast<double>(lin[c] / Y), 0.46) : 0.0;
+                double v = r * T + static_cast<double>(k * static_cast<float>(in[i * 3 + c]));
+                v = std::min(v, 32768.0);
+                if (!(v >= 0.0)) v = 0.0;
+                ASSERT_EQ(out[i * 3 + c], static_cast<uint16_t>(v)) << "pixel " << i << " strength " << strength;
+            }
+        }
+    }
+}

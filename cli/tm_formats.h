@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "tm_image.h"
+#include "tm_sample_type.h"
 
 enum class TMOutputFormat { Exr, Hdr, Pfm, Tiff, Ppm, Pgm, Pnm, Png, Jpeg };
 

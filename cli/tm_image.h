@@ -7,7 +7,7 @@
 
 #include <OpenImageIO/imageio.h>
 
-enum class TMSampleType { Float32, UInt16, UInt8 };
+#include "tm_sample_type.h"
 
 // Interleaved pixels, rows top to bottom, `channels` samples per pixel, no padding.
 // Exactly one of the sample vectors is in use, chosen by `type`.

@@ -4,6 +4,7 @@
 #include <exception>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -53,42 +54,43 @@ std::string describeFailure(const TMRenderReport& report, const TMImage& image)
 }
 
 // The engine's view of the image: 1 plane for grey (plus one untouched channel),
-// 3 planes for colour; further channels are left alone. Fills `result` with the
-// engine's output in host samples: Float32, or UInt16 0..32768.
-int16_t render(const TMImage& source, const TMCliSettings& settings, TMProgressBar& bar, TMImage* result,
-               int32_t* planes, TMRenderReport* report)
+// 3 planes for colour; further channels are left alone. `host` holds the engine's
+// input samples (Float32, or UInt16 0..32768) and is rendered in place, which the
+// engine allows for identical layouts: channels beyond the planes keep their input
+// values, and no second image-sized buffer is needed.
+int16_t render(TMImage& host, const TMCliSettings& settings, int32_t planes, TMProgressBar& bar,
+               TMRenderReport* report)
 {
-    const bool isFloat = source.type == TMSampleType::Float32;
+    const bool isFloat = host.type == TMSampleType::Float32;
     const int32_t sampleFormat = isFloat ? TMSampleFloat32 : TMSample16;
     const TMParameters params = TMResolveSettings(settings, sampleFormat);
-    *planes = source.channels >= 3 ? 3 : 1;
-
-    // The output starts as a copy of the input so that channels beyond the planes
-    // survive; the engine overwrites the planes only.
-    TMImage hostInput;
-    result->width = source.width;
-    result->height = source.height;
-    result->channels = source.channels;
-    result->type = source.type;
-    const void* inData;
-    void* outData;
-    if (isFloat) {
-        result->f32 = source.f32;
-        inData = source.f32.data();
-        outData = result->f32.data();
-    } else {
-        hostInput.allocate(TMSampleType::UInt16, source.width, source.height, source.channels);
-        for (size_t i = 0; i < source.u16.size(); ++i)
-            hostInput.u16[i] = TMFileToHost16(source.u16[i]);
-        result->u16 = hostInput.u16;
-        inData = hostInput.u16.data();
-        outData = result->u16.data();
-    }
-    const int64_t rowBytes = int64_t{source.width} * source.channels * (isFloat ? 4 : 2);
-    const TMHostImage image{sampleFormat, source.width, source.height, *planes, source.channels, source.channels,
-                            inData, rowBytes, outData, rowBytes, 0, {0.0f, 0.0f, 0.0f}};
-    TMProgressSink sink = bar.sink();
+    void* data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
+    const int64_t rowBytes = int64_t{host.width} * host.channels * (isFloat ? 4 : 2);
+    const TMHostImage image{sampleFormat, host.width, host.height, planes, host.channels, host.channels,
+                            data, rowBytes, data, rowBytes, 0, {0.0f, 0.0f, 0.0f}};
+    const TMProgressSink sink = bar.sink();
     return TMRenderImage(params, image, sink, report);
+}
+
+// The engine's input for `source`: float samples are taken over (the source keeps
+// its metadata), 16-bit file values are converted to the host range in a copy, as
+// the untouched channels are later written from the file values.
+TMImage hostSamples(TMImage& source)
+{
+    TMImage host;
+    if (source.type == TMSampleType::Float32) {
+        host.type = TMSampleType::Float32;
+        host.width = source.width;
+        host.height = source.height;
+        host.channels = source.channels;
+        host.f32 = std::move(source.f32);
+        source.f32 = std::vector<float>();
+        return host;
+    }
+    host.allocate(TMSampleType::UInt16, source.width, source.height, source.channels);
+    for (size_t i = 0; i < source.u16.size(); ++i)
+        host.u16[i] = TMFileToHost16(source.u16[i]);
+    return host;
 }
 
 int run(const TMCliOptions& options)
@@ -123,18 +125,17 @@ int run(const TMCliOptions& options)
         return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
 
     TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
-    TMImage result;
-    int32_t planes = 0;
+    const int32_t planes = source.channels >= 3 ? 3 : 1;
+    TMImage result = hostSamples(source);
     TMRenderReport report{};
-    if (render(source, options.settings, bar, &result, &planes, &report) != TMResultOK) {
+    if (render(result, options.settings, planes, bar, &report) != TMResultOK) {
         bar.finish();
-        return complain(kExitFailure, describeFailure(report, source));
+        return complain(kExitFailure, describeFailure(report, result));
     }
 
     const TMSampleType target = TMOutputSampleType(*format, result.type);
-    TMImage encoded = TMEncodeResult(source, result, planes, target);
-    result = TMImage();
-    const bool transferChanged = source.type == TMSampleType::Float32 && target == TMSampleType::UInt8;
+    const bool transferChanged = result.type == TMSampleType::Float32 && target == TMSampleType::UInt8;
+    TMImage encoded = TMEncodeResult(source, std::move(result), planes, target);
     encoded.meta = TMOutputSpec(source.meta, encoded, transferChanged);
     if (!TMWriteImage(output.tempPath(), *format, encoded, &error) || !output.commit(&error)) {
         bar.finish();

@@ -52,8 +52,12 @@ bool describesTransfer(const std::string& name)
 
 } // namespace
 
-TMImage TMEncodeResult(const TMImage& source, const TMImage& result, int32_t planes, TMSampleType target)
+TMImage TMEncodeResult(const TMImage& source, TMImage result, int32_t planes, TMSampleType target)
 {
+    if (result.type == TMSampleType::Float32 && target == TMSampleType::Float32) {
+        result.meta = OIIO::ImageSpec();
+        return result;
+    }
     TMImage out;
     out.allocate(target, result.width, result.height, result.channels);
     const int64_t n = result.sampleCount();
@@ -63,7 +67,6 @@ TMImage TMEncodeResult(const TMImage& source, const TMImage& result, int32_t pla
         const bool colour = static_cast<int32_t>(i % channels) < planes;
         const auto k = static_cast<size_t>(i);
         if (floatResult) {
-            // Untouched float channels are equal in source and result.
             const float x = result.f32[k];
             switch (target) {
             case TMSampleType::Float32: out.f32[k] = x; break;

@@ -193,6 +193,21 @@ void writePnm16(const std::string& path, int width, int height, int channels, co
     }
 }
 
+void writePfm(const std::string& path, int width, int height, int channels, const std::vector<float>& samples)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << (channels == 3 ? "PF" : "Pf") << "\n" << width << " " << height << "\n-1.0\n";
+    const size_t row = size_t(width) * channels;
+    for (int y = height - 1; y >= 0; --y) {
+        for (size_t i = 0; i < row; ++i) {
+            uint32_t bits;
+            std::memcpy(&bits, &samples[y * row + i], 4);
+            for (int b = 0; b < 4; ++b)
+                out.put(static_cast<char>(bits >> (8 * b)));
+        }
+    }
+}
+
 std::vector<uint16_t> readPnm16(const std::string& path, int* width, int* height, int* channels)
 {
     std::ifstream in(path, std::ios::binary);

@@ -63,6 +63,9 @@ void writeImage(const std::string& path, int width, int height, int channels, OI
 void writePnm16(const std::string& path, int width, int height, int channels, const std::vector<uint16_t>& samples);
 std::vector<uint16_t> readPnm16(const std::string& path, int* width, int* height, int* channels);
 
+// Float PFM (1 or 3 channels), little-endian, rows stored bottom to top.
+void writePfm(const std::string& path, int width, int height, int channels, const std::vector<float>& samples);
+
 // The procedural HDR scene as linear float RGB, and a display-referred 16-bit
 // version of it (file values 0..65535).
 std::vector<float> sceneFloat(int width, int height);

@@ -194,25 +194,6 @@ TEST(CliOptions, TheLastOfARepeatedOptionWins)
     EXPECT_EQ(parse({"--strength", "10", "in.exr", "out.exr", "--strength=20"}).options.settings.strength, 20);
 }
 
-TEST(CliSettings, UnsetOptionsTakeTheDefaultsOfTheImageDepth)
-{
-    const TMCliSettings none;
-    const TMParameters f = TMResolveSettings(none, TMSampleFloat32);
-    const TMParameters h = TMResolveSettings(none, TMSample16);
-    EXPECT_EQ(f.strength, 70);
-    EXPECT_EQ(h.strength, 40);
-    for (const TMParameters& p : {f, h}) {
-        EXPECT_EQ(p.luminosity, 10);
-        EXPECT_EQ(p.colorSaturation, 46);
-        EXPECT_EQ(p.whiteClip, 50);
-        EXPECT_EQ(p.blackClip, 0);
-        EXPECT_EQ(p.smoothing, 1);
-        EXPECT_EQ(p.microcontrast, 2);
-        EXPECT_EQ(p.microsmoothing, 2);
-        EXPECT_EQ(p.image360, 0);
-    }
-}
-
 TEST(CliSettings, GivenOptionsAreStoredInTheRecordsUnits)
 {
     const TMCliParse r = parse({"in.exr", "out.exr", "--luminosity", "-10", "--strength", "0", "--saturation=100",

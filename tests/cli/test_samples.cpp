@@ -98,20 +98,6 @@ TEST(CliFormats, ChannelCountsEachFormatHolds)
     }
 }
 
-TEST(CliFormats, SampleTypeOfEachFormatForFloatAndSixteenBitResults)
-{
-    using T = TMSampleType;
-    for (T r : {T::Float32, T::UInt16}) {
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Exr, r), T::Float32);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Hdr, r), T::Float32);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Pfm, r), T::Float32);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Tiff, r), r);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Ppm, r), T::UInt16);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Png, r), T::UInt8);
-        EXPECT_EQ(TMOutputSampleType(TMOutputFormat::Jpeg, r), T::UInt8);
-    }
-}
-
 namespace {
 
 std::string captureProgress(bool enabled, const std::function<void(TMProgressBar&)>& body)

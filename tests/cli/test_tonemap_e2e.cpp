@@ -166,6 +166,24 @@ TEST_F(Tonemap, HalfExrIsReadAsFloat)
     EXPECT_EQ(a.bytes, b.bytes);
 }
 
+TEST_F(Tonemap, FloatTiffPfmAndHdrInputsTakeTheFloatPath)
+{
+    const std::vector<float> px = floatPixels(3);
+    const Image fromExr = render(floatInput("in.exr"), dir / "a.exr");
+    writeImage(dir / "in.tif", W, H, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, px.data());
+    writePfm(dir / "in.pfm", W, H, 3, px);
+    EXPECT_EQ(render(dir / "in.tif", dir / "b.exr").bytes, fromExr.bytes);
+    EXPECT_EQ(render(dir / "in.pfm", dir / "c.exr").bytes, fromExr.bytes);
+    // Radiance files hold 8-bit mantissas with a shared exponent: close, not equal.
+    writeImage(dir / "in.hdr", W, H, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, px.data());
+    const Image fromHdr = render(dir / "in.hdr", dir / "d.exr");
+    ASSERT_EQ(fromHdr.samples(), fromExr.samples());
+    double worst = 0.0;
+    for (size_t i = 0; i < fromExr.samples(); ++i)
+        worst = std::max(worst, std::fabs(double(fromHdr.f32(i)) - fromExr.f32(i)));
+    EXPECT_LT(worst, 0.05);
+}
+
 TEST_F(Tonemap, FloatResultInEveryOutputEncoding)
 {
     const std::string in = floatInput("in.exr");

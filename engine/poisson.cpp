@@ -8,6 +8,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__linux__)
+#include <immintrin.h>
+#endif
 
 #include "fast_math.h"
 #include "tm_engine.h"
@@ -20,6 +23,44 @@ int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 // or 2). Updates of one colour read only the other colour, so their order within the
 // row does not matter; the vector path computes four neighbouring candidates at once
 // and keeps only those of the colour being updated.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define TM_RELAX_AVX2 1
+// The same row update eight lanes at a time; chosen at run time where the processor
+// has AVX2. Lane arithmetic is the same single-precision add, subtract and multiply,
+// so the results are identical. Returns the first column it did not process.
+__attribute__((target("avx2"))) int32_t relaxInteriorRowAvx2(float* row, const float* up, const float* down,
+                                                             const float* fr, int32_t w, float hs, int32_t first)
+{
+    const __m256 quarter = _mm256_set1_ps(0.25f);
+    const __m256 spacing = _mm256_set1_ps(hs);
+    const __m256 mask = (first & 1) ? _mm256_castsi256_ps(_mm256_setr_epi32(-1, 0, -1, 0, -1, 0, -1, 0))
+                                    : _mm256_castsi256_ps(_mm256_setr_epi32(0, -1, 0, -1, 0, -1, 0, -1));
+    const __m256i rotate = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6);
+    __m256 previous = _mm256_set1_ps(row[0]);
+    int32_t x = 1;
+    for (; x + 7 < w - 1; x += 8) {
+        const __m256 centre = _mm256_loadu_ps(row + x);
+        // Left neighbours: the block shifted by one lane, lane 0 from the previous block.
+        const __m256 left = _mm256_blend_ps(_mm256_permutevar8x32_ps(centre, rotate),
+                                            _mm256_permutevar8x32_ps(previous, rotate), 0x01);
+        previous = centre;
+        __m256 sum = _mm256_add_ps(_mm256_loadu_ps(up + x), left);
+        sum = _mm256_add_ps(sum, _mm256_loadu_ps(row + x + 1));
+        sum = _mm256_add_ps(sum, _mm256_loadu_ps(down + x));
+        sum = _mm256_sub_ps(sum, _mm256_mul_ps(spacing, _mm256_loadu_ps(fr + x)));
+        const __m256 candidate = _mm256_mul_ps(sum, quarter);
+        _mm256_storeu_ps(row + x, _mm256_blendv_ps(centre, candidate, mask));
+    }
+    return x;
+}
+
+bool haveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
 void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs,
                       int32_t first)
 {
@@ -28,6 +69,16 @@ void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32
     const float* down = row + stride;
     const float* fr = f + static_cast<int64_t>(y) * stride;
     int32_t x = 1;
+#if defined(TM_RELAX_AVX2)
+    if (haveAvx2()) {
+        x = relaxInteriorRowAvx2(row, up, down, fr, w, hs, first);
+        if (((x - first) & 1) != 0)
+            ++x;
+        for (; x < w - 1; x += 2)
+            row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
+        return;
+    }
+#endif
 #if defined(__SSE2__)
     const __m128 quarter = _mm_set1_ps(0.25f);
     const __m128 spacing = _mm_set1_ps(hs);

@@ -18,7 +18,7 @@
 // Colour conversions: see tm_samples.h. `meta` of the returned image is left empty.
 TMImage TMEncodeResult(const TMImage& source, TMImage result, int32_t planes, TMSampleType target);
 
-// Spec of the output file: the encoded image's size and sample type, the source's
+// ImageSpec of the output file: the encoded image's size and sample type, the source's
 // windows, channel names and the attributes that still describe the result.
 // Dropped: attributes of the source's encoding (compression, bit depth, strip and
 // tile layout, format-specific write settings), ones describing the old pixel

@@ -27,26 +27,26 @@ SampleClass classify(OIIO::TypeDesc t)
 
 // One class for the whole image; mixed per-channel types give Other unless all
 // of them are float types.
-SampleClass classify(const OIIO::ImageSpec& spec)
+SampleClass classify(const OIIO::ImageSpec& header)
 {
-    if (spec.channelformats.empty())
-        return classify(spec.format);
-    const SampleClass first = classify(spec.channelformats.front());
-    for (const OIIO::TypeDesc& t : spec.channelformats)
+    if (header.channelformats.empty())
+        return classify(header.format);
+    const SampleClass first = classify(header.channelformats.front());
+    for (const OIIO::TypeDesc& t : header.channelformats)
         if (classify(t) != first)
             return SampleClass::Other;
     return first;
 }
 
-std::string typeName(const OIIO::ImageSpec& spec)
+std::string typeName(const OIIO::ImageSpec& header)
 {
-    if (!spec.channelformats.empty()) {
+    if (!header.channelformats.empty()) {
         std::string names;
-        for (const OIIO::TypeDesc& t : spec.channelformats)
+        for (const OIIO::TypeDesc& t : header.channelformats)
             names += (names.empty() ? "" : ",") + std::string(t.c_str());
         return "mixed (" + names + ")";
     }
-    return spec.format.c_str();
+    return header.format.c_str();
 }
 
 bool fail(TMFileError* error, int exitCode, std::string message)
@@ -84,32 +84,32 @@ bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error)
     std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
     if (!in)
         return fail(error, 1, where + trimmed(OIIO::geterror()));
-    const OIIO::ImageSpec spec = in->spec(); // subimage 0, miplevel 0
-    if (spec.deep)
+    const OIIO::ImageSpec header = in->spec(); // subimage 0, miplevel 0
+    if (header.deep)
         return fail(error, 2, "cannot tone-map '" + path + "': deep images are not supported");
-    if (spec.depth > 1)
+    if (header.depth > 1)
         return fail(error, 2, "cannot tone-map '" + path + "': volume images are not supported");
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0)
+    if (header.width <= 0 || header.height <= 0 || header.nchannels <= 0)
         return fail(error, 1, where + "the image has no pixels");
 
-    const SampleClass sampleClass = classify(spec);
+    const SampleClass sampleClass = classify(header);
     if (sampleClass == SampleClass::Low)
         return fail(error, 2, kTM8BitRefusal);
     if (sampleClass == SampleClass::Other)
         return fail(error, 2,
-                    "cannot tone-map '" + path + "': its samples are " + typeName(spec) +
+                    "cannot tone-map '" + path + "': its samples are " + typeName(header) +
                         "; the tool reads float images (32-bit, half or double) and 16-bit unsigned "
                         "integer images");
 
     const bool isFloat = sampleClass == SampleClass::Float;
-    image->allocate(isFloat ? TMSampleType::Float32 : TMSampleType::UInt16, spec.width, spec.height,
-                    spec.nchannels);
+    image->allocate(isFloat ? TMSampleType::Float32 : TMSampleType::UInt16, header.width, header.height,
+                    header.nchannels);
     void* data = isFloat ? static_cast<void*>(image->f32.data()) : static_cast<void*>(image->u16.data());
-    if (!in->read_image(0, 0, 0, spec.nchannels, isFloat ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT16,
+    if (!in->read_image(0, 0, 0, header.nchannels, isFloat ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT16,
                         data))
         return fail(error, 1, where + trimmed(in->geterror()));
     in->close();
-    image->meta = spec;
+    image->meta = header;
     return true;
 }
 
@@ -123,7 +123,7 @@ bool TMWriteImage(const std::string& path, TMOutputFormat format, const TMImage&
         *error = trimmed(OIIO::geterror());
         return false;
     }
-    OIIO::ImageSpec spec = image.meta;
+    OIIO::ImageSpec header = image.meta;
     OIIO::TypeDesc type = OIIO::TypeDesc::FLOAT;
     const void* data = image.f32.data();
     if (image.type == TMSampleType::UInt16) {
@@ -134,14 +134,14 @@ bool TMWriteImage(const std::string& path, TMOutputFormat format, const TMImage&
         data = image.u8.data();
     }
     // The samples decide the stored type: never a narrower one (no half floats).
-    spec.width = image.width;
-    spec.height = image.height;
-    spec.nchannels = image.channels;
-    spec.set_format(type);
-    spec.channelformats.clear();
-    spec.tile_width = spec.tile_height = 0;
-    spec.tile_depth = 1;
-    if (!out->open(path, spec) || !out->write_image(type, data)) {
+    header.width = image.width;
+    header.height = image.height;
+    header.nchannels = image.channels;
+    header.set_format(type);
+    header.channelformats.clear();
+    header.tile_width = header.tile_height = 0;
+    header.tile_depth = 1;
+    if (!out->open(path, header) || !out->write_image(type, data)) {
         *error = trimmed(out->geterror());
         out->close();
         return false;

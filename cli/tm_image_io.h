@@ -14,6 +14,6 @@
 bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error);
 
 // Writes `image` (samples already in the format's encoding, `meta` the output
-// spec) to `path` in `format`, regardless of path's extension. error gets the
+// header) to `path` in `format`, regardless of path's extension. error gets the
 // codec's explanation.
 bool TMWriteImage(const std::string& path, TMOutputFormat format, const TMImage& image, std::string* error);

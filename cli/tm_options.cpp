@@ -21,7 +21,7 @@ constexpr double kClipTolerance = 1e-9;
 
 enum class ValueKind { Integer, ClipPercent };
 
-struct OptionSpec {
+struct OptionInfo {
     const char* name; // without the leading "--"
     ValueKind kind;
     int32_t min, max; // in shown units (percent for clip options)
@@ -29,7 +29,7 @@ struct OptionSpec {
     const char* help;
 };
 
-const OptionSpec kValueOptions[] = {
+const OptionInfo kValueOptions[] = {
     {"luminosity", ValueKind::Integer, -10, 10, &TMCliSettings::luminosity, "Luminosity (default 0)"},
     {"strength", ValueKind::Integer, 0, 100, &TMCliSettings::strength,
      "Strength in percent (default 70 for float images, 40 for 16-bit)"},
@@ -47,28 +47,28 @@ const OptionSpec kValueOptions[] = {
      "Micro-smoothing (default 2)"},
 };
 
-const OptionSpec* findValueOption(const std::string& name)
+const OptionInfo* findValueOption(const std::string& name)
 {
-    for (const OptionSpec& spec : kValueOptions)
-        if (name == spec.name)
-            return &spec;
+    for (const OptionInfo& option : kValueOptions)
+        if (name == option.name)
+            return &option;
     return nullptr;
 }
 
 // "an integer from -10 to 10", "a percentage from 0 to 5 in steps of 0.005".
-std::string rangeDescription(const OptionSpec& spec)
+std::string rangeDescription(const OptionInfo& option)
 {
     std::ostringstream s;
-    if (spec.kind == ValueKind::Integer)
-        s << "an integer from " << spec.min << " to " << spec.max;
+    if (option.kind == ValueKind::Integer)
+        s << "an integer from " << option.min << " to " << option.max;
     else
-        s << "a percentage from " << spec.min << " to " << spec.max << " in steps of 0.005";
+        s << "a percentage from " << option.min << " to " << option.max << " in steps of 0.005";
     return s.str();
 }
 
-std::string rangeText(const OptionSpec& spec)
+std::string rangeText(const OptionInfo& option)
 {
-    return std::string("--") + spec.name + " must be " + rangeDescription(spec);
+    return std::string("--") + option.name + " must be " + rangeDescription(option);
 }
 
 // Whole-string decimal integer with an optional sign; no spaces, no trailing text.
@@ -106,28 +106,28 @@ bool parseDecimal(const std::string& text, double* value)
     return ec == std::errc() && ptr == last && std::isfinite(*value);
 }
 
-// Converts `text` for `spec` into the stored unit of its field, or explains why not.
-bool parseValue(const OptionSpec& spec, const std::string& text, int32_t* stored, std::string* error)
+// Converts `text` for `option` into the stored unit of its field, or explains why not.
+bool parseValue(const OptionInfo& option, const std::string& text, int32_t* stored, std::string* error)
 {
     const std::string got = ", got '" + text + "'";
-    if (spec.kind == ValueKind::Integer) {
+    if (option.kind == ValueKind::Integer) {
         int64_t v = 0;
-        if (!parseInteger(text, &v) || v < spec.min || v > spec.max) {
-            *error = rangeText(spec) + got;
+        if (!parseInteger(text, &v) || v < option.min || v > option.max) {
+            *error = rangeText(option) + got;
             return false;
         }
         *stored = static_cast<int32_t>(v);
         return true;
     }
     double percent = 0.0;
-    if (!parseDecimal(text, &percent) || percent < spec.min - kClipTolerance ||
-        percent > spec.max + kClipTolerance) {
-        *error = rangeText(spec) + got;
+    if (!parseDecimal(text, &percent) || percent < option.min - kClipTolerance ||
+        percent > option.max + kClipTolerance) {
+        *error = rangeText(option) + got;
         return false;
     }
     const double steps = std::round(percent / kClipStep);
     if (std::fabs(percent - steps * kClipStep) > kClipTolerance) {
-        *error = rangeText(spec) + got + " (not a multiple of 0.005)";
+        *error = rangeText(option) + got + " (not a multiple of 0.005)";
         return false;
     }
     *stored = std::clamp(static_cast<int32_t>(steps), 0, kClipMaxSteps);
@@ -182,8 +182,8 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
                 result.options.settings.image360 = true;
             continue;
         }
-        const OptionSpec* spec = findValueOption(name);
-        if (!spec)
+        const OptionInfo* option = findValueOption(name);
+        if (!option)
             return usageError("unknown option '" + arg + "'");
         std::string value;
         if (eq != std::string::npos) {
@@ -191,13 +191,13 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
         } else if (i + 1 < args.size()) {
             value = args[++i];
         } else {
-            return usageError("--" + name + " needs a value: " + rangeDescription(*spec));
+            return usageError("--" + name + " needs a value: " + rangeDescription(*option));
         }
         int32_t stored = 0;
         std::string error;
-        if (!parseValue(*spec, value, &stored, &error))
+        if (!parseValue(*option, value, &stored, &error))
             return usageError(error);
-        result.options.settings.*(spec->field) = stored;
+        result.options.settings.*(option->field) = stored;
     }
     if (operands.size() < 2)
         return usageError(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
@@ -245,12 +245,12 @@ std::string TMUsageText()
          "16-bit, like the input), .ppm .pgm .pnm (16-bit), .png .jpg .jpeg (8-bit display image).\n"
          "\n"
          "Options (value as '--option VALUE' or '--option=VALUE'):\n";
-    for (const OptionSpec& spec : kValueOptions) {
+    for (const OptionInfo& option : kValueOptions) {
         std::ostringstream left;
-        left << "  --" << spec.name << ' ' << spec.min << ".." << spec.max;
+        left << "  --" << option.name << ' ' << option.min << ".." << option.max;
         std::string l = left.str();
         l.resize(std::max<size_t>(l.size() + 1, 28), ' ');
-        s << l << spec.help << '\n';
+        s << l << option.help << '\n';
     }
     s << "  --360                     360-degree image: the left and right edges join\n"
          "  --quiet                   no progress bar\n"

@@ -141,10 +141,10 @@ uint8_t Image::u8(size_t i) const { return bytes[i]; }
 
 std::vector<unsigned char> Image::channelBytes(int c) const
 {
-    const size_t size = spec.format.size();
+    const size_t size = header.format.size();
     std::vector<unsigned char> out;
-    for (size_t p = 0; p < size_t(spec.width) * spec.height; ++p) {
-        const unsigned char* s = bytes.data() + (p * spec.nchannels + c) * size;
+    for (size_t p = 0; p < size_t(header.width) * header.height; ++p) {
+        const unsigned char* s = bytes.data() + (p * header.nchannels + c) * size;
         out.insert(out.end(), s, s + size);
     }
     return out;
@@ -160,9 +160,9 @@ Image readImage(const std::string& path)
         ADD_FAILURE() << "cannot read " << path << ": " << OIIO::geterror();
         return img;
     }
-    img.spec = in->spec();
-    img.bytes.resize(img.samples() * img.spec.format.size());
-    if (!in->read_image(0, 0, 0, img.spec.nchannels, img.spec.format, img.bytes.data()))
+    img.header = in->spec();
+    img.bytes.resize(img.samples() * img.header.format.size());
+    if (!in->read_image(0, 0, 0, img.header.nchannels, img.header.format, img.bytes.data()))
         ADD_FAILURE() << "cannot read pixels of " << path << ": " << in->geterror();
     return img;
 }
@@ -170,15 +170,15 @@ Image readImage(const std::string& path)
 void writeImage(const std::string& path, int width, int height, int channels, OIIO::TypeDesc fileType,
                 OIIO::TypeDesc dataType, const void* data, const OIIO::ImageSpec* attributes)
 {
-    OIIO::ImageSpec spec(width, height, channels, fileType);
+    OIIO::ImageSpec header(width, height, channels, fileType);
     if (attributes) {
-        spec.extra_attribs = attributes->extra_attribs;
+        header.extra_attribs = attributes->extra_attribs;
         if (attributes->alpha_channel >= 0)
-            spec.alpha_channel = attributes->alpha_channel;
+            header.alpha_channel = attributes->alpha_channel;
     }
     auto out = OIIO::ImageOutput::create(path);
     ASSERT_TRUE(out) << OIIO::geterror();
-    ASSERT_TRUE(out->open(path, spec)) << out->geterror();
+    ASSERT_TRUE(out->open(path, header)) << out->geterror();
     ASSERT_TRUE(out->write_image(dataType, data)) << out->geterror();
     ASSERT_TRUE(out->close()) << out->geterror();
 }

@@ -35,17 +35,17 @@ private:
     std::string path_;
 };
 
-// An image file's pixels in their stored sample type, plus its spec.
+// An image file's pixels in their stored sample type, plus its header.
 struct Image {
-    OIIO::ImageSpec spec;
-    std::vector<unsigned char> bytes; // interleaved, spec.format samples
-    int width() const { return spec.width; }
-    int height() const { return spec.height; }
-    int channels() const { return spec.nchannels; }
-    size_t samples() const { return size_t(spec.width) * spec.height * spec.nchannels; }
-    float f32(size_t i) const;    // spec.format FLOAT
-    uint16_t u16(size_t i) const; // spec.format UINT16
-    uint8_t u8(size_t i) const;   // spec.format UINT8
+    OIIO::ImageSpec header;
+    std::vector<unsigned char> bytes; // interleaved, header.format samples
+    int width() const { return header.width; }
+    int height() const { return header.height; }
+    int channels() const { return header.nchannels; }
+    size_t samples() const { return size_t(header.width) * header.height * header.nchannels; }
+    float f32(size_t i) const;    // header.format FLOAT
+    uint16_t u16(size_t i) const; // header.format UINT16
+    uint8_t u8(size_t i) const;   // header.format UINT8
     // The bytes of channel c of every pixel, for byte-exact comparisons.
     std::vector<unsigned char> channelBytes(int c) const;
 };
@@ -54,7 +54,7 @@ struct Image {
 // empty image when the file cannot be read.
 Image readImage(const std::string& path);
 
-// Writes samples of `dataType` as a file of `fileType`; `spec` carries extra attributes.
+// Writes samples of `dataType` as a file of `fileType`; `header` carries extra attributes.
 void writeImage(const std::string& path, int width, int height, int channels, OIIO::TypeDesc fileType,
                 OIIO::TypeDesc dataType, const void* data, const OIIO::ImageSpec* attributes = nullptr);
 

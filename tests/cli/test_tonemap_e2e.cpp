@@ -128,7 +128,7 @@ protected:
 TEST_F(Tonemap, FloatExrBecomesFloatExrAtFullPrecision)
 {
     const Image out = render(floatInput("in.exr"), dir / "out.exr");
-    ASSERT_EQ(out.spec.format, OIIO::TypeDesc::FLOAT); // never half
+    ASSERT_EQ(out.header.format, OIIO::TypeDesc::FLOAT); // never half
     ASSERT_EQ(out.width(), W);
     ASSERT_EQ(out.height(), H);
     ASSERT_EQ(out.channels(), 3);
@@ -152,7 +152,7 @@ TEST_F(Tonemap, HalfExrIsReadAsFloat)
     // The same values stored as half and as float must give the same result.
     floatInput("half.exr", 3, OIIO::TypeDesc::HALF);
     const Image widened = readImage(dir / "half.exr");
-    ASSERT_EQ(widened.spec.format, OIIO::TypeDesc::HALF);
+    ASSERT_EQ(widened.header.format, OIIO::TypeDesc::HALF);
     std::vector<float> values(widened.samples());
     for (size_t i = 0; i < values.size(); ++i) {
         half h;
@@ -162,7 +162,7 @@ TEST_F(Tonemap, HalfExrIsReadAsFloat)
     writeImage(dir / "float.exr", W, H, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, values.data());
     const Image a = render(dir / "half.exr", dir / "a.exr");
     const Image b = render(dir / "float.exr", dir / "b.exr");
-    EXPECT_EQ(a.spec.format, OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(a.header.format, OIIO::TypeDesc::FLOAT);
     EXPECT_EQ(a.bytes, b.bytes);
 }
 
@@ -193,13 +193,13 @@ TEST_F(Tonemap, FloatResultInEveryOutputEncoding)
     const Image pfm = render(in, dir / "out.pfm");
     const Image hdr = render(in, dir / "out.hdr");
     render(in, dir / "out.ppm");
-    ASSERT_EQ(png.spec.format, OIIO::TypeDesc::UINT8);
-    ASSERT_EQ(tif.spec.format, OIIO::TypeDesc::FLOAT);
-    ASSERT_EQ(pfm.spec.format, OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(png.header.format, OIIO::TypeDesc::UINT8);
+    ASSERT_EQ(tif.header.format, OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(pfm.header.format, OIIO::TypeDesc::FLOAT);
     EXPECT_EQ(hdr.channels(), 3);
     EXPECT_EQ(tif.bytes, exr.bytes);
     EXPECT_EQ(pfm.bytes, exr.bytes);
-    EXPECT_EQ(png.spec.get_string_attribute("oiio:ColorSpace"), "Gamma2.2");
+    EXPECT_EQ(png.header.get_string_attribute("oiio:ColorSpace"), "Gamma2.2");
     int w = 0, h = 0, c = 0;
     const std::vector<uint16_t> ppm16 = readPnm16(dir / "out.ppm", &w, &h, &c);
     ASSERT_EQ(ppm16.size(), exr.samples());
@@ -221,9 +221,9 @@ TEST_F(Tonemap, SixteenBitTiffTakesTheSixteenBitPathInEveryOutputEncoding)
     render(in, dir / "out.ppm");
     int w = 0, h = 0, c = 0;
     const std::vector<uint16_t> ppm = readPnm16(dir / "out.ppm", &w, &h, &c);
-    ASSERT_EQ(tif.spec.format, OIIO::TypeDesc::UINT16);
-    ASSERT_EQ(exr.spec.format, OIIO::TypeDesc::FLOAT);
-    ASSERT_EQ(png.spec.format, OIIO::TypeDesc::UINT8);
+    ASSERT_EQ(tif.header.format, OIIO::TypeDesc::UINT16);
+    ASSERT_EQ(exr.header.format, OIIO::TypeDesc::FLOAT);
+    ASSERT_EQ(png.header.format, OIIO::TypeDesc::UINT8);
     ASSERT_EQ(ppm.size(), tif.samples());
     const Image source = readImage(in);
     size_t changed = 0;
@@ -283,7 +283,7 @@ TEST_F(Tonemap, GreyImagesTakeTheSinglePlanePath)
 {
     const Image grey = render(floatInput("grey.exr", 1), dir / "grey-out.exr");
     EXPECT_EQ(grey.channels(), 1);
-    EXPECT_EQ(grey.spec.format, OIIO::TypeDesc::FLOAT);
+    EXPECT_EQ(grey.header.format, OIIO::TypeDesc::FLOAT);
     render(input16("grey.pgm", 1), dir / "grey-out.pgm");
     int w = 0, h = 0, c = 0;
     const std::vector<uint16_t> pgm = readPnm16(dir / "grey-out.pgm", &w, &h, &c);
@@ -419,14 +419,14 @@ TEST_F(Tonemap, MetadataThatStillAppliesIsKept)
     attributes.attribute("ImageDescription", "window scene");
     attributes.attribute("compression", "piz");
     const Image exr = render(floatInput("in.exr", 3, OIIO::TypeDesc::FLOAT, &attributes), dir / "out.exr");
-    EXPECT_EQ(exr.spec.get_string_attribute("Artist"), "Kestrimond test");
-    EXPECT_EQ(exr.spec.get_string_attribute("ImageDescription"), "window scene");
-    EXPECT_NE(exr.spec.get_string_attribute("compression"), "piz");
+    EXPECT_EQ(exr.header.get_string_attribute("Artist"), "Kestrimond test");
+    EXPECT_EQ(exr.header.get_string_attribute("ImageDescription"), "window scene");
+    EXPECT_NE(exr.header.get_string_attribute("compression"), "piz");
 
     const Image tif = render(input16("in.tif", 3, &attributes), dir / "out.tif");
-    EXPECT_EQ(tif.spec.get_string_attribute("Artist"), "Kestrimond test");
+    EXPECT_EQ(tif.header.get_string_attribute("Artist"), "Kestrimond test");
     const Image png = render(dir / "in.tif", dir / "out.png");
-    EXPECT_EQ(png.spec.get_string_attribute("ImageDescription"), "window scene");
+    EXPECT_EQ(png.header.get_string_attribute("ImageDescription"), "window scene");
 }
 
 TEST_F(Tonemap, UsageHelpAndVersion)

@@ -152,7 +152,8 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
-    double q[kBlock], p23[kBlock], la1[kBlock], la2[kBlock], B[kBlock], PB[kBlock];
+    double q[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
+    double p23[kBlock], la1[kBlock], la2[kBlock], B[kBlock], PB[kBlock];
     double L[kBlock], errL[kBlock];
     double tIn[3 * kBlock], V[3 * kBlock];
     float Y[kBlock];
@@ -217,56 +218,60 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
     tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));
 
-    // Per channel: V holds the decided result (0 or 1), or scaled holds gamma ln t for
-    // a result strictly inside (0, 1) with its relative bound.
+    // Per channel (i = 3 j + channel), without branches: V holds the decided result
+    // (0 or 1), or scaled holds gamma ln t for a result strictly inside (0, 1) with
+    // its relative bound; undecided marks t too close to 1 to decide here.
     const double gamma = cv.gamma, sat = cv.saturation;
+    double lnLc[3 * kBlock], relLc[3 * kBlock];
+    int32_t zero[3 * kBlock], undecided[3 * kBlock], accepted[3 * kBlock];
     for (int32_t j = 0; j < n; ++j) {
         const double absL = L[j] < 0 ? -L[j] : L[j];
         const double relL = absL > 0.0 ? errL[j] / absL : 0.0;
         for (int ch = 0; ch < 3; ++ch) {
             const int32_t i = 3 * j + ch;
-            scaled[i] = 0.0;
-            bound[i] = 0.0;
-            V[i] = 0.0;
-            if (exact[j] || !(c[i] > 0.0f) || nonPositiveL[j])
-                continue; // t is 0 or negative: result 0
-            const double a = sat * lnRatio[i], b = lnL[j];
-            const double lnT = a + b;
-            const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
-            // Distance of lnT from ln t of the library path: both logarithms, the
-            // difference of L, the library's rounding of (c/Y)^s and of the product.
-            const double err = size * (E + 4 * ulp) + 2 * relL + 4 * ulp + 2 * E;
-            if (lnT - err > 0.0) {
-                V[i] = 1.0; // t > 1: clipped to 1
-            } else if (lnT + err < 0.0) {
-                scaled[i] = gamma * lnT;
-                bound[i] = 2 * (gamma * err + (scaled[i] < 0 ? -scaled[i] : scaled[i]) * ulp + 2 * E);
-            } else {
-                exact[j] = true; // t too close to 1 to decide here
-            }
+            lnLc[i] = lnL[j];
+            relLc[i] = relL;
+            // t is 0 or negative: result 0.
+            zero[i] = (exact[j] || nonPositiveL[j] || !(c[i] > 0.0f)) ? 1 : 0;
         }
     }
+    for (int32_t i = 0; i < 3 * n; ++i) {
+        const double a = sat * lnRatio[i], b = lnLc[i];
+        const double lnT = a + b;
+        const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
+        // Distance of lnT from ln t of the library path: both logarithms, the
+        // difference of L, the library's rounding of (c/Y)^s and of the product.
+        const double err = size * (E + 4 * ulp) + 2 * relLc[i] + 4 * ulp + 2 * E;
+        const int32_t live = 1 - zero[i];
+        const int32_t one = live & (lnT - err > 0.0 ? 1 : 0); // t > 1: clipped to 1
+        const int32_t inside = live & (lnT + err < 0.0 ? 1 : 0);
+        undecided[i] = live & (1 - one) & (1 - inside);
+        const double g = gamma * lnT;
+        scaled[i] = inside ? g : 0.0;
+        bound[i] = inside ? 2 * (gamma * err + (g < 0 ? -g : g) * ulp + 2 * E) : 0.0;
+        V[i] = one ? 1.0 : 0.0;
+    }
     tm_fast::expArray(scaled, tIn, static_cast<size_t>(3 * n));
+    float out[3 * kBlock];
+    for (int32_t i = 0; i < 3 * n; ++i) {
+        const double v = tIn[i], b = bound[i];
+        const bool ok = tm_fast::roundsToSameFloat(v, b) && v * (1 + b) < 1.0;
+        const bool fast = b > 0.0;
+        accepted[i] = (!fast || ok) ? 1 : 0;
+        out[i] = static_cast<float>(fast ? v : V[i]);
+    }
 
     for (int32_t j = 0; j < n; ++j) {
-        bool certain = !exact[j];
-        float out[3];
-        for (int ch = 0; ch < 3 && certain; ++ch) {
-            const int32_t i = 3 * j + ch;
-            if (bound[i] > 0.0) {
-                certain = tm_fast::roundsToSameFloat(tIn[i], bound[i]) && tIn[i] * (1 + bound[i]) < 1.0;
-                out[ch] = static_cast<float>(tIn[i]);
-            } else {
-                out[ch] = static_cast<float>(V[i]);
-            }
-        }
-        float* dst = result + 3 * j;
+        const int32_t i = 3 * j;
+        const bool certain = !exact[j] && !(undecided[i] | undecided[i + 1] | undecided[i + 2]) &&
+                             (accepted[i] & accepted[i + 1] & accepted[i + 2]);
+        float* dst = result + i;
         if (certain) {
-            dst[0] = out[0];
-            dst[1] = out[1];
-            dst[2] = out[2];
+            dst[0] = out[i];
+            dst[1] = out[i + 1];
+            dst[2] = out[i + 2];
         } else {
-            mapPixel32(cv, c + 3 * j, L0[j], dst);
+            mapPixel32(cv, c + i, L0[j], dst);
         }
     }
 }

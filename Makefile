@@ -3,10 +3,11 @@
 #   build/        optimised native build: build/bin/tonemap, benchmarks
 #   build/asan/   native build with AddressSanitizer + UndefinedBehaviorSanitizer, for the tests
 #   build/win32/  32-bit Windows cross build (mingw-w64)
+#   build/win64/  64-bit Windows cross build (mingw-w64)
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all bootstrap build build-asan build-win32 demo test bench clean
+.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test bench clean
 
 all: build
 
@@ -25,6 +26,10 @@ build-win32: bootstrap
 	$(CMAKE) -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build/win32 -j $(JOBS)
 
+build-win64: bootstrap
+	$(CMAKE) -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build/win64 -j $(JOBS)
+
 demo: build
 	@mkdir -p out
 	build/bin/tm-make-scene out/demo-input.exr
@@ -32,7 +37,7 @@ demo: build
 	build/bin/tonemap --quiet out/demo-input.exr out/demo.png
 	@echo "demo: out/demo-input.exr -> out/demo.exr, out/demo.png"
 
-test: build-asan build-win32
+test: build-asan build-win32 build-win64
 	cd build/asan && ctest --output-on-failure -j $(JOBS)
 
 bench: build

@@ -1,0 +1,166 @@
+#include "host_access.h"
+
+#include <climits>
+
+namespace {
+
+TMVRect widen(const TMRect16& r) { return TMVRect{r.top, r.left, r.bottom, r.right}; }
+
+// 16-bit fields hold what fits; a host that needs more uses the 32-bit record.
+int16_t narrow(int32_t v) { return static_cast<int16_t>(v < INT16_MIN ? INT16_MIN : v > INT16_MAX ? INT16_MAX : v); }
+TMRect16 narrow(const TMVRect& r) { return TMRect16{narrow(r.top), narrow(r.left), narrow(r.bottom), narrow(r.right)}; }
+
+// Slots of the buffer suite, counted from allocateProc = 0.
+constexpr int kAllocateSlot = 0, kLockSlot = 1, kUnlockSlot = 2, kFreeSlot = 3, kAllocate64Slot = 6;
+
+bool hasBufferProc(const TMBufferProcs* procs, int slot) { return procs && procs->numBufferProcs > slot; }
+
+} // namespace
+
+bool TMUses32BitCoordinates(const TMFilterRecord* record)
+{
+    return record->bigDocumentData && record->bigDocumentData->PluginUsing32BitCoordinates != 0;
+}
+
+TMVRect getFilterRect(const TMFilterRecord* record)
+{
+    return TMUses32BitCoordinates(record) ? record->bigDocumentData->filterRect32 : widen(record->filterRect);
+}
+
+TMVRect getInRect(const TMFilterRecord* record)
+{
+    return TMUses32BitCoordinates(record) ? record->bigDocumentData->inRect32 : widen(record->inRect);
+}
+
+void setInRect(TMFilterRecord* record, const TMVRect& rect)
+{
+    if (TMUses32BitCoordinates(record))
+        record->bigDocumentData->inRect32 = rect;
+    else
+        record->inRect = narrow(rect);
+}
+
+void setOutRect(TMFilterRecord* record, const TMVRect& rect)
+{
+    if (TMUses32BitCoordinates(record))
+        record->bigDocumentData->outRect32 = rect;
+    else
+        record->outRect = narrow(rect);
+}
+
+void setMaskRect(TMFilterRecord* record, const TMVRect& rect)
+{
+    if (TMUses32BitCoordinates(record))
+        record->bigDocumentData->maskRect32 = rect;
+    else
+        record->maskRect = narrow(rect);
+}
+
+int64_t TMEffectiveRowBytes(int32_t hostRowBytes, int32_t width, int32_t planes, int32_t sampleBytes)
+{
+    const int64_t packed = int64_t{width} * planes * sampleBytes;
+    return hostRowBytes < packed ? packed : hostRowBytes;
+}
+
+int16_t TMAcquireHostBuffer(const TMFilterRecord* record, int64_t bytes, TMHostBuffer* buffer)
+{
+    *buffer = TMHostBuffer{nullptr, nullptr};
+    const TMBufferProcs* procs = record->bufferProcs;
+    if (bytes <= 0 || !hasBufferProc(procs, kFreeSlot) || !procs->allocateProc || !procs->lockProc ||
+        !procs->freeProc)
+        return TMMemFullErr;
+    TMBufferID id = nullptr;
+    TMOSErr err;
+    if (bytes <= INT32_MAX) {
+        err = procs->allocateProc(static_cast<int32_t>(bytes), &id);
+    } else if (hasBufferProc(procs, kAllocate64Slot) && procs->allocateProc64) {
+        err = procs->allocateProc64(bytes, &id);
+    } else {
+        return TMMemFullErr; // too large for a 32-bit allocate call
+    }
+    // A failed allocation leaves the id undefined: never lock or free it.
+    if (err != TMNoErr || !id)
+        return TMMemFullErr;
+    void* data = procs->lockProc(id, 1);
+    if (!data) {
+        procs->freeProc(id); // a buffer whose lock failed is only freed
+        return TMMemFullErr;
+    }
+    *buffer = TMHostBuffer{id, data};
+    return TMNoErr;
+}
+
+void TMReleaseHostBuffer(const TMFilterRecord* record, TMHostBuffer* buffer)
+{
+    if (buffer->id) {
+        const TMBufferProcs* procs = record->bufferProcs;
+        if (hasBufferProc(procs, kUnlockSlot) && procs->unlockProc)
+            procs->unlockProc(buffer->id);
+        if (hasBufferProc(procs, kFreeSlot) && procs->freeProc)
+            procs->freeProc(buffer->id);
+    }
+    *buffer = TMHostBuffer{nullptr, nullptr};
+}
+
+namespace {
+
+float* hostAcquire(void* context, int64_t bytes, intptr_t* id)
+{
+    TMHostBuffer buffer;
+    if (TMAcquireHostBuffer(static_cast<const TMFilterRecord*>(context), bytes, &buffer) != TMNoErr)
+        return nullptr;
+    *id = reinterpret_cast<intptr_t>(buffer.id);
+    return static_cast<float*>(buffer.data);
+}
+
+void hostRelease(void* context, intptr_t id)
+{
+    TMHostBuffer buffer{reinterpret_cast<TMBufferID>(id), nullptr};
+    TMReleaseHostBuffer(static_cast<const TMFilterRecord*>(context), &buffer);
+}
+
+bool hasHandleProcs(const TMFilterRecord* record) { return record->handleProcs && record->handleProcs->numHandleProcs >= 6; }
+
+} // namespace
+
+TMBufferAllocator TMHostBufferAllocator(const TMFilterRecord* record)
+{
+    return TMBufferAllocator{const_cast<TMFilterRecord*>(record), hostAcquire, hostRelease};
+}
+
+TMHandle TMNewHandle(const TMFilterRecord* record, int32_t bytes)
+{
+    return hasHandleProcs(record) && record->handleProcs->newProc ? record->handleProcs->newProc(bytes) : nullptr;
+}
+
+void* TMLockHandle(const TMFilterRecord* record, TMHandle handle)
+{
+    if (!handle || !hasHandleProcs(record) || !record->handleProcs->lockProc)
+        return nullptr;
+    return record->handleProcs->lockProc(handle, 1);
+}
+
+void TMUnlockHandle(const TMFilterRecord* record, TMHandle handle)
+{
+    if (handle && hasHandleProcs(record) && record->handleProcs->unlockProc)
+        record->handleProcs->unlockProc(handle);
+}
+
+void TMDisposeHandle(const TMFilterRecord* record, TMHandle handle)
+{
+    if (handle && hasHandleProcs(record) && record->handleProcs->disposeProc)
+        record->handleProcs->disposeProc(handle);
+}
+
+int16_t TMAdvanceState(const TMFilterRecord* record)
+{
+    return record->advanceState ? record->advanceState() : static_cast<int16_t>(TMFilterBadParameters);
+}
+
+void TMReportProgress(const TMFilterRecord* record, int32_t done, int32_t total)
+{
+    if (record->progressProc)
+        record->progressProc(done, total);
+}
+
+bool TMAbortRequested(const TMFilterRecord* record) { return record->abortProc && record->abortProc() != 0; }

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "host_access.h"
+
+namespace {
+
+// A host's buffer suite that can fail the allocate call (with or without writing an
+// id) or the lock, and records what is outstanding.
+struct FakeBuffers {
+    TMOSErr allocateResult = TMNoErr;
+    bool writeIdOnFailure = false;
+    bool failLock = false;
+    int locks = 0, frees = 0, unlocks = 0;
+    int64_t lastSize = 0;
+    std::set<void*> live;
+};
+FakeBuffers* fake = nullptr;
+
+TMOSErr allocate32(int32_t size, TMBufferID* id)
+{
+    fake->lastSize = size;
+    if (fake->allocateResult != TMNoErr) {
+        if (fake->writeIdOnFailure)
+            *id = reinterpret_cast<TMBufferID>(0x1234); // garbage a careless plug-in would lock
+        return fake->allocateResult;
+    }
+    void* p = std::malloc(static_cast<size_t>(size));
+    fake->live.insert(p);
+    *id = p;
+    return TMNoErr;
+}
+TMOSErr allocate64(int64_t size, TMBufferID* id)
+{
+    fake->lastSize = size;
+    *id = nullptr;
+    return TMMemFullErr; // nothing this large is available here
+}
+void* lockBuffer(TMBufferID id, TMBoolean)
+{
+    EXPECT_EQ(fake->live.count(id), 1u) << "locked an id the host never handed out";
+    ++fake->locks;
+    return fake->failLock ? nullptr : id;
+}
+void unlockBuffer(TMBufferID) { ++fake->unlocks; }
+void freeBuffer(TMBufferID id)
+{
+    EXPECT_EQ(fake->live.count(id), 1u) << "freed an id the host never handed out";
+    fake->live.erase(id);
+    std::free(id);
+    ++fake->frees;
+}
+
+struct HostFixture : ::testing::Test {
+    FakeBuffers buffers;
+    TMBufferProcs procs{};
+    TMFilterRecord record{};
+    TMBigDocumentStruct big{};
+
+    void SetUp() override
+    {
+        fake = &buffers;
+        procs.bufferProcsVersion = 2;
+        procs.numBufferProcs = 5;
+        procs.allocateProc = allocate32;
+        procs.lockProc = lockBuffer;
+        procs.unlockProc = unlockBuffer;
+        procs.freeProc = freeBuffer;
+        record.bufferProcs = &procs;
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(buffers.live.empty()) << "buffers left allocated";
+        fake = nullptr;
+    }
+};
+
+} // namespace
+
+TEST_F(HostFixture, RectanglesUseTheFormTheHostUses)
+{
+    record.filterRect = TMRect16{10, 20, 110, 220};
+    EXPECT_FALSE(TMUses32BitCoordinates(&record));
+    const TMVRect r = getFilterRect(&record);
+    EXPECT_EQ(r.top, 10);
+    EXPECT_EQ(r.right, 220);
+    setInRect(&record, r);
+    setOutRect(&record, r);
+    EXPECT_EQ(record.inRect.bottom, 110);
+    EXPECT_EQ(record.outRect.left, 20);
+
+    // With the 32-bit record declared in use, the 16-bit fields stay untouched.
+    record.bigDocumentData = &big;
+    EXPECT_FALSE(TMUses32BitCoordinates(&record)) << "present but not declared";
+    big.PluginUsing32BitCoordinates = 1;
+    big.filterRect32 = TMVRect{5, 6, 70000, 80000};
+    const TMRect16 before = record.inRect;
+    setInRect(&record, getFilterRect(&record));
+    setMaskRect(&record, TMVRect{0, 0, 0, 0});
+    EXPECT_EQ(big.inRect32.bottom, 70000);
+    EXPECT_EQ(std::memcmp(&record.inRect, &before, sizeof before), 0);
+    EXPECT_EQ(getInRect(&record).right, 80000);
+}
+
+TEST_F(HostFixture, BufferAcquiredLockedAndReleased)
+{
+    TMHostBuffer b;
+    ASSERT_EQ(TMAcquireHostBuffer(&record, 4096, &b), TMNoErr);
+    EXPECT_NE(b.data, nullptr);
+    EXPECT_EQ(buffers.lastSize, 4096);
+    TMReleaseHostBuffer(&record, &b);
+    EXPECT_EQ(b.id, nullptr);
+    EXPECT_EQ(b.data, nullptr);
+    EXPECT_EQ(buffers.unlocks, 1);
+    EXPECT_EQ(buffers.frees, 1);
+    TMReleaseHostBuffer(&record, &b); // an empty buffer: nothing happens
+    EXPECT_EQ(buffers.frees, 1);
+}
+
+TEST_F(HostFixture, FailedAllocateIsNeverLocked)
+{
+    // The allocate call's result decides, even when the host scribbled an id.
+    buffers.allocateResult = TMMemFullErr;
+    buffers.writeIdOnFailure = true;
+    TMHostBuffer b;
+    EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
+    EXPECT_EQ(buffers.locks, 0);
+    EXPECT_EQ(b.id, nullptr);
+}
+
+TEST_F(HostFixture, FailedLockIsOnlyFreed)
+{
+    buffers.failLock = true;
+    TMHostBuffer b;
+    EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
+    EXPECT_EQ(buffers.frees, 1);
+    EXPECT_EQ(buffers.unlocks, 0);
+    EXPECT_EQ(b.id, nullptr);
+}
+
+TEST_F(HostFixture, SizesBeyondThirtyTwoBitsNeedTheWideAllocate)
+{
+    TMHostBuffer b;
+    const int64_t big = int64_t{3} << 30;
+    EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr) << "never a wrapped 32-bit size";
+    EXPECT_EQ(buffers.lastSize, 0) << "the 32-bit allocate is not called";
+    procs.numBufferProcs = 8;
+    procs.allocateProc64 = allocate64;
+    EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr);
+    EXPECT_EQ(buffers.lastSize, big);
+    record.bufferProcs = nullptr;
+    EXPECT_EQ(TMAcquireHostBuffer(&record, 16, &b), TMMemFullErr) << "no buffer suite";
+}
+
+TEST_F(HostFixture, EngineRendersThroughTheHostBuffers)
+{
+    const int W = 120, H = 100;
+    std::vector<float> in(W * H * 3), out(W * H * 3);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = 0.01f + static_cast<float>((i * 7919) % 1000) * 0.05f;
+    TMParameters p;
+    applyDefaults(&p, TMSampleFloat32);
+    const TMHostImage img{TMSampleFloat32, W, H, 3, 3, 3, in.data(), W * 12, out.data(), W * 12, 0, {0, 0, 0}};
+    EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultOK);
+    EXPECT_EQ(buffers.frees, 3);
+    buffers.failLock = true;
+    EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultMemFull);
+}
+
+TEST(HostAccess, RowBytesAndMissingServices)
+{
+    EXPECT_EQ(TMEffectiveRowBytes(1000, 100, 3, 2), 1000) << "padded rows are honoured";
+    EXPECT_EQ(TMEffectiveRowBytes(300, 100, 3, 2), 600) << "under-reported rows are packed";
+    TMFilterRecord record{};
+    EXPECT_EQ(TMAdvanceState(&record), TMFilterBadParameters);
+    EXPECT_FALSE(TMAbortRequested(&record));
+    TMReportProgress(&record, 5, 100);
+    EXPECT_EQ(TMNewHandle(&record, 16), nullptr);
+    EXPECT_EQ(TMLockHandle(&record, nullptr), nullptr);
+    EXPECT_EQ(TMFourCCOf("dynR"), 0x64796E52u);
+}

@@ -1,0 +1,111 @@
+#include "tm_render_host.h"
+
+#include <algorithm>
+
+#include "host_access.h"
+#include "tm_render.h"
+
+void TMInitGlobals(TMGlobals* g)
+{
+    *g = TMGlobals{};
+    g->dialogPending = 1;
+    g->previewScale = 1.0f;
+    g->previewWidth = 512;
+    g->previewHeight = 342;
+}
+
+namespace {
+
+// The engine's allocator over the host buffers, keeping each buffer's id and pointer
+// in the record's slots (A, B, C in the order the engine acquires them).
+struct GlobalsBuffers {
+    const TMFilterRecord* record;
+    TMGlobals* globals;
+    int acquired = 0;
+
+    TMBufferID* idSlot(int k) { return k == 0 ? &globals->lumBufferId : k == 1 ? &globals->attenBufferId : &globals->pyramidBufferId; }
+    float** dataSlot(int k) { return k == 0 ? &globals->lumBuffer : k == 1 ? &globals->attenBuffer : &globals->pyramidBuffer; }
+
+    static float* acquire(void* ctx, int64_t bytes, intptr_t* id)
+    {
+        auto* self = static_cast<GlobalsBuffers*>(ctx);
+        if (self->acquired >= 3)
+            return nullptr;
+        TMHostBuffer buffer;
+        if (TMAcquireHostBuffer(self->record, bytes, &buffer) != TMNoErr)
+            return nullptr;
+        const int k = self->acquired++;
+        *self->idSlot(k) = buffer.id;
+        *self->dataSlot(k) = static_cast<float*>(buffer.data);
+        *id = reinterpret_cast<intptr_t>(buffer.id);
+        return static_cast<float*>(buffer.data);
+    }
+    static void release(void* ctx, intptr_t id)
+    {
+        auto* self = static_cast<GlobalsBuffers*>(ctx);
+        for (int k = 0; k < 3; ++k)
+            if (*self->idSlot(k) == reinterpret_cast<TMBufferID>(id)) {
+                TMHostBuffer buffer{*self->idSlot(k), *self->dataSlot(k)};
+                TMReleaseHostBuffer(self->record, &buffer);
+                *self->idSlot(k) = nullptr;
+                *self->dataSlot(k) = nullptr;
+                return;
+            }
+    }
+};
+
+void reportProgress(void* ctx, int32_t done, int32_t total)
+{
+    TMReportProgress(static_cast<const TMFilterRecord*>(ctx), done, total);
+}
+
+bool abortRequested(void* ctx) { return TMAbortRequested(static_cast<const TMFilterRecord*>(ctx)); }
+
+} // namespace
+
+int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals)
+{
+    // The whole filter rectangle, planes 0..2 at most, no subsampling, in one call.
+    const TMVRect rect = getFilterRect(record);
+    setInRect(record, rect);
+    setOutRect(record, rect);
+    record->inputRate = 0x10000;
+    const int16_t highPlane = (record->planes >= 1 && record->planes <= 3) ? static_cast<int16_t>(record->planes - 1) : 2;
+    record->inLoPlane = record->outLoPlane = 0;
+    record->inHiPlane = record->outHiPlane = highPlane;
+    const int16_t advanced = TMAdvanceState(record);
+    if (advanced != TMNoErr)
+        return advanced;
+
+    const int32_t planes = highPlane + 1;
+    const int32_t sampleBytes = globals->sampleFormat == TMSampleFloat32 ? 4 : globals->sampleFormat == TMSample16 ? 2 : 1;
+    TMHostImage image{};
+    image.sampleFormat = globals->sampleFormat;
+    image.width = globals->width;
+    image.height = globals->height;
+    image.planes = planes;
+    image.inPixelStride = planes;
+    image.outPixelStride = planes;
+    image.inData = record->inData;
+    image.inRowBytes = TMEffectiveRowBytes(record->inRowBytes, globals->width, planes, sampleBytes);
+    image.outData = record->outData;
+    image.outRowBytes = TMEffectiveRowBytes(record->outRowBytes, globals->width, planes, sampleBytes);
+    image.lutMode = globals->lutMode;
+    std::copy(globals->planeMin, globals->planeMin + 3, image.planeMin);
+
+    GlobalsBuffers buffers{record, globals};
+    const TMBufferAllocator allocator{&buffers, GlobalsBuffers::acquire, GlobalsBuffers::release};
+    const TMProgressSink progress{record, reportProgress, abortRequested};
+    TMRenderReport report;
+    const int16_t result = TMRunStages(params, image, allocator, progress, &report);
+    if (report.workWidth > 0) {
+        globals->workWidth = report.workWidth;
+        globals->workHeight = report.workHeight;
+    }
+    switch (result) {
+    case TMResultOK: return TMNoErr;
+    case TMResultMemFull: return TMMemFullErr;
+    case TMResultCanceled: return TMUserCanceledErr;
+    default: return TMFilterBadParameters;
+    }
+}

@@ -8,9 +8,9 @@ namespace {
 // enumerated settings but never raise them above 0.
 int32_t enumLevel(TMFourCC value)
 {
-    if (value == TMFourCCOf("int1"))
+    if (value == TMLevelMid)
         return -1;
-    if (value == TMFourCCOf("int2"))
+    if (value == TMLevelLow)
         return -2;
     return 0;
 }

@@ -19,7 +19,8 @@ build: bootstrap
 	$(CMAKE) --build build -j $(JOBS)
 
 build-asan: bootstrap
-	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_SANITIZE=ON -DTM_BUILD_BENCH=OFF
+	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_SANITIZE=ON -DTM_BUILD_BENCH=OFF \
+	  -DTM_REQUIRE_WINDOWS_BUILDS=ON
 	$(CMAKE) --build build/asan -j $(JOBS)
 
 build-win32: bootstrap

@@ -1,5 +1,7 @@
 #include "tm_app.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
@@ -10,11 +12,12 @@
 #include <unistd.h>
 
 #include "tm_encode.h"
-#include "tm_engine_call.h"
 #include "tm_formats.h"
 #include "tm_image_io.h"
 #include "tm_options.h"
 #include "tm_output_file.h"
+#include "tm_plugin_call.h"
+#include "tm_protocol.h"
 #include "tm_progress.h"
 #include "tm_samples.h"
 
@@ -22,6 +25,7 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitInterrupted = 130; // the shell's code for a run ended by SIGINT
 
 int complain(int status, const std::string& message)
 {
@@ -29,47 +33,27 @@ int complain(int status, const std::string& message)
     return status;
 }
 
-std::string describeFailure(const TMRenderReport& report, const TMImage& image)
-{
-    const std::string size = std::to_string(image.width) + " x " + std::to_string(image.height);
-    switch (report.failedStep) {
-    case TMRenderStep::TooSmall:
-        return "image too small: " + size + " pixels; the minimum is 100 x 100 pixels";
-    case TMRenderStep::OutputMapping:
-        return "the image is flat: it has no luminance range to tone-map";
-    case TMRenderStep::BufferTooLarge:
-        return "image too large: " + size + " pixels need more working memory than can be addressed";
-    case TMRenderStep::OutOfMemory:
-        return "out of memory: the render of " + size + " pixels needs three working buffers of " +
-               std::to_string(report.bufferBytes / (1024 * 1024)) + " MiB each";
-    case TMRenderStep::Canceled: return "cancelled";
-    case TMRenderStep::Geometry: return "the image's working geometry cannot be computed";
-    case TMRenderStep::InputConversion: return "the image has no valid pixels to tone-map";
-    case TMRenderStep::Attenuation: return "the gradient attenuation failed (the image has no finite gradients)";
-    case TMRenderStep::Solver: return "the Poisson reconstruction failed";
-    case TMRenderStep::Unsupported:
-    case TMRenderStep::None: break;
-    }
-    return "the render failed";
-}
+// Ctrl-C: the host's abort state, which the filter polls while it renders.
+std::atomic<bool> gInterrupted{false};
+extern "C" void onInterrupt(int) { gInterrupted.store(true); }
 
-// The engine's view of the image: 1 plane for grey (plus one untouched channel),
-// 3 planes for colour; further channels are left alone. `host` holds the engine's
-// input samples (Float32, or UInt16 0..32768) and is rendered in place, which the
-// engine allows for identical layouts: channels beyond the planes keep their input
-// values, and no second image-sized buffer is needed.
-int16_t render(TMImage& host, const TMCliSettings& settings, int32_t planes, TMProgressBar& bar,
-               TMRenderReport* report)
+// The filter's view of the image: 1 plane for grey (plus one untouched channel),
+// 3 planes for colour; further channels are left alone. `host` holds the filter's
+// input samples (Float32, or UInt16 0..32768) and is rendered in place, so that no
+// second image-sized buffer is needed.
+TMPluginOutcome render(TMImage& host, const TMCliSettings& settings, int32_t planes, TMProgressBar& bar)
 {
     const bool isFloat = host.type == TMSampleType::Float32;
-    const int32_t sampleFormat = isFloat ? TMSampleFloat32 : TMSample16;
-    const TMParameters params = TMResolveSettings(settings, sampleFormat);
-    void* data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
-    const int64_t rowBytes = int64_t{host.width} * host.channels * (isFloat ? 4 : 2);
-    const TMHostImage image{sampleFormat, host.width, host.height, planes, host.channels, host.channels,
-                            data, rowBytes, data, rowBytes, 0, {0.0f, 0.0f, 0.0f}};
-    const TMProgressSink sink = bar.sink();
-    return TMRenderImage(params, image, sink, report);
+    const TMParameters params = TMResolveSettings(settings, isFloat ? TMSampleFloat32 : TMSample16);
+    TMToolImage image;
+    image.isFloat = isFloat;
+    image.width = host.width;
+    image.height = host.height;
+    image.channels = host.channels;
+    image.planes = planes;
+    image.data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
+    return TMRenderWithPlugin(params, image, [&bar](int32_t done, int32_t total) { bar.update(done, total); },
+                              &gInterrupted);
 }
 
 // The engine's input for `source`: float samples are taken over (the source keeps
@@ -95,6 +79,9 @@ TMImage hostSamples(TMImage& source)
 
 int run(const TMCliOptions& options)
 {
+    // From here on Ctrl-C cancels instead of killing: the filter stops at its next
+    // poll, and the temporary output file is removed on the way out.
+    std::signal(SIGINT, onInterrupt);
     const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(options.output);
     if (!format)
         return complain(kExitUsage, "cannot write '" + options.output +
@@ -127,10 +114,14 @@ int run(const TMCliOptions& options)
     TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
     const int32_t planes = source.channels >= 3 ? 3 : 1;
     TMImage result = hostSamples(source);
-    TMRenderReport report{};
-    if (render(result, options.settings, planes, bar, &report) != TMResultOK) {
+    const TMPluginOutcome outcome = render(result, options.settings, planes, bar);
+    if (outcome.result != 0) {
         bar.finish();
-        return complain(kExitFailure, describeFailure(report, result));
+        if (outcome.result == TMUserCanceledErr)
+            return complain(kExitInterrupted, "cancelled; no output written");
+        return complain(kExitFailure, outcome.failure.empty()
+                                          ? "the filter failed with code " + std::to_string(outcome.result)
+                                          : outcome.failure);
     }
 
     const TMSampleType target = TMOutputSampleType(*format, result.type);

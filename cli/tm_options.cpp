@@ -258,7 +258,7 @@ std::string TMUsageText()
          "  --version                 version number\n"
          "\n"
          "Exit status: 0 done, 1 the image could not be tone-mapped, read or written,\n"
-         "2 usage error or unsupported image.\n";
+         "2 usage error or unsupported image, 130 cancelled with Ctrl-C (no output written).\n";
     return s.str();
 }
 

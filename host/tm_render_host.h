@@ -3,11 +3,20 @@
 // host's buffer suite, progress and abort procedures.
 #pragma once
 
+#include <string>
+
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_protocol.h"
+#include "tm_render.h"
 
 // Returns the result code for the host: 0, TMFilterBadParameters, TMMemFullErr,
 // TMUserCanceledErr, or the host's own advanceState code. Every working buffer is
-// released on every exit; their ids and pointers in the record end at 0.
+// released on every exit; their ids and pointers in the record end at 0. A failed
+// render also names its cause in the record's error string, when the host gives
+// one; the result code stays what it is, so hosts that only read the code see no
+// difference.
 int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals);
+
+// Why a render of a width x height image stopped, as one line of text.
+std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width, int32_t height);

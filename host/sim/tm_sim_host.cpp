@@ -279,6 +279,7 @@ RunResult Host::run(bool ask)
         return r.result == TMNoErr;
     };
     clearRequests();
+    errorString_[0] = 0;
     if (ask && !step(TMSelectorParameters))
         return r;
     if (!step(TMSelectorPrepare))
@@ -620,6 +621,8 @@ void Host::reportProgress(int32_t done, int32_t total)
     if (total <= 0 || done < 0 || done > total)
         ++misuses_;
     progress_.emplace_back(done, total);
+    if (opt_.onProgress)
+        opt_.onProgress(done, total);
 }
 
 // --- Descriptors ---------------------------------------------------------------------

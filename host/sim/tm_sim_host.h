@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -77,6 +78,7 @@ struct Options {
     int abortAtPoll = 0;              // abort from the Nth poll on; 0: never
     const std::atomic<bool>* abortFlag = nullptr; // abort while set (e.g. by a signal handler)
     int32_t maxLoops = 100000;        // continue calls before the host gives up
+    std::function<void(int32_t done, int32_t total)> onProgress; // shown to the user, if set
 };
 
 // What one selector call or run left behind.
@@ -111,7 +113,10 @@ public:
     intptr_t dataSlot() const { return data_; }
     // The plug-in's settings and working records, read from their handles.
     const void* parametersData() const;
+    void* parametersData() { return const_cast<void*>(static_cast<const Host*>(this)->parametersData()); }
     const void* globalsData() const;
+    // The plug-in's error string (a Pascal string: length byte, then the text).
+    const unsigned char* errorString() const { return errorString_; }
 
     // Bookkeeping for tests.
     int liveBuffers() const { return static_cast<int>(buffers_.size()); }

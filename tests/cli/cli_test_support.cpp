@@ -58,7 +58,8 @@ void removeTree(const std::string& path)
 
 } // namespace
 
-RunResult run(const std::string& exe, const std::vector<std::string>& args)
+RunResult run(const std::string& exe, const std::vector<std::string>& args,
+              const std::function<void(int pid)>& whileRunning)
 {
     RunResult result;
     std::string outPath = tempRoot() + "/tm-run-out-XXXXXX", errPath = tempRoot() + "/tm-run-err-XXXXXX";
@@ -86,6 +87,8 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args)
         _exit(127);
     }
     int status = 0;
+    if (pid > 0 && whileRunning)
+        whileRunning(pid);
     if (pid < 0 || waitpid(pid, &status, 0) != pid)
         ADD_FAILURE() << "cannot run " << exe;
     close(outFd);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,9 @@ struct RunResult {
 };
 
 // Runs exe with args (argv[0] is exe), stdin closed, stdout and stderr captured.
-RunResult run(const std::string& exe, const std::vector<std::string>& args);
+// `whileRunning`, if set, is called with the child's process id before the wait.
+RunResult run(const std::string& exe, const std::vector<std::string>& args,
+              const std::function<void(int pid)>& whileRunning = {});
 
 // A fresh folder under $TMPDIR (or /tmp), removed with its contents at destruction.
 class TempDir {

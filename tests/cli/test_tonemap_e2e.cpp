@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <csignal>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -448,4 +450,27 @@ TEST_F(Tonemap, UsageHelpAndVersion)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "tonemap 1.0.1\n");
     EXPECT_TRUE(dir.list().empty());
+}
+
+TEST_F(Tonemap, CtrlCStopsTheRenderAndLeavesNoFile)
+{
+    // Large enough that the render is still running when the signal arrives: the
+    // signal is sent as soon as the temporary output file appears, which the tool
+    // creates after reading the input and before rendering.
+    const int w = 2400, h = 1600;
+    const std::vector<float> px = sceneFloat(w, h);
+    writeImage(dir / "big.exr", w, h, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, px.data());
+    bool sawTemporary = false;
+    const RunResult r = run(kTonemap, {dir / "big.exr", dir / "out.exr"}, [&](int pid) {
+        for (int i = 0; i < 20000 && !sawTemporary; ++i) {
+            sawTemporary = dir.list().size() > 1;
+            if (!sawTemporary)
+                usleep(1000);
+        }
+        kill(pid, SIGINT);
+    });
+    ASSERT_TRUE(sawTemporary) << "the tool never started its output";
+    EXPECT_EQ(r.status, 130) << r.err;
+    EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
+    EXPECT_EQ(dir.list(), std::vector<std::string>{"big.exr"}) << "no output, no temporary file left";
 }

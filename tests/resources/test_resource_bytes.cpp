@@ -53,18 +53,6 @@ TEST(PiPLBytes, ModeBitsCountFromTheFirstByteMostSignificantBit)
     EXPECT_EQ(TMPiPLModes({TMModeGray32}).bytes, (std::vector<uint8_t>{0x00, 0x00, 0x40, 0x00}));
 }
 
-TEST(PiPLBytes, TerminologyLinkIsBytePackedAndPadded)
-{
-    const TMTerminologyLink link = {0, TMFourCCOf("dmoS"), TMFourCCOf("dmoE"), 16000, "x"};
-    const std::vector<uint8_t> bytes = TMPiPLBytes({{TMFourCCOf("hstm"), TMPiPLTerminology(link)}});
-    Expect e;
-    e({0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00});
-    // 16 bytes of data (int32, two codes, int16 id, "x" and NUL) need no padding.
-    e({0x4D, 0x49, 0x42, 0x38, 0x6D, 0x74, 0x73, 0x68, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00});
-    e({0x00, 0x00, 0x00, 0x00, 0x53, 0x6F, 0x6D, 0x64, 0x45, 0x6F, 0x6D, 0x64, 0x80, 0x3E, 0x78, 0x00});
-    EXPECT_EQ(bytes, e.bytes) << firstDifference(bytes, e.bytes);
-}
-
 TEST(PiPLBytes, ValuesThatDoNotFitGiveNoResource)
 {
     const std::string longest(255, 'a');

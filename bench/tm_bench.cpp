@@ -10,6 +10,8 @@
 //   staged result equals a TMRunStages render of the same image, bit for bit.
 // - The render benchmarks time TMRunStages end to end, allocation of its working
 //   buffers and first touch of their pages included, as a tool pays them once.
+// - The plugin benchmarks time the same render as a whole filter run through
+//   PluginMain and the simulated host.
 //
 // Counters:
 //   ms/MP     wall-clock milliseconds per megapixel of the image (not of the working
@@ -23,6 +25,9 @@
 //   base_MB   (render) resident set of the process before the benchmark allocated its
 //             images: the part of rss_B/px that is code, libraries and heap
 #include <benchmark/benchmark.h>
+
+#include "plugin_main.h"
+#include "tm_sim_host.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -569,6 +574,55 @@ void BM_Render(benchmark::State& state, int32_t format, int mp)
                        " rss: lifetime peak (could not reset)");
 }
 
+// The same render through the plug-in's entry point, driven by the simulated host:
+// a menu run (parameters, prepare, start, continue, finish) per iteration. With
+// Direct delivery the host hands pointers into its document, as the command-line
+// tool's host does; with Copy it fills host buffers and commits the output, as
+// editors do, so the difference to render32/render16 is the host's copying. The
+// host (and its copy of the source into the destination) is set up untimed.
+void BM_Plugin(benchmark::State& state, int32_t format, int mp, tmsim::Delivery delivery)
+{
+    const Setup s = makeSetup(format, mp);
+    SceneCache& cache = scenes();
+    const int64_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
+    const int64_t imageBytes = s.pixels() * kPlanes * sampleBytes;
+    const void* in = nullptr;
+    if (format == TMSampleFloat32) {
+        releaseVector(cache.rgb16);
+        in = cache.floatScene().data();
+    } else {
+        in = cache.scene16().data();
+        releaseVector(cache.rgb);
+    }
+    std::vector<unsigned char> out(static_cast<size_t>(imageBytes));
+    tmsim::Document doc;
+    doc.source = in;
+    doc.destination = out.data();
+    doc.width = s.width;
+    doc.height = s.height;
+    doc.planes = kPlanes;
+    doc.rowBytes = int64_t{s.width} * kPlanes * sampleBytes;
+    doc.depth = format == TMSampleFloat32 ? 32 : 16;
+    doc.imageMode = format == TMSampleFloat32 ? TMModeRGB96 : TMModeRGB48;
+    tmsim::Options options;
+    options.delivery = delivery;
+    options.descriptorSuite = false;
+
+    Spent spent;
+    int16_t result = 0;
+    for (auto _ : state) {
+        tmsim::Host host(PluginMain, doc, options);
+        timed(state, &spent, [&] { result = host.run(true).result; });
+        if (result != 0)
+            break;
+    }
+    if (result != 0) {
+        fail(state, ("PluginMain returned " + std::to_string(result)).c_str());
+        return;
+    }
+    reportRate(state, s, spent);
+}
+
 void configure(benchmark::internal::Benchmark* b, int mp)
 {
     // Fixed counts: the benchmark function (with its setup, which runs the earlier
@@ -602,6 +656,15 @@ int main(int argc, char** argv)
                   mp);
         configure(benchmark::RegisterBenchmark(("render16" + suffix).c_str(), BM_Render,
                                                TMSample16, mp),
+                  mp);
+        configure(benchmark::RegisterBenchmark(("plugin32" + suffix).c_str(), BM_Plugin, TMSampleFloat32, mp,
+                                               tmsim::Delivery::Direct),
+                  mp);
+        configure(benchmark::RegisterBenchmark(("plugin32copy" + suffix).c_str(), BM_Plugin, TMSampleFloat32,
+                                               mp, tmsim::Delivery::Copy),
+                  mp);
+        configure(benchmark::RegisterBenchmark(("plugin16" + suffix).c_str(), BM_Plugin, TMSample16, mp,
+                                               tmsim::Delivery::Direct),
                   mp);
     }
     benchmark::Initialize(&argc, argv);

@@ -258,11 +258,13 @@ int16_t Host::call(int16_t selector)
     entry_(selector, recordArg, &data_, &result);
     gActive = previous;
     // Areas handed out are valid until the plug-in returns; on success the output is
-    // committed at that point, on failure the host drops it.
+    // committed at that point (the buffers stay with the host for later requests),
+    // on failure the host drops it.
     if (selector == TMSelectorStart || selector == TMSelectorContinue) {
         if (result == TMNoErr)
             commitOutput();
-        releaseAreas();
+        else
+            releaseAreas();
     }
     return result;
 }
@@ -560,22 +562,36 @@ TMOSErr Host::deliverRequests()
     TMVRect inRect, outRect;
     int32_t inLo, inHi, outLo, outHi;
     readRequests(&inRect, &inLo, &inHi, &outRect, &outLo, &outHi);
-    releaseAreas();
     TMFilterRecord& r = *record_;
+    r.inData = r.outData = nullptr;
+    r.inRowBytes = r.outRowBytes = 0;
     const bool wantIn = !empty(inRect), wantOut = !empty(outRect);
     if ((wantIn && !requestValid(inRect, inLo, inHi)) || (wantOut && !requestValid(outRect, outLo, outHi))) {
+        releaseAreas();
         ++refused_;
         return TMParamErr;
     }
+    // A request for the area already buffered is served from that buffer, as hosts
+    // do: the input never changes during a run, and a committed output buffer holds
+    // what the destination holds.
+    auto buffered = [](const Area& a, const TMVRect& rect, int32_t lo, int32_t hi) {
+        return a.memory && std::memcmp(&a.rect, &rect, sizeof rect) == 0 && a.lo == lo && a.hi == hi;
+    };
+    const bool keepIn = wantIn && buffered(in_, inRect, inLo, inHi);
+    const bool keepOut = wantOut && buffered(out_, outRect, outLo, outHi);
+    if (!keepIn)
+        in_ = Area{};
+    if (!keepOut)
+        out_ = Area{};
     // An in-place host with matching requests hands one buffer for both areas.
     const bool shared = opt_.delivery == Delivery::Direct && wantIn && wantOut && doc_.source == doc_.destination &&
                         std::memcmp(&inRect, &outRect, sizeof inRect) == 0 && inLo == outLo && inHi == outHi;
-    if ((wantIn && !deliver(in_, inRect, inLo, inHi, false)) ||
-        (wantOut && !shared && !deliver(out_, outRect, outLo, outHi, true))) {
+    if ((wantIn && !keepIn && !deliver(in_, inRect, inLo, inHi, false)) ||
+        (wantOut && !keepOut && !shared && !deliver(out_, outRect, outLo, outHi, true))) {
         releaseAreas();
         return TMMemFullErr;
     }
-    if (shared) {
+    if (shared && !keepOut) {
         out_.rect = in_.rect;
         out_.lo = in_.lo;
         out_.hi = in_.hi;

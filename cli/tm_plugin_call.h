@@ -26,10 +26,8 @@ struct TMPluginOutcome {
     std::string failure; // the cause the plug-in named, when it failed
 };
 
-// Runs the filter on `image` with `params`: a parameters call, the settings that
-// have a scripting key as a recorded descriptor played back without the dialog,
-// the others written into the settings handle, then prepare, start, the continue
-// loop and finish. `progress` (may be empty) receives the filter's reports;
+// Runs the filter on `image` with `params`, as a host replays a recorded action
+// (tmsim::RunWithSettings). `progress` (may be empty) receives the filter's reports;
 // `cancel` (may be null) is the host's abort state, polled by the filter.
 TMPluginOutcome TMRenderWithPlugin(const TMParameters& params, const TMToolImage& image,
                                    const std::function<void(int32_t, int32_t)>& progress,

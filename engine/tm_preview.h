@@ -1,0 +1,159 @@
+// The dialog's preview: the final render's pipeline on an image reduced to the
+// preview size, written as an 8-bit planar display image with a 256-bin luminance
+// histogram, plus the unprocessed image at the same size and its cache.
+//
+// Preview sizes: the longer side is at most 512, 768 or 1024 pixels (the dialog's
+// choice; smaller images are shown 1:1). The source is always the whole host image,
+// sampled by nearest neighbour: preview pixel (c, r) reads source pixel
+// (c * (W / pw), r * (H / ph)), the ratios in single precision, converted to integers
+// as each function states and limited to W - 1 and H - 1.
+//
+// Display image: three planes of pw x ph bytes (red, then green at pw * ph, then blue
+// at 2 * pw * ph), row stride pw, whatever the host's plane count. Histogram bin of
+// a display pixel (r, g, b) = (54 r + 183 g + 19 b) >> 8 (weights summing to 256).
+#pragma once
+
+#include <cstdint>
+
+#include "tm_engine.h"
+#include "tm_parameters.h"
+#include "tm_render.h"
+
+// The figures the float preview's output mapping takes from its input conversion:
+// the first two fields of TMImageStats, measured on the preview's pixels.
+struct TMPreviewStats {
+    float geometricMean;
+    float rangeFactor;
+};
+
+// --- Buffer sizes -------------------------------------------------------------
+// Bytes of each float working buffer A, B and C: enough for the solver pyramid of a
+// 1,024 x 1,024 preview at the highest Light Smoothing.
+constexpr int64_t TMPreviewWorkBytes = 5608812;
+constexpr int32_t TMPreviewMaxSide = 1024;
+constexpr int32_t TMPreviewHistogramBins = 256;
+// Three histograms of 256 int32 counts: 0 the image shown, 1 the last unprocessed
+// preview built, 2 the tone-mapped preview saved while the unprocessed one is shown.
+constexpr int32_t TMPreviewHistogramBytes = 3 * TMPreviewHistogramBins * 4;
+
+// `planes` is the host's plane count limited to 1..3. The display image always has
+// three planes, so fewer host planes do not make these smaller.
+// Capacity of the display image: three planes of 1,024 x 1,024 bytes.
+int64_t TMPreviewImageBytes(int32_t planes);
+// Capacity of the unprocessed-preview cache: one region per preview side.
+int64_t TMPreviewCacheBytes(int32_t planes);
+// Byte offset of the cache region of preview side 512, 768 or 1024 (1024 first, then
+// 768, then 512, none overlapping); -1 for any other side.
+int32_t TMPreviewCacheOffset(int32_t side, int32_t planes);
+
+// --- Preview-scale input conversion -------------------------------------------
+// Both write ln(luminance) of the pw x ph sampled pixels into lum (row stride
+// workWidth), with the final render's plane weights, and return TMErrTooSmall when W,
+// H, pw or ph is below 10.
+//
+// Float samples: source positions rounded with halves down (truncate, plus one when
+// the dropped fraction exceeds 0.5); luminance 540 r + 1830 g + 190 b in double, no
+// lift of negative samples; fills stats from the double logarithms. Pixels without
+// a positive, finite luminance are invalid and, when two or more, take the smallest
+// valid value. Returns pw * ph - valid pixels.
+int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                int32_t workHeight, TMPreviewStats* stats, const float* inSamples,
+                                float* lum);
+int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                       int32_t workWidth, int32_t workHeight,
+                                       const TMSampleLayout& layout, TMPreviewStats* stats,
+                                       const float* inSamples, float* lum);
+// 16-bit samples (host range 0..32768): source positions truncated; luminance
+// 0.3 lut[r] + 0.6 lut[g] + 0.1 lut[b], 0.01 where that is 0. Returns workHeight.
+int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                int32_t workHeight, int32_t planes, const float* lut,
+                                const uint16_t* inSamples, float* lum);
+int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                       int32_t workWidth, int32_t workHeight,
+                                       const TMSampleLayout& layout, const float* lut,
+                                       const uint16_t* inSamples, float* lum);
+
+// --- Preview-scale output mapping ---------------------------------------------
+// Normalise lum (pw x ph, row stride pw) between the clip points in place, as the
+// final render's output mapping does (so a second call on the same buffer with other
+// settings gives the result of a fresh one), then write the display image and
+// histogram[0..255]. Source positions truncated. Return ph, TMErrFlat or TMErrAlloc;
+// on failure display and histogram are untouched.
+//
+// Float samples: the final render's colour ratios and global curve (from stats);
+// display byte trunc(255 t^gamma) limited to 0..255, histogram of trunc(255 t)
+// without the power. Also TMErrTooSmall when W, H, pw or ph is below 10.
+int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
+                             float whiteClipPercent, float blackClipPercent, int32_t strength,
+                             double gamma, const TMPreviewStats* stats, const float* inSamples,
+                             float* lum, int32_t* histogram, uint8_t* display);
+int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                    const TMSampleLayout& layout, int32_t colorSaturation,
+                                    float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, double gamma, const TMPreviewStats* stats,
+                                    const float* inSamples, float* lum, int32_t* histogram,
+                                    uint8_t* display);
+// 16-bit samples: the final render's 16-bit mapping divided by 128.5 (its 32768
+// becomes 255), truncated; histogram of the display bytes.
+int32_t TMMapPreviewOutput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
+                             float whiteClipPercent, float blackClipPercent, int32_t strength,
+                             const float* lut, const uint16_t* inSamples, float* lum,
+                             int32_t* histogram, uint8_t* display);
+int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                    const TMSampleLayout& layout, int32_t colorSaturation,
+                                    float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, const float* lut, const uint16_t* inSamples,
+                                    float* lum, int32_t* histogram, uint8_t* display);
+
+// --- The preview sequence -----------------------------------------------------
+// Buffers the dialog holds for its whole run. Sizes: lum, atten, pyramid
+// TMPreviewWorkBytes each; image TMPreviewImageBytes(planes); sourceCache
+// TMPreviewCacheBytes(planes) (may be null: no unprocessed view); histograms
+// TMPreviewHistogramBytes. Any may be null.
+struct TMPreviewBuffers {
+    float* lum;      // A: luminance; the saved tone-mapped image while the original shows
+    float* atten;    // B
+    float* pyramid;  // C
+    uint8_t* image;  // display image shown
+    uint8_t* sourceCache;
+    int32_t* histograms;
+};
+
+// The whole host image as delivered. layout.planes = min(host planes, 3), at least 1.
+struct TMPreviewSource {
+    int32_t sampleFormat; // TMSampleFloat32 or TMSample16
+    int32_t width, height;
+    TMSampleLayout layout;
+    const void* samples;
+    int32_t lutMode;      // exponent choice of the sample table (0: 2.2)
+};
+
+// Preview geometry set by the dialog, and what the preview keeps between calls.
+struct TMPreviewView {
+    int32_t previewWidth, previewHeight;
+    int32_t previewCacheOffset; // TMPreviewCacheOffset(side, planes) of the chosen side
+    // Statistics of the last float input conversion: an output-only refresh maps with
+    // them, so it shows what a full refresh with the same settings shows.
+    TMPreviewStats stats;
+    bool statsValid;
+};
+
+// What one call did, for tests and diagnostics.
+struct TMPreviewReport {
+    bool restored;     // the saved tone-mapped image was copied back
+    bool recomputed;   // input conversion, attenuation and Poisson reconstruction ran
+    bool mapped;       // the output mapping ran
+    bool saved;        // the tone-mapped image was saved into A for the original view
+    bool fromCache;    // the unprocessed image came from the cache
+    bool built;        // the unprocessed image was built from the source (and cached)
+    TMRenderStep failedStep;
+};
+
+// One preview redraw, driven by the preview flags of params (showPreview,
+// restorePreview, forcePreviewRecompute, previewLevel, originalStale512/768/1024).
+// Returns TMResultOK, TMResultMemFull (a buffer missing or a table not allocated) or
+// TMResultBadParameters (bad geometry or source, a failed stage); on failure the
+// display image and histograms keep what they held.
+int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
+                     const TMPreviewBuffers& buffers, TMPreviewView* view,
+                     TMPreviewReport* report = nullptr);

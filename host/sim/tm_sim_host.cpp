@@ -271,6 +271,16 @@ int16_t Host::call(int16_t selector)
 
 int16_t Host::about() { return call(TMSelectorAbout); }
 
+void Host::inside(const std::function<void()>& work)
+{
+    struct Active {
+        Host* previous;
+        explicit Active(Host* h) : previous(gActive) { gActive = h; }
+        ~Active() { gActive = previous; }
+    } active(this);
+    work();
+}
+
 RunResult Host::run(bool ask)
 {
     RunResult r;

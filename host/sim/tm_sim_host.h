@@ -104,6 +104,9 @@ public:
     RunResult run(bool ask = true);
     // The About selector with an about record.
     int16_t about();
+    // Runs `work` as if inside a selector call, so that code of the plug-in that uses
+    // the host's callbacks (a dialog's preview does) can be driven directly.
+    void inside(const std::function<void()>& work);
 
     // Starts the next run: re-arms the recorded descriptor (if any) and the failure
     // counters, keeps the parameters handle and the data slot.
@@ -115,6 +118,7 @@ public:
     const void* parametersData() const;
     void* parametersData() { return const_cast<void*>(static_cast<const Host*>(this)->parametersData()); }
     const void* globalsData() const;
+    void* globalsData() { return const_cast<void*>(static_cast<const Host*>(this)->globalsData()); }
     // The plug-in's error string (a Pascal string: length byte, then the text).
     const unsigned char* errorString() const { return errorString_; }
 

@@ -30,20 +30,6 @@ void wrapRow(float* row, int32_t W, int32_t pad)
 // Pixels per block of the vectorised logarithm.
 constexpr int32_t kBlock = 512;
 
-// out[i] = (float) ln x[i] for the positive x; others are left for the caller. The
-// fast logarithm is used where its rounding to float is certain.
-void logToFloat(const double* x, double* scratch, float* out, int32_t n)
-{
-    tm_fast::logArray(x, scratch, static_cast<size_t>(n));
-    for (int32_t i = 0; i < n; ++i) {
-        if (!(x[i] > 0.0))
-            continue;
-        out[i] = tm_fast::roundsToSameFloat(scratch[i], 2 * tm_fast::kFastMathError)
-                     ? static_cast<float>(scratch[i])
-                     : static_cast<float>(std::log(x[i]));
-    }
-}
-
 } // namespace
 
 int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut)

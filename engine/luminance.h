@@ -1,9 +1,11 @@
 // Small per-pixel helpers shared by the input and output stages.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
+#include "fast_math.h"
 #include "tm_engine.h"
 
 namespace tm_detail {
@@ -43,6 +45,21 @@ inline int32_t truncToInt32(double v)
     if (!(v > -2147483649.0 && v < 2147483648.0))
         return INT32_MIN;
     return static_cast<int32_t>(v);
+}
+
+// out[i] = (float) ln x[i] for the positive x; others are left for the caller. The
+// fast logarithm is used where its rounding to float is certain. scratch holds n
+// doubles.
+inline void logToFloat(const double* x, double* scratch, float* out, int32_t n)
+{
+    tm_fast::logArray(x, scratch, static_cast<size_t>(n));
+    for (int32_t i = 0; i < n; ++i) {
+        if (!(x[i] > 0.0))
+            continue;
+        out[i] = tm_fast::roundsToSameFloat(scratch[i], 2 * tm_fast::kFastMathError)
+                     ? static_cast<float>(scratch[i])
+                     : static_cast<float>(std::log(x[i]));
+    }
 }
 
 } // namespace tm_detail

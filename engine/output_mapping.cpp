@@ -6,31 +6,13 @@
 
 #include "fast_math.h"
 #include "luminance.h"
+#include "output_curve.h"
 #include "tm_engine.h"
 
 using namespace tm_detail;
 
 namespace {
-
 constexpr int32_t kBins = 65536;
-
-struct OutputSettings {
-    double saturation; // exponent of the colour ratios, colorSaturation / 100
-    float white;       // clip percentages, 0..10
-    float black;
-    int32_t strength;  // 0..100
-};
-
-OutputSettings clampSettings(int32_t colorSaturation, float whiteClip, float blackClip, int32_t strength)
-{
-    OutputSettings s;
-    s.saturation = std::clamp(colorSaturation, 20, 100) / 100.0;
-    s.white = std::clamp(whiteClip, 0.0f, 10.0f);
-    s.black = std::clamp(blackClip, 0.0f, 10.0f);
-    s.strength = std::clamp(strength, 0, 100);
-    return s;
-}
-
 } // namespace
 
 float TMBlendWeight32(int32_t strength)
@@ -98,73 +80,17 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     return hi;
 }
 
-namespace {
+namespace tm_detail {
 
-// Constants of the float pixel mapping for one call.
-struct Curve32 {
-    float k;           // blend weight of the global curve
-    float localWeight; // 1 - k
-    double ratio;      // ln 10 / ln(rangeFactor + 1), or 1
-    float inv;         // 1 / rangeFactor, or 1
-    double saturation; // exponent of the colour ratios
-    double gamma;      // exponent of the result
-};
-
-// One output pixel from its input samples and normalised luminance L0, with the
-// library functions. This is the definition of the result; the block path below
-// produces the same values faster.
-void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
-{
-    const float Y = outputLuminance(c[0], c[1], c[2]);
-    if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
-        result[0] = result[1] = result[2] = 0.0f;
-        return;
-    }
-    double L = L0;
-    if (cv.k > 0.0f) {
-        const float a1 = Y + 1.0f;
-        const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * cv.inv), 0.23) + 2.0);
-        const double B = cv.ratio * std::log(static_cast<double>(a1)) / std::log(static_cast<double>(a2));
-        L = static_cast<double>(cv.k) * std::pow(B, cv.saturation) + static_cast<double>(cv.localWeight * L0);
-    }
-    for (int ch = 0; ch < 3; ++ch) {
-        const double ratioC = c[ch] > 0.0f ? std::pow(static_cast<double>(c[ch] / Y), cv.saturation) : 0.0;
-        const double t = ratioC * L;
-        // t >= 1 gives a power of at least 1 for gamma > 0, which is clipped to 1.
-        double v = 0.0;
-        if (t >= 1.0 && cv.gamma > 0.0)
-            v = 1.0;
-        else if (t > 0.0)
-            v = std::min(std::pow(t, cv.gamma), 1.0);
-        result[ch] = static_cast<float>(v);
-    }
-}
-
-// Pixels per block of the vectorised path.
-constexpr int32_t kBlock = 256;
-
-// Maps n pixels (samples c[3n], luminance L0[n]) into result[3n] with the fast
-// functions, tracking a bound on the relative distance of every intermediate from
-// what mapPixel32 computes. A pixel whose result is not certain to round to the same
-// floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
-// to mapPixel32.
-void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
+                          double* L, double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
-    double q[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
-    double p23[kBlock], la1[kBlock], la2[kBlock], B[kBlock], PB[kBlock];
-    double L[kBlock], errL[kBlock];
-    double tIn[3 * kBlock], V[3 * kBlock];
-    float Y[kBlock];
-    bool exact[kBlock]; // true: leave the pixel to mapPixel32
-
-    for (int32_t j = 0; j < n; ++j) {
-        const float* px = c + 3 * j;
-        Y[j] = outputLuminance(px[0], px[1], px[2]);
-        exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+    double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
+    double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock], B[kFastBlock], PB[kFastBlock];
+    for (int32_t j = 0; j < n; ++j)
         q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
-    }
     if (cv.k > 0.0f) {
         tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
         for (int32_t j = 0; j < n; ++j) {
@@ -197,6 +123,59 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
             errL[j] = 0.0;
         }
     }
+}
+
+} // namespace tm_detail
+
+namespace {
+
+// One output pixel from its input samples and normalised luminance L0, with the
+// library functions. This is the definition of the result; the block path below
+// produces the same values faster.
+void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
+{
+    const float Y = outputLuminance(c[0], c[1], c[2]);
+    if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
+        result[0] = result[1] = result[2] = 0.0f;
+        return;
+    }
+    const double L = blendedLuminance(cv, Y, L0);
+    for (int ch = 0; ch < 3; ++ch) {
+        const double ratioC = colourRatio(cv, c[ch], Y);
+        const double t = ratioC * L;
+        // t >= 1 gives a power of at least 1 for gamma > 0, which is clipped to 1.
+        double v = 0.0;
+        if (t >= 1.0 && cv.gamma > 0.0)
+            v = 1.0;
+        else if (t > 0.0)
+            v = std::min(std::pow(t, cv.gamma), 1.0);
+        result[ch] = static_cast<float>(v);
+    }
+}
+
+// Pixels per block of the vectorised path.
+constexpr int32_t kBlock = kFastBlock;
+
+// Maps n pixels (samples c[3n], luminance L0[n]) into result[3n] with the fast
+// functions, tracking a bound on the relative distance of every intermediate from
+// what mapPixel32 computes. A pixel whose result is not certain to round to the same
+// floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
+// to mapPixel32.
+void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
+{
+    constexpr double E = tm_fast::kFastMathError;
+    constexpr double ulp = 2.220446049250313e-16;
+    double L[kBlock], errL[kBlock];
+    double tIn[3 * kBlock], V[3 * kBlock];
+    float Y[kBlock];
+    bool exact[kBlock]; // true: leave the pixel to mapPixel32
+
+    for (int32_t j = 0; j < n; ++j) {
+        const float* px = c + 3 * j;
+        Y[j] = outputLuminance(px[0], px[1], px[2]);
+        exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+    }
+    fastBlendedLuminance(cv, Y, L0, exact, n, L, errL);
 
     // Channels: t = (c / Y)^s L and the result t^gamma, both through logarithms:
     // ln t = s ln(c / Y) + ln L, result exp(gamma ln t). lnL[j] is ln L where L is
@@ -285,20 +264,14 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
                              const TMImageStats* stats, const float* inSamples, float* lum,
                              float* outSamples)
 {
-    const OutputSettings set = clampSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
+    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const float k = TMBlendWeight32(set.strength);
     const int32_t workWidth = W + 2 * pad;
     const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 1.0f, lum);
     if (hi < 0)
         return hi;
 
-    // Global curve: adaptive logarithmic mapping with the range factor as the
-    // largest luminance and the bias exponent fixed at 0.23.
-    Curve32 cv{k, 1.0f - k, 1.0, 1.0f, set.saturation, gamma};
-    if (stats->rangeFactor > 0.0f) {
-        cv.ratio = std::log(10.0) / std::log(static_cast<double>(stats->rangeFactor + 1.0f));
-        cv.inv = 1.0f / stats->rangeFactor;
-    }
+    const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
     // The block path assumes a positive exponent and finite curve constants.
     const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
 
@@ -351,7 +324,7 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
                              float blackClipPercent, int32_t strength, const float* lut,
                              const uint16_t* inSamples, float* lum, uint16_t* outSamples)
 {
-    const OutputSettings set = clampSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
+    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const float k = TMBlendWeight16(set.strength);
     const int32_t workWidth = W + 2 * pad;
     const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 255.0f, lum);

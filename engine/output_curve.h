@@ -1,0 +1,82 @@
+// Settings and per-pixel arithmetic shared by the final render's float output mapping
+// and the preview's: one definition of the clamped settings, the global curve and the
+// blended luminance, so the preview shows the render's colours.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "luminance.h"
+
+namespace tm_detail {
+
+struct OutputSettings {
+    double saturation; // exponent of the colour ratios, colorSaturation / 100
+    float white;       // clip percentages, 0..10
+    float black;
+    int32_t strength;  // 0..100
+};
+
+inline OutputSettings clampOutputSettings(int32_t colorSaturation, float whiteClip, float blackClip,
+                                          int32_t strength)
+{
+    OutputSettings s;
+    s.saturation = std::clamp(colorSaturation, 20, 100) / 100.0;
+    s.white = std::clamp(whiteClip, 0.0f, 10.0f);
+    s.black = std::clamp(blackClip, 0.0f, 10.0f);
+    s.strength = std::clamp(strength, 0, 100);
+    return s;
+}
+
+// Constants of the float pixel mapping for one call.
+struct Curve32 {
+    float k;           // blend weight of the global curve
+    float localWeight; // 1 - k
+    double ratio;      // ln 10 / ln(rangeFactor + 1), or 1
+    float inv;         // 1 / rangeFactor, or 1
+    double saturation; // exponent of the colour ratios
+    double gamma;      // exponent of the result
+};
+
+// Global curve: adaptive logarithmic mapping with the range factor as the largest
+// luminance and the bias exponent fixed at 0.23.
+inline Curve32 makeCurve32(float k, double saturation, double gamma, float rangeFactor)
+{
+    Curve32 cv{k, 1.0f - k, 1.0, 1.0f, saturation, gamma};
+    if (rangeFactor > 0.0f) {
+        cv.ratio = std::log(10.0) / std::log(static_cast<double>(rangeFactor + 1.0f));
+        cv.inv = 1.0f / rangeFactor;
+    }
+    return cv;
+}
+
+// The mapped luminance L of a pixel with luminance Y (positive, finite) and
+// normalised cell L0: the global curve blended by k, or L0 alone when k is 0.
+inline double blendedLuminance(const Curve32& cv, float Y, float L0)
+{
+    if (!(cv.k > 0.0f))
+        return L0;
+    const float a1 = Y + 1.0f;
+    const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * cv.inv), 0.23) + 2.0);
+    const double B = cv.ratio * std::log(static_cast<double>(a1)) / std::log(static_cast<double>(a2));
+    return static_cast<double>(cv.k) * std::pow(B, cv.saturation) + static_cast<double>(cv.localWeight * L0);
+}
+
+// (c / Y)^s of a channel, 0 for a sample that is not positive.
+inline double colourRatio(const Curve32& cv, float c, float Y)
+{
+    return c > 0.0f ? std::pow(static_cast<double>(c / Y), cv.saturation) : 0.0;
+}
+
+// Pixels per block of the vectorised float paths.
+constexpr int32_t kFastBlock = 256;
+
+// blendedLuminance of n <= kFastBlock pixels with the fast functions: L[j] and a
+// bound errL[j] on its distance from blendedLuminance. Pixels marked exact are
+// skipped (their L is meaningless); a pixel whose curve cannot be bounded is marked
+// exact for the caller to compute with blendedLuminance.
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
+                          double* L, double* errL);
+
+} // namespace tm_detail

@@ -1,0 +1,391 @@
+// The preview sequence: which stages each redraw runs, the view toggle and its
+// saved image, the unprocessed-preview cache, and the tone-mapped preview measured
+// against the final render reduced to the preview size.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "demo_scene.h"
+#include "tm_parameters.h"
+#include "tm_preview.h"
+#include "tm_render.h"
+
+namespace {
+
+// The dialog's buffers at exactly the exported sizes, so that an overrun shows up
+// under the address sanitizer.
+struct Dialog {
+    std::vector<float> A, B, C;
+    std::vector<uint8_t> image, cache;
+    std::vector<int32_t> histograms;
+
+    explicit Dialog(int32_t planes)
+        : A(TMPreviewWorkBytes / 4), B(TMPreviewWorkBytes / 4), C(TMPreviewWorkBytes / 4),
+          image(static_cast<size_t>(TMPreviewImageBytes(planes))),
+          cache(static_cast<size_t>(TMPreviewCacheBytes(planes))), histograms(TMPreviewHistogramBytes / 4)
+    {
+    }
+    TMPreviewBuffers buffers()
+    {
+        return TMPreviewBuffers{A.data(), B.data(), C.data(), image.data(), cache.data(), histograms.data()};
+    }
+    std::vector<uint8_t> shown(const TMPreviewView& v) const
+    {
+        return std::vector<uint8_t>(image.begin(), image.begin() + 3 * v.previewWidth * v.previewHeight);
+    }
+    std::vector<int32_t> block(int b) const
+    {
+        return std::vector<int32_t>(histograms.begin() + 256 * b, histograms.begin() + 256 * (b + 1));
+    }
+};
+
+// A host image: float scene or its 16-bit encoding, packed.
+struct Image {
+    int32_t format, width, height, planes;
+    std::vector<float> f;
+    std::vector<uint16_t> s;
+
+    TMPreviewSource source() const
+    {
+        const int32_t bytes = format == TMSampleFloat32 ? 4 : 2;
+        return TMPreviewSource{format, width, height, TMPackedLayout(width, planes, bytes),
+                               format == TMSampleFloat32 ? static_cast<const void*>(f.data()) : s.data(), 0};
+    }
+};
+
+Image scene(int32_t format, int32_t width, int32_t height)
+{
+    Image img{format, width, height, 3, {}, {}};
+    img.f.resize(static_cast<size_t>(width) * height * 3);
+    TMMakeDemoScene(width, height, img.f.data());
+    if (format == TMSample16) {
+        img.s.resize(img.f.size());
+        for (size_t i = 0; i < img.f.size(); ++i) {
+            const double x = std::clamp(static_cast<double>(img.f[i]) / 256.0, 0.0, 1.0);
+            img.s[i] = static_cast<uint16_t>(std::min(std::lround(std::pow(x, 1.0 / 2.2) * 32768.0), 32768L));
+        }
+        img.f.clear();
+    }
+    return img;
+}
+
+// The preview geometry the dialog sets for a side: longer side min(side, image side).
+TMPreviewView viewFor(const Image& img, int32_t side)
+{
+    TMPreviewView v{};
+    if (img.width > img.height) {
+        v.previewWidth = std::min(side, img.width);
+        v.previewHeight = static_cast<int32_t>(v.previewWidth * (static_cast<double>(img.height) / img.width));
+    } else {
+        v.previewHeight = std::min(side, img.height);
+        v.previewWidth = static_cast<int32_t>(v.previewHeight * (static_cast<double>(img.width) / img.height));
+    }
+    v.previewCacheOffset = TMPreviewCacheOffset(side, img.planes);
+    return v;
+}
+
+TMParameters defaults(int32_t format)
+{
+    TMParameters p{};
+    applyDefaults(&p, format);
+    p.previewLevel = 2;
+    return p;
+}
+
+} // namespace
+
+TEST(PreviewBuffers, CacheRegionsHoldTheirSideAndNeverOverlap)
+{
+    for (const int32_t planes : {1, 2, 3}) {
+        EXPECT_GE(TMPreviewImageBytes(planes), 3 * 1024 * 1024) << "three display planes of 1024 x 1024";
+        int64_t end[3], begin[3];
+        const int32_t sides[3] = {1024, 768, 512};
+        for (int i = 0; i < 3; ++i) {
+            begin[i] = TMPreviewCacheOffset(sides[i], planes);
+            end[i] = begin[i] + int64_t{3} * sides[i] * sides[i];
+            EXPECT_LE(end[i], TMPreviewCacheBytes(planes));
+        }
+        for (int i = 0; i < 3; ++i)
+            for (int j = i + 1; j < 3; ++j)
+                EXPECT_TRUE(end[i] <= begin[j] || end[j] <= begin[i]) << sides[i] << " and " << sides[j];
+    }
+    EXPECT_EQ(TMPreviewCacheOffset(600, 3), -1);
+    EXPECT_EQ(TMPreviewHistogramBytes, 3 * 256 * 4);
+}
+
+TEST(PreviewBuffers, MissingBuffersAndBadGeometryAreRefused)
+{
+    const Image img = scene(TMSample16, 300, 200);
+    Dialog dlg(3);
+    TMParameters p = defaults(TMSample16);
+    TMPreviewView v = viewFor(img, 512);
+    for (int missing = 0; missing < 5; ++missing) {
+        TMPreviewBuffers b = dlg.buffers();
+        float** floats[3] = {&b.lum, &b.atten, &b.pyramid};
+        if (missing < 3)
+            *floats[missing] = nullptr;
+        else if (missing == 3)
+            b.image = nullptr;
+        else
+            b.histograms = nullptr;
+        EXPECT_EQ(TMRunPreview(&p, img.source(), b, &v), TMResultMemFull);
+    }
+    TMPreviewView big = v;
+    big.previewWidth = 1025;
+    EXPECT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &big), TMResultBadParameters);
+    // An image 9 pixels high has no preview.
+    const Image flat = scene(TMSample16, 300, 9);
+    TMPreviewView thin = viewFor(flat, 512);
+    TMPreviewReport r{};
+    EXPECT_EQ(TMRunPreview(&p, flat.source(), dlg.buffers(), &thin, &r), TMResultBadParameters);
+    EXPECT_EQ(r.failedStep, TMRenderStep::InputConversion);
+    // The original view needs the region of a known side.
+    p.showPreview = 0;
+    TMPreviewView odd = v;
+    odd.previewCacheOffset = 12345;
+    EXPECT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &odd), TMResultBadParameters);
+}
+
+// With previewLevel 0 only the output mapping runs, on A as the last mapping left
+// it; it shows what a full computation with the same settings shows, for both depths
+// (the float preview keeps the statistics of the last input conversion for it).
+TEST(PreviewSequence, OutputOnlyRefreshRunsNoCoreStageAndEqualsAFullRefresh)
+{
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        const Image img = scene(format, 900, 600);
+        Dialog dlg(3), fresh(3);
+        TMParameters p = defaults(format);
+        TMPreviewView v = viewFor(img, 512);
+        TMPreviewReport r{};
+        ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+        EXPECT_TRUE(r.recomputed && r.mapped);
+        EXPECT_EQ(p.previewLevel, 2) << "the preview leaves previewLevel to the dialog";
+
+        for (const int32_t strength : {20, 100, 55}) {
+            p.previewLevel = 0;
+            p.strength = strength;
+            p.colorSaturation = 30 + strength / 2;
+            ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+            EXPECT_FALSE(r.recomputed);
+            EXPECT_TRUE(r.mapped);
+
+            TMParameters q = p;
+            q.previewLevel = 2;
+            TMPreviewView w = viewFor(img, 512);
+            ASSERT_EQ(TMRunPreview(&q, img.source(), fresh.buffers(), &w), TMResultOK);
+            const std::vector<uint8_t> a = dlg.shown(v), b = fresh.shown(w);
+            int64_t differing = 0, worst = 0;
+            for (size_t i = 0; i < a.size(); ++i) {
+                const int64_t d = std::abs(int{a[i]} - int{b[i]});
+                differing += d != 0;
+                worst = std::max(worst, d);
+            }
+            // Renormalising a normalised buffer agrees up to float rounding.
+            EXPECT_LE(worst, 1) << "format " << format << " strength " << strength;
+            EXPECT_LE(differing, static_cast<int64_t>(a.size() / 1000)) << "format " << format;
+        }
+    }
+}
+
+TEST(PreviewSequence, OriginalIsBuiltOncePerSideAndRestoredWithoutRecomputing)
+{
+    const Image img = scene(TMSampleFloat32, 1200, 800);
+    Dialog dlg(3);
+    TMParameters p = defaults(TMSampleFloat32);
+    TMPreviewView v = viewFor(img, 512);
+    TMPreviewReport r{};
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+    p.previewLevel = 0;
+    const std::vector<uint8_t> toneMapped = dlg.shown(v);
+    const std::vector<int32_t> toneHistogram = dlg.block(0);
+
+    // Show Original: built the first time, from the cache the second.
+    p.showPreview = 0;
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+    EXPECT_TRUE(r.saved && r.built && !r.fromCache);
+    EXPECT_EQ(p.previewLevel, 2);
+    EXPECT_EQ(p.originalStale512, 0);
+    EXPECT_EQ(p.originalStale768, 1);
+    const std::vector<uint8_t> original = dlg.shown(v);
+    EXPECT_NE(original, toneMapped);
+    EXPECT_EQ(dlg.block(1), dlg.block(0));
+
+    // Back to the tone-mapped view: the saved image, at once.
+    p.showPreview = 1;
+    p.restorePreview = 1;
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+    EXPECT_TRUE(r.restored && !r.mapped && !r.recomputed);
+    EXPECT_EQ(dlg.shown(v), toneMapped);
+    EXPECT_EQ(dlg.block(0), toneHistogram);
+    EXPECT_EQ(p.restorePreview, 0);
+    EXPECT_EQ(p.forcePreviewRecompute, 1);
+
+    // The next redraw recomputes even for an output setting alone.
+    p.previewLevel = 0;
+    p.strength = 90;
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+    EXPECT_TRUE(r.recomputed);
+    EXPECT_EQ(p.previewLevel, 2);
+    EXPECT_EQ(p.forcePreviewRecompute, 0);
+
+    p.showPreview = 0;
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+    EXPECT_TRUE(r.fromCache && !r.built);
+    EXPECT_EQ(dlg.shown(v), original);
+    EXPECT_EQ(dlg.block(0), dlg.block(1));
+}
+
+TEST(PreviewSequence, CachingOneSideNeverChangesAnothersRegion)
+{
+    // A square image fills each side's region completely.
+    const Image img = scene(TMSample16, 1100, 1100);
+    Dialog dlg(3);
+    TMParameters p = defaults(TMSample16);
+    p.showPreview = 0;
+    std::vector<std::vector<uint8_t>> cached;
+    for (const int32_t side : {1024, 768, 512}) {
+        TMPreviewView v = viewFor(img, side);
+        ASSERT_EQ(v.previewWidth, side);
+        TMPreviewReport r{};
+        ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+        EXPECT_TRUE(r.built);
+        cached.push_back(dlg.shown(v));
+    }
+    EXPECT_EQ(p.originalStale1024 + p.originalStale768 + p.originalStale512, 0);
+    int i = 0;
+    for (const int32_t side : {1024, 768, 512}) {
+        TMPreviewView v = viewFor(img, side);
+        TMPreviewReport r{};
+        ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
+        EXPECT_TRUE(r.fromCache);
+        EXPECT_EQ(dlg.shown(v), cached[i++]) << "side " << side;
+    }
+}
+
+// The unprocessed preview: 16-bit v >> 7 limited to 255, float trunc(255 v) limited
+// to 0..255; 2,000 x 1,000 at 512 x 256 reads (1996, 996) for pixel (511, 255).
+TEST(PreviewSequence, OriginalSampleValuesAndPositions)
+{
+    const int32_t W = 2000, H = 1000;
+    Image s16{TMSample16, W, H, 3, {}, std::vector<uint16_t>(static_cast<size_t>(W) * H * 3, 1280)};
+    Image f32{TMSampleFloat32, W, H, 3, std::vector<float>(static_cast<size_t>(W) * H * 3, 0.5f), {}};
+    auto at = [&](int32_t x, int32_t y) { return (static_cast<size_t>(y) * W + x) * 3; };
+    for (int32_t dy = -1; dy <= 1; ++dy)
+        for (int32_t dx = -1; dx <= 1; ++dx)
+            for (int ch = 0; ch < 3; ++ch) {
+                s16.s[at(1996 + dx, 996 + dy) + ch] = 6400;
+                f32.f[at(1996 + dx, 996 + dy) + ch] = 0.25f;
+            }
+    s16.s[at(1996, 996)] = 32768;
+    s16.s[at(1996, 996) + 1] = 200;
+    s16.s[at(1996, 996) + 2] = 0;
+    f32.f[at(1996, 996)] = -0.5f;
+    f32.f[at(1996, 996) + 1] = 1.5f;
+    f32.f[at(1996, 996) + 2] = 0.1f;
+    for (const Image* img : {&s16, &f32}) {
+        Dialog dlg(3);
+        TMParameters p = defaults(img->format);
+        p.showPreview = 0;
+        TMPreviewView v = viewFor(*img, 512);
+        ASSERT_EQ(v.previewWidth, 512);
+        ASSERT_EQ(v.previewHeight, 256);
+        ASSERT_EQ(TMRunPreview(&p, img->source(), dlg.buffers(), &v), TMResultOK);
+        const size_t idx = 255 * 512 + 511, plane = 512 * 256;
+        const uint8_t expect[2][3] = {{255, 1, 0}, {0, 255, 25}};
+        const int which = img == &s16 ? 0 : 1;
+        for (int ch = 0; ch < 3; ++ch)
+            EXPECT_EQ(dlg.image[ch * plane + idx], expect[which][ch]) << "format " << img->format << " plane " << ch;
+        // Bins: the odd pixel, and the rest (10 or 127 grey).
+        const int32_t oddBin = (54 * expect[which][0] + 183 * expect[which][1] + 19 * expect[which][2]) >> 8;
+        EXPECT_EQ(dlg.block(0)[oddBin], 1);
+        EXPECT_EQ(dlg.block(0)[which == 0 ? 10 : 127], 512 * 256 - 1);
+    }
+}
+
+TEST(PreviewSequence, SinglePlaneDocumentsShowTheOnePlaneAsGrey)
+{
+    const int32_t W = 400, H = 300;
+    Image img{TMSample16, W, H, 1, {}, std::vector<uint16_t>(static_cast<size_t>(W) * H)};
+    for (int32_t i = 0; i < W * H; ++i)
+        img.s[static_cast<size_t>(i)] = static_cast<uint16_t>((i * 37) % 32769);
+    Dialog dlg(1);
+    TMParameters p = defaults(TMSample16);
+    TMPreviewView v = viewFor(img, 512);
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+    const size_t plane = static_cast<size_t>(v.previewWidth) * v.previewHeight;
+    for (size_t i = 0; i < plane; i += 97)
+        ASSERT_TRUE(dlg.image[i] == dlg.image[plane + i] && dlg.image[i] == dlg.image[2 * plane + i]) << i;
+    p.showPreview = 0;
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+    EXPECT_EQ(dlg.image[1], img.s[1] >> 7);
+    EXPECT_EQ(dlg.image[plane + 1], img.s[1] >> 7);
+    EXPECT_EQ(dlg.image[2 * plane + 1], img.s[1] >> 7);
+}
+
+// The tone-mapped preview against the final render of the same image and settings,
+// reduced to the preview size by the preview's own sampling (positions truncated)
+// and converted to display bytes (float: trunc(255 v); 16-bit: trunc(v / 128.5)).
+// The pipelines differ in the image they start from (the reduced one), so this
+// measures the difference rather than requiring equality.
+TEST(PreviewSequence, ToneMappedPreviewIsCloseToTheReducedFinalRender)
+{
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        const Image img = scene(format, 1536, 1024);
+        const TMParameters p = defaults(format);
+        TMParameters q = p;
+        Dialog dlg(3);
+        TMPreviewView v = viewFor(img, 512);
+        ASSERT_EQ(TMRunPreview(&q, img.source(), dlg.buffers(), &v), TMResultOK);
+
+        const int64_t bytes = format == TMSampleFloat32 ? 4 : 2;
+        std::vector<unsigned char> out(static_cast<size_t>(int64_t{img.width} * img.height * 3 * bytes));
+        TMHostImage host{};
+        host.sampleFormat = format;
+        host.width = img.width;
+        host.height = img.height;
+        host.planes = 3;
+        host.inPixelStride = host.outPixelStride = 3;
+        host.inData = format == TMSampleFloat32 ? static_cast<const void*>(img.f.data()) : img.s.data();
+        host.inRowBytes = host.outRowBytes = int64_t{img.width} * 3 * bytes;
+        host.outData = out.data();
+        ASSERT_EQ(TMRunStages(p, host, TMHeapAllocator(), TMProgressSink{nullptr, nullptr, nullptr}), TMResultOK);
+
+        const int32_t pw = v.previewWidth, ph = v.previewHeight;
+        const float fx = static_cast<float>(img.width) / static_cast<float>(pw);
+        const float fy = static_cast<float>(img.height) / static_cast<float>(ph);
+        double sum = 0.0;
+        int worst = 0;
+        for (int32_t y = 0; y < ph; ++y)
+            for (int32_t x = 0; x < pw; ++x) {
+                const int32_t sx = std::min(static_cast<int32_t>(static_cast<float>(x) * fx), img.width - 1);
+                const int32_t sy = std::min(static_cast<int32_t>(static_cast<float>(y) * fy), img.height - 1);
+                const size_t s = (static_cast<size_t>(sy) * img.width + sx) * 3;
+                for (int ch = 0; ch < 3; ++ch) {
+                    int rendered;
+                    if (format == TMSampleFloat32) {
+                        float value;
+                        std::memcpy(&value, out.data() + (s + ch) * 4, 4);
+                        rendered = static_cast<int>(std::clamp(value * 255.0f, 0.0f, 255.0f));
+                    } else {
+                        uint16_t value;
+                        std::memcpy(&value, out.data() + (s + ch) * 2, 2);
+                        rendered = std::min(static_cast<int>(value / 128.5), 255);
+                    }
+                    const int d = std::abs(rendered - int{dlg.image[static_cast<size_t>(ch) * pw * ph +
+                                                                    static_cast<size_t>(y) * pw + x]});
+                    sum += d;
+                    worst = std::max(worst, d);
+                }
+            }
+        const double mean = sum / (3.0 * pw * ph);
+        std::printf("[ preview vs render ] %s %dx%d -> %dx%d: mean |diff| %.2f, max %d display levels\n",
+                    format == TMSampleFloat32 ? "float" : "16-bit", img.width, img.height, pw, ph, mean, worst);
+        RecordProperty(format == TMSampleFloat32 ? "meanDiff32" : "meanDiff16", std::to_string(mean));
+        EXPECT_LT(mean, 12.0) << "the preview should look like the render";
+    }
+}

@@ -51,6 +51,7 @@
 #include "demo_scene.h"
 #include "tm_engine.h"
 #include "tm_parameters.h"
+#include "tm_preview.h"
 #include "tm_render.h"
 
 namespace {
@@ -623,6 +624,74 @@ void BM_Plugin(benchmark::State& state, int32_t format, int mp, tmsim::Delivery 
     reportRate(state, s, spent);
 }
 
+// --- Preview -------------------------------------------------------------------------
+
+// The dialog's preview of the 24-MP scene at the 1,024-pixel side (1024 x 682), with
+// the dialog's fixed buffers. Modes: a full recompute (previewLevel 2: input
+// conversion, both core stages, output mapping), an output-only refresh (previewLevel
+// 0, a changed Strength) and the original view from the cache (after one build).
+enum class PreviewMode { Full, OutputOnly, OriginalCached };
+
+void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode)
+{
+    const Setup s = makeSetup(format, 24);
+    const void* in = format == TMSampleFloat32 ? static_cast<const void*>(scenes().floatScene().data())
+                                               : static_cast<const void*>(scenes().scene16().data());
+    const int32_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
+    const TMPreviewSource src{format, s.width, s.height, TMPackedLayout(s.width, kPlanes, sampleBytes), in, 0};
+    std::vector<float> A(TMPreviewWorkBytes / 4), B(A.size()), C(A.size());
+    std::vector<uint8_t> image(static_cast<size_t>(TMPreviewImageBytes(kPlanes)));
+    std::vector<uint8_t> cache(static_cast<size_t>(TMPreviewCacheBytes(kPlanes)));
+    std::vector<int32_t> histograms(TMPreviewHistogramBytes / 4);
+    const TMPreviewBuffers buffers{A.data(), B.data(), C.data(), image.data(), cache.data(), histograms.data()};
+    TMPreviewView view{};
+    view.previewWidth = 1024;
+    view.previewHeight = static_cast<int32_t>(1024 * (static_cast<double>(s.height) / s.width));
+    view.previewCacheOffset = TMPreviewCacheOffset(1024, kPlanes);
+    TMParameters params = s.params;
+    params.previewLevel = 2;
+    params.showPreview = 1;
+    if (TMRunPreview(&params, src, buffers, &view) != TMResultOK) {
+        fail(state, "preview failed");
+        return;
+    }
+    if (mode == PreviewMode::OriginalCached) {
+        params.showPreview = 0;
+        TMRunPreview(&params, src, buffers, &view); // builds the cache entry
+    }
+    Spent spent;
+    int16_t result = TMResultOK;
+    int iteration = 0;
+    for (auto _ : state) {
+        // Untimed: put the state back that the timed call starts from.
+        if (mode == PreviewMode::Full) {
+            params.previewLevel = 2;
+        } else if (mode == PreviewMode::OutputOnly) {
+            params.previewLevel = 0;
+            params.strength = 40 + 10 * (iteration++ % 4);
+        } else {
+            params.showPreview = 0;
+        }
+        timed(state, &spent, [&] { result = TMRunPreview(&params, src, buffers, &view); });
+        if (mode == PreviewMode::OriginalCached) {
+            params.showPreview = 1;
+            params.restorePreview = 1;
+            TMRunPreview(&params, src, buffers, &view);
+        }
+        if (result != TMResultOK)
+            break;
+    }
+    if (result != TMResultOK) {
+        fail(state, ("TMRunPreview returned " + std::to_string(result)).c_str());
+        return;
+    }
+    const double iterations = static_cast<double>(state.iterations());
+    if (iterations > 0)
+        state.counters["ms"] = spent.wall * 1000.0 / iterations;
+    state.SetLabel(std::to_string(view.previewWidth) + "x" + std::to_string(view.previewHeight) + " of " +
+                   std::to_string(s.width) + "x" + std::to_string(s.height));
+}
+
 void configure(benchmark::internal::Benchmark* b, int mp)
 {
     // Fixed counts: the benchmark function (with its setup, which runs the earlier
@@ -667,6 +736,24 @@ int main(int argc, char** argv)
                                                tmsim::Delivery::Direct),
                   mp);
     }
+    // The preview benchmarks: 24 MP only (the source size matters little, the
+    // preview size is fixed), 20 iterations each.
+    const struct {
+        const char* name;
+        int32_t format;
+        PreviewMode mode;
+    } previews[] = {
+        {"preview32/full", TMSampleFloat32, PreviewMode::Full},
+        {"preview32/output", TMSampleFloat32, PreviewMode::OutputOnly},
+        {"preview32/original", TMSampleFloat32, PreviewMode::OriginalCached},
+        {"preview16/full", TMSample16, PreviewMode::Full},
+        {"preview16/output", TMSample16, PreviewMode::OutputOnly},
+    };
+    for (const auto& p : previews)
+        benchmark::RegisterBenchmark((std::string(p.name) + "/24MP").c_str(), BM_Preview, p.format, p.mode)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond)
+            ->Iterations(20);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

@@ -167,7 +167,7 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     constexpr double ulp = 2.220446049250313e-16;
     double L[kBlock], errL[kBlock];
     double tIn[3 * kBlock], V[3 * kBlock];
-    float Y[kBlock];
+    float Y[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     bool exact[kBlock]; // true: leave the pixel to mapPixel32
 
     for (int32_t j = 0; j < n; ++j) {

@@ -81,7 +81,7 @@ Pixel32 mapPreviewPixel32(const Curve32& cv, const float c[3], float L0)
 // otherwise handed to mapPreviewPixel32.
 void mapPreviewBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, Pixel32* out)
 {
-    float Y[kFastBlock];
+    float Y[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     bool exact[kFastBlock];
     double L[kFastBlock], errL[kFastBlock];
     for (int32_t j = 0; j < n; ++j) {

@@ -10,6 +10,9 @@
 
 #include "tm_engine.h"
 
+// M_PI is POSIX, not C++: mingw-w64 leaves it out in strict standard mode.
+constexpr double kPi = 3.14159265358979323846;
+
 struct Workspace {
     std::array<int32_t, TMGeometrySize> geometry{};
     std::vector<float> A, B, C;

@@ -103,7 +103,7 @@ TEST(Poisson, RecoversAKnownSolutionAlignedAndNot)
         std::vector<double> truth(W * H);
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x)
-                truth[y * W + x] = std::cos(4.0 * M_PI * x / (W - 1)) * std::cos(4.0 * M_PI * y / (H - 1));
+                truth[y * W + x] = std::cos(4.0 * kPi * x / (W - 1)) * std::cos(4.0 * kPi * y / (H - 1));
         for (int y = 0; y < H; ++y)
             for (int x = 0; x < W; ++x) {
                 double sum = 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "demo_scene.h"
+#include "engine_test_util.h"
 #include "tm_render.h"
 
 namespace {
@@ -291,7 +292,7 @@ TEST(Render, SeamOfA360ImageJoinsLikeInteriorColumns)
     FloatImage img(W, H);
     for (int y = 0; y < H; ++y)
         for (int x = 0; x < W; ++x) {
-            const double a = 2 * M_PI * x / W;
+            const double a = 2 * kPi * x / W;
             const float v = static_cast<float>(0.05 + 20.0 * std::pow(0.5 + 0.5 * std::cos(a - 0.4), 8) +
                                                0.3 * (0.5 + 0.5 * std::sin(3 * a + y * 0.05)));
             for (int c = 0; c < 3; ++c)

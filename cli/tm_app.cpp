@@ -77,6 +77,57 @@ TMImage hostSamples(TMImage& source)
     return host;
 }
 
+// The dialog's preview of the image: the 8-bit planar display image as an
+// interleaved RGB PNG of the preview size, and optionally its histogram.
+int writePreview(const TMCliOptions& options, TMImage& source, int32_t planes, TMOutputFile& output)
+{
+    TMImage host = hostSamples(source);
+    const bool isFloat = host.type == TMSampleType::Float32;
+    TMToolImage image;
+    image.isFloat = isFloat;
+    image.width = host.width;
+    image.height = host.height;
+    image.channels = host.channels;
+    image.planes = planes;
+    image.data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
+    const TMParameters params = TMResolveSettings(options.settings, isFloat ? TMSampleFloat32 : TMSample16);
+    const TMPreviewOutcome preview = TMPreviewWithPlugin(params, image, options.previewSide, options.original);
+    if (preview.result != 0)
+        return complain(kExitFailure, preview.result == TMMemFullErr
+                                          ? std::string("out of memory for the preview buffers")
+                                          : "the preview could not be computed (code " +
+                                                std::to_string(preview.result) + ")");
+    TMImage encoded;
+    encoded.allocate(TMSampleType::UInt8, preview.width, preview.height, 3);
+    const size_t n = static_cast<size_t>(preview.width) * static_cast<size_t>(preview.height);
+    for (size_t i = 0; i < n; ++i)
+        for (size_t c = 0; c < 3; ++c)
+            encoded.u8[i * 3 + c] = preview.planar[c * n + i];
+    encoded.meta = OIIO::ImageSpec(preview.width, preview.height, 3, OIIO::TypeDesc::UINT8);
+    // Both files are complete before either replaces anything.
+    std::string error;
+    if (!TMWriteImage(output.tempPath(), TMOutputFormat::Png, encoded, &error))
+        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
+    TMOutputFile histogram;
+    if (!options.histogram.empty()) {
+        if (!histogram.create(options.histogram, &error))
+            return complain(kExitFailure, "cannot write histogram '" + options.histogram + "': " + error);
+        FILE* f = std::fopen(histogram.tempPath().c_str(), "w");
+        bool written = f != nullptr;
+        for (int32_t count : preview.histogram)
+            written = written && std::fprintf(f, "%d\n", count) > 0;
+        if (f)
+            written = std::fclose(f) == 0 && written;
+        if (!written)
+            return complain(kExitFailure, "cannot write histogram '" + options.histogram + "'");
+    }
+    if (!output.commit(&error))
+        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
+    if (!options.histogram.empty() && !histogram.commit(&error))
+        return complain(kExitFailure, "cannot write histogram '" + options.histogram + "': " + error);
+    return 0;
+}
+
 int run(const TMCliOptions& options)
 {
     // From here on Ctrl-C cancels instead of killing: the filter stops at its next
@@ -105,14 +156,19 @@ int run(const TMCliOptions& options)
                                         TMFormatName(*format) + " file, which holds " +
                                         TMFormatChannelCounts(*format) + " channels");
 
+    if (options.previewSide != 0 && *format != TMOutputFormat::Png)
+        return complain(kExitUsage, "--preview writes an 8-bit RGB PNG file: OUTPUT must end in .png");
     // Created before the render so that an unwritable output fails at once.
     TMOutputFile output;
     std::string error;
     if (!output.create(options.output, &error))
         return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
 
-    TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
     const int32_t planes = source.channels >= 3 ? 3 : 1;
+    if (options.previewSide != 0)
+        return writePreview(options, source, planes, output);
+
+    TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
     TMImage result = hostSamples(source);
     const TMPluginOutcome outcome = render(result, options.settings, planes, bar);
     if (outcome.result != 0) {

@@ -173,13 +173,35 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
 
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        if (name == "quiet" || name == "360") {
+        if (name == "quiet" || name == "360" || name == "original") {
             if (eq != std::string::npos)
                 return usageError("--" + name + " takes no value");
             if (name == "quiet")
                 result.options.quiet = true;
+            else if (name == "original")
+                result.options.original = true;
             else
                 result.options.settings.image360 = true;
+            continue;
+        }
+        if (name == "preview" || name == "histogram") {
+            std::string value;
+            if (eq != std::string::npos)
+                value = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            else
+                return usageError("--" + name + " needs a value: " +
+                                  (name == "preview" ? "512, 768 or 1024" : "a file name"));
+            if (name == "histogram") {
+                if (value.empty())
+                    return usageError("--histogram needs a file name");
+                result.options.histogram = value;
+            } else if (value == "512" || value == "768" || value == "1024") {
+                result.options.previewSide = std::stoi(value);
+            } else {
+                return usageError("--preview must be 512, 768 or 1024, got '" + value + "'");
+            }
             continue;
         }
         const OptionInfo* option = findValueOption(name);
@@ -203,6 +225,9 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
         return usageError(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
     if (operands.size() > 2)
         return usageError("unexpected operand '" + operands[2] + "'");
+    if (result.options.previewSide == 0 && (result.options.original || !result.options.histogram.empty()))
+        return usageError(std::string(result.options.original ? "--original" : "--histogram") +
+                          " shows the preview: it needs --preview 512, 768 or 1024");
     result.options.input = operands[0];
     result.options.output = operands[1];
     result.action = TMCliAction::Run;
@@ -253,6 +278,10 @@ std::string TMUsageText()
         s << l << option.help << '\n';
     }
     s << "  --360                     360-degree image: the left and right edges join\n"
+         "  --preview 512|768|1024    write the settings dialog's preview of that size (8-bit RGB\n"
+         "                            PNG) instead of rendering the image\n"
+         "  --original                with --preview: the unprocessed view\n"
+         "  --histogram FILE          with --preview: the preview's 256 histogram counts, one a line\n"
          "  --quiet                   no progress bar\n"
          "  --help                    this text\n"
          "  --version                 version number\n"

@@ -29,6 +29,12 @@ struct TMCliOptions {
     std::string output;
     TMCliSettings settings;
     bool quiet = false;
+    // Preview mode: write the dialog's preview of this longer side (512, 768 or
+    // 1024) as an 8-bit RGB PNG instead of rendering; `original` shows the
+    // unprocessed view; `histogram` (may be empty) receives the shown histogram.
+    int32_t previewSide = 0;
+    bool original = false;
+    std::string histogram;
 };
 
 enum class TMCliAction {

@@ -2,10 +2,12 @@
 // plug-in's entry point, driven by the simulated host, exactly as a host would.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tm_parameters.h"
 
@@ -32,3 +34,18 @@ struct TMPluginOutcome {
 TMPluginOutcome TMRenderWithPlugin(const TMParameters& params, const TMToolImage& image,
                                    const std::function<void(int32_t, int32_t)>& progress,
                                    const std::atomic<bool>* cancel);
+
+struct TMPreviewOutcome {
+    int16_t result = 0;           // 0, or the preview's code (-108, -30100, ...)
+    int32_t width = 0, height = 0; // preview size
+    std::vector<uint8_t> planar;   // three planes of width x height bytes: red, green, blue
+    std::array<int32_t, 256> histogram{}; // counts of the shown image
+};
+
+// The settings dialog's preview of `image` with `params`, as the dialog computes it
+// when it opens (preview of longer side `side`: 512, 768 or 1024), without a dialog:
+// a parameters and a prepare call through the entry point, then the preview calls
+// the dialog makes on the plug-in's records. `original` shows the unprocessed view,
+// which the dialog reaches from the tone-mapped one.
+TMPreviewOutcome TMPreviewWithPlugin(const TMParameters& params, const TMToolImage& image, int32_t side,
+                                     bool original);

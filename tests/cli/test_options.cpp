@@ -213,3 +213,24 @@ TEST(CliSettings, GivenOptionsAreStoredInTheRecordsUnits)
     EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).luminosity,
               20);
 }
+
+TEST(CliOptions, PreviewOptions)
+{
+    for (const std::string side : {"512", "768", "1024"}) {
+        const TMCliParse r = parse({"in.exr", "--preview", side, "--original", "--histogram=h.txt", "out.png"});
+        ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
+        EXPECT_EQ(r.options.previewSide, std::stoi(side));
+        EXPECT_TRUE(r.options.original);
+        EXPECT_EQ(r.options.histogram, "h.txt");
+    }
+    EXPECT_EQ(parse({"in.exr", "out.png"}).options.previewSide, 0) << "rendering is the default";
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"in.exr", "--preview", "500", "out.png"}, {"in.exr", "--preview=1k", "out.png"},
+          {"in.exr", "out.png", "--preview"}, {"in.exr", "--original", "out.png"},
+          {"in.exr", "--histogram", "h.txt", "out.png"}, {"in.exr", "--histogram=", "--preview=512", "out.png"},
+          {"in.exr", "--original=1", "--preview=512", "out.png"}}) {
+        const TMCliParse r = parse(args);
+        EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(args);
+        EXPECT_FALSE(r.error.empty());
+    }
+}

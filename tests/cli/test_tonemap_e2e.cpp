@@ -474,3 +474,60 @@ TEST_F(Tonemap, CtrlCStopsTheRenderAndLeavesNoFile)
     EXPECT_NE(r.err.find("cancelled"), std::string::npos) << r.err;
     EXPECT_EQ(dir.list(), std::vector<std::string>{"big.exr"}) << "no output, no temporary file left";
 }
+
+TEST_F(Tonemap, PreviewsAreThePreviewSizeWithTheirHistogram)
+{
+    const std::string in = floatInput("in.exr");
+    const RunResult r = tonemap({in, "--preview", "512", dir / "p.png", "--histogram", dir / "h.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Image shown = readImage(dir / "p.png");
+    ASSERT_EQ(shown.width(), W) << "a smaller image is shown 1:1";
+    ASSERT_EQ(shown.height(), H);
+    ASSERT_EQ(shown.channels(), 3);
+    EXPECT_EQ(shown.header.format, OIIO::TypeDesc::UINT8);
+    // 256 counts, one a line, of every preview pixel. (A float preview counts the
+    // display-referred value before the power, so its bins are not those of the bytes.)
+    auto readCounts = [&](const std::string& path) {
+        std::ifstream histogram(path);
+        std::vector<long> counts;
+        for (long c; histogram >> c;)
+            counts.push_back(c);
+        return counts;
+    };
+    const std::vector<long> counts = readCounts(dir / "h.txt");
+    ASSERT_EQ(counts.size(), 256u);
+    long total = 0;
+    for (long c : counts)
+        total += c;
+    EXPECT_EQ(total, long{W} * H);
+    // A 16-bit preview counts the bins of its display bytes.
+    ASSERT_EQ(tonemap({input16("in16.tif"), "--preview", "512", dir / "p16.png", "--histogram", dir / "h16.txt"}).status, 0);
+    const Image shown16 = readImage(dir / "p16.png");
+    std::vector<long> expected(256, 0);
+    for (int p = 0; p < W * H; ++p)
+        ++expected[(54 * shown16.u8(p * 3) + 183 * shown16.u8(p * 3 + 1) + 19 * shown16.u8(p * 3 + 2)) >> 8];
+    EXPECT_EQ(readCounts(dir / "h16.txt"), expected);
+
+    // The unprocessed view differs, and options change the tone-mapped one.
+    ASSERT_EQ(tonemap({in, "--preview=512", "--original", dir / "o.png"}).status, 0);
+    ASSERT_EQ(tonemap({in, "--preview=512", "--strength=10", dir / "s.png"}).status, 0);
+    EXPECT_NE(readImage(dir / "o.png").bytes, shown.bytes);
+    EXPECT_NE(readImage(dir / "s.png").bytes, shown.bytes);
+    const Image original = readImage(dir / "o.png");
+    const std::vector<float> px = floatPixels(3);
+    EXPECT_EQ(original.u8(0), std::min(255, std::max(0, static_cast<int>(px[0] * 255.0f))))
+        << "the unprocessed view is trunc(255 v) of the source";
+
+    // A large image is reduced to the longer side; 16-bit images preview too.
+    const std::vector<float> big = sceneFloat(1200, 800);
+    writeImage(dir / "big.exr", 1200, 800, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, big.data());
+    ASSERT_EQ(tonemap({dir / "big.exr", "--preview", "768", dir / "b.png"}).status, 0);
+    EXPECT_EQ(readImage(dir / "b.png").width(), 768);
+    EXPECT_EQ(readImage(dir / "b.png").height(), 512);
+    ASSERT_EQ(tonemap({input16("in.tif"), "--preview", "1024", dir / "t.png"}).status, 0);
+    EXPECT_EQ(readImage(dir / "t.png").width(), W);
+
+    expectFailure({in, "--preview", "512", dir / "p.exr"}, 2, "PNG",
+                  {"b.png", "big.exr", "h.txt", "h16.txt", "in.exr", "in.tif", "in16.tif", "o.png", "p.png",
+                   "p16.png", "s.png", "t.png"});
+}

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "fake_host.h"
-#include "platform.h"
 #include "plugin_main.h"
+#include "shown_messages.h"
 #include "tm_globals.h"
 
 using namespace fakehost;

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "plugin_main.h"
-#include "platform.h"
 #include "scripting.h"
+#include "shown_messages.h"
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_render.h"

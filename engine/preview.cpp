@@ -98,6 +98,8 @@ void buildOriginal(const TMPreviewSource& src, int32_t pw, int32_t ph, uint8_t* 
     }
 }
 
+inline bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
 void copyHistogram(int32_t* histograms, int from, int to)
 {
     std::memcpy(histograms + to * kBins, histograms + from * kBins, kBins * sizeof(int32_t));
@@ -189,6 +191,8 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
         float* A = buffers.lum;
         const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
         if (params->previewLevel > 0) {
+            // B and C are about to be overwritten: the colour terms they held are gone.
+            view->terms = TMPreviewTermsKey{};
             std::memset(A, 0, static_cast<size_t>(workWidth) * static_cast<size_t>(workHeight) * sizeof(float));
             const int32_t converted =
                 src.sampleFormat == TMSampleFloat32
@@ -222,14 +226,46 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                                 solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
             if (report)
                 report->recomputed = true;
+            // B and C stay free until the next full recompute: keep the float colour
+            // terms there for the output-only refreshes that follow.
+            if (src.sampleFormat == TMSampleFloat32 &&
+                TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
+                                            static_cast<const float*>(src.samples), buffers.atten,
+                                            buffers.pyramid)) {
+                TMPreviewTermsKey& key = view->terms;
+                key.valid = true;
+                key.samples = src.samples;
+                key.width = src.width;
+                key.height = src.height;
+                key.previewWidth = pw;
+                key.previewHeight = ph;
+                key.layout = src.layout;
+                key.stats = stats;
+                key.first = buffers.atten;
+                key.second = buffers.pyramid;
+            }
         } else if (view->statsValid) {
             stats = view->stats;
         }
+        const TMPreviewTermsKey& key = view->terms;
+        const bool termsHeld = src.sampleFormat == TMSampleFloat32 && key.valid && key.samples == src.samples &&
+                               key.width == src.width && key.height == src.height && key.previewWidth == pw &&
+                               key.previewHeight == ph && key.layout.planes == src.layout.planes &&
+                               key.layout.pixelStride == src.layout.pixelStride &&
+                               key.layout.rowBytes == src.layout.rowBytes &&
+                               sameBits(key.stats.rangeFactor, stats.rangeFactor) &&
+                               sameBits(key.stats.geometricMean, stats.geometricMean) &&
+                               key.first == buffers.atten && key.second == buffers.pyramid;
 
         // The 16-bit preview takes White Clipping without the + 1 of the other paths.
         const float white16 = static_cast<float>(static_cast<int64_t>(params->whiteClip) * 0.005);
         const int32_t mapped =
-            src.sampleFormat == TMSampleFloat32
+            termsHeld
+                ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout, params->colorSaturation,
+                                                d.whiteClipPercent, d.blackClipPercent, params->strength, d.gamma,
+                                                &stats, static_cast<const float*>(src.samples), buffers.atten,
+                                                buffers.pyramid, A, hist, buffers.image)
+            : src.sampleFormat == TMSampleFloat32
                 ? TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout, params->colorSaturation,
                                               d.whiteClipPercent, d.blackClipPercent, params->strength, d.gamma,
                                               &stats, static_cast<const float*>(src.samples), A, hist,

@@ -210,6 +210,331 @@ int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32
                                        gamma, stats, inSamples, lum, histogram, display);
 }
 
+// --- Float samples with the colour terms kept from the full recompute ----------------
+
+namespace {
+
+constexpr double kFloatRound = 5.9604644775390625e-08; // 2^-24: relative rounding to float
+// Relative margin around each display threshold: far above the error of the
+// thresholds themselves and of 255 x^gamma in double (a few units in the last place).
+constexpr double kThresholdMargin = 1.0e-12;
+// Bound for truncating histogram values: far outside any bin, safe to convert.
+constexpr double kTruncLimit = 1.0995116277760e12;
+
+// Display byte of t as a count of thresholds: byte = number of b in 1..255 with
+// t >= tau_b = (b / 255)^(1 / gamma), which is trunc(255 t^gamma) limited to 0..255
+// wherever t is not within kThresholdMargin of some tau_b. The table cuts 0..2 into
+// cells of 1/4096 (narrower than the gap between two thresholds, which init checks)
+// and gives the count at each cell's start, so one comparison finishes the count.
+class DisplayThresholds {
+public:
+    static constexpr double kCellsPerUnit = 4096.0;
+    static constexpr int32_t kCells = 8192; // cells of 0..2; from tau_255 = 1 up every count is 255
+
+    bool init(double gamma)
+    {
+        th_[0] = 0.0;
+        for (int b = 1; b <= 255; ++b) {
+            th_[b] = std::pow(b / 255.0, 1.0 / gamma);
+            if (!(th_[b] > th_[b - 1]) || !std::isfinite(th_[b]))
+                return false;
+        }
+        th_[256] = __builtin_inf();
+        int32_t c = 0;
+        for (int32_t i = 0; i <= kCells; ++i) {
+            const double start = i / kCellsPerUnit;
+            while (th_[c + 1] <= start)
+                ++c;
+            table_[i] = c;
+        }
+        // At most one threshold inside each cell.
+        for (int32_t i = 0; i < kCells; ++i)
+            if (table_[i + 1] > table_[i] + 1)
+                return false;
+        return table_[0] == 0 && table_[kCells] == 255;
+    }
+    // Number of thresholds at or below x, for x >= 0 (NaN not allowed).
+    int32_t count(double x) const
+    {
+        const int32_t c = table_[cellOf(x)];
+        return c + (th_[c + 1] <= x ? 1 : 0);
+    }
+    static int32_t cellOf(double x)
+    {
+        return static_cast<int32_t>(std::min(x, 2.0) * kCellsPerUnit);
+    }
+    const double* th() const { return th_; }
+    const int32_t* table() const { return table_; }
+
+private:
+    double th_[257];
+    int32_t table_[kCells + 1];
+};
+
+// Source pixel of preview pixel (c, r), red, green and blue by plane role.
+inline void sourcePixel(const float* inSamples, const TMSampleLayout& layout, const PlaneRoles& p, float fx,
+                        float fy, int32_t W, int32_t H, int32_t c, int32_t r, float out[3])
+{
+    const float* px = rowAt(inSamples, layout.rowBytes, truncatedSource(r, fy, H)) +
+                      static_cast<int64_t>(truncatedSource(c, fx, W)) * layout.pixelStride;
+    out[0] = px[p.red];
+    out[1] = px[p.green];
+    out[2] = px[p.blue];
+}
+
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define TM_PREVIEW_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TM_PREVIEW_CLONES
+#endif
+
+// Per colour sample i: t = power L (0 for a sample that is not positive, lr = -inf),
+// within the relative bound relL + the power's of the library's t. ok[i]: the
+// histogram value trunc(255 t) (hOut) and the display byte (d) are the same at both
+// ends of that bound and t is finite; otherwise the pixel goes to the library.
+TM_PREVIEW_CLONES void mapChannels(const DisplayThresholds& thr, double s, const double* lr, const double* e,
+                                   const double* L, const double* relL, int32_t n, double* hOut, int32_t* d,
+                                   int32_t* ok)
+{
+    const double* th = thr.th();
+    const int32_t* table = thr.table();
+    for (int32_t i = 0; i < n; ++i) {
+        const double r = lr[i];
+        const bool present = (r >= -1.0e300) & (r <= 1.0e300); // finite (-inf: not positive)
+        const double l = present ? r : 0.0;
+        const double alr = l < 0 ? -l : l;
+        // Stored ln(c / Y): the fast logarithm's E and the float's 2^-24 relative to
+        // its size; the exponent's product adds an ulp.
+        const double dx = s * alr * (1.01 * (E + kFloatRound) + kUlp);
+        const double power = present ? e[i] : 0.0;
+        const double t0 = power * L[i];
+        const bool finite = (t0 < 1.0e300) & (t0 > -1.0e300) & (dx < 1.0e-3);
+        const double t = finite ? t0 : 0.0;
+        const double errT = relL[i] + 1.01 * dx + E + 6 * kUlp;
+        const double v = 255.0 * t;
+        const double dv = (v < 0 ? -v : v) * (errT + 2 * kUlp);
+        const double hLo = std::trunc(std::min(std::max(v - dv, -kTruncLimit), kTruncLimit));
+        const double hHi = std::trunc(std::min(std::max(v + dv, -kTruncLimit), kTruncLimit));
+        const double m = errT + kThresholdMargin;
+        const bool positive = t > 0.0;
+        const double xLo = positive ? t * (1.0 - m) : 0.0;
+        const double xHi = positive ? t * (1.0 + m) : 0.0;
+        const int32_t cLo = table[DisplayThresholds::cellOf(xLo)];
+        const int32_t cHi = table[DisplayThresholds::cellOf(xHi)];
+        const int32_t dLo = cLo + (th[cLo + 1] <= xLo ? 1 : 0);
+        const int32_t dHi = cHi + (th[cHi + 1] <= xHi ? 1 : 0);
+        hOut[i] = hLo;
+        d[i] = dLo;
+        ok[i] = (finite & (hLo == hHi) & (dLo == dHi)) ? 1 : 0;
+    }
+}
+
+bool curveUsable(const Curve32& cv)
+{
+    return cv.gamma > 0.0 && std::isfinite(cv.gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
+}
+
+constexpr float kInf = __builtin_inff();
+constexpr float kNaNf = __builtin_nanf("");
+
+} // namespace
+
+bool TMPreviewColourTermsFit(int32_t pw, int32_t ph)
+{
+    return pw > 0 && ph > 0 && 2 * static_cast<int64_t>(pw) * ph * static_cast<int64_t>(sizeof(float)) <= TMPreviewWorkBytes;
+}
+
+bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                 const TMPreviewStats* stats, const float* inSamples, float* first,
+                                 float* second)
+{
+    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+        return false;
+    // Only ratio and inv of the curve matter here; k = 1 makes the curve run.
+    const Curve32 cv = makeCurve32(1.0f, 1.0, 1.0, stats->rangeFactor);
+    if (!curveUsable(cv))
+        return false;
+    const int64_t plane = static_cast<int64_t>(pw) * ph;
+    float* lnB = first;
+    float* lnR[3] = {first + plane, second, second + plane};
+    const PlaneRoles p = planeRoles(layout.planes);
+    const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
+
+    float c[3 * kFastBlock];
+    float Y[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
+    bool exact[kFastBlock];
+    double q[kFastBlock] = {}, p23[kFastBlock], la1[kFastBlock], la2[kFastBlock], B[kFastBlock];
+    double ratio[3 * kFastBlock];
+    for (int32_t r = 0; r < ph; ++r) {
+        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+            const int32_t n = std::min(kFastBlock, pw - c0);
+            const int64_t at = static_cast<int64_t>(r) * pw + c0;
+            for (int32_t j = 0; j < n; ++j) {
+                sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c + 3 * j);
+                Y[j] = outputLuminance(c[3 * j], c[3 * j + 1], c[3 * j + 2]);
+                exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+                q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
+            }
+            // B = ratio ln(Y + 1) / ln a2 as fastBlendedLuminance forms it: relative
+            // distance from the library's B at most 2E + 4 ulp.
+            tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+            for (int32_t j = 0; j < n; ++j) {
+                const double a = 8.0 * p23[j] + 2.0;
+                const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
+                                                                        : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+                la1[j] = static_cast<double>(Y[j] + 1.0f);
+                la2[j] = static_cast<double>(a2);
+            }
+            tm_fast::logArray(la1, la1, static_cast<size_t>(n));
+            tm_fast::logArray(la2, la2, static_cast<size_t>(n));
+            for (int32_t j = 0; j < n; ++j) {
+                B[j] = cv.ratio * la1[j] / la2[j];
+                q[j] = B[j] > 0.0 ? B[j] : 1.0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int32_t i = 3 * j + ch;
+                    ratio[i] = (!exact[j] && c[i] > 0.0f) ? static_cast<double>(c[i] / Y[j]) : 1.0;
+                }
+            }
+            tm_fast::logArray(q, q, static_cast<size_t>(n));
+            tm_fast::logArray(ratio, ratio, static_cast<size_t>(3 * n));
+            for (int32_t j = 0; j < n; ++j) {
+                float code;
+                if (exact[j])
+                    code = kInf; // black whatever the settings
+                else if (!(B[j] >= 0.0) || !std::isfinite(B[j]) || !std::isfinite(q[j]))
+                    code = kNaNf;
+                else
+                    code = B[j] > 0.0 ? static_cast<float>(q[j]) : -kInf;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int32_t i = 3 * j + ch;
+                    float v = -kInf;
+                    if (!exact[j] && c[i] > 0.0f) {
+                        v = static_cast<float>(ratio[i]);
+                        if (!isFiniteFloat(v))
+                            code = kNaNf; // ratio beyond the fast logarithm: per pixel
+                    }
+                    lnR[ch][at + j] = v;
+                }
+                lnB[at + j] = code;
+            }
+        }
+    }
+    return true;
+}
+
+int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                      const TMSampleLayout& layout, int32_t colorSaturation,
+                                      float whiteClipPercent, float blackClipPercent, int32_t strength,
+                                      double gamma, const TMPreviewStats* stats, const float* inSamples,
+                                      const float* first, const float* second, float* lum,
+                                      int32_t* histogram, uint8_t* display)
+{
+    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
+    const Curve32 cv = makeCurve32(TMBlendWeight32(set.strength), set.saturation, gamma, stats->rangeFactor);
+    // About 24 KB: 255 powers and one pass over the table, negligible beside the pass.
+    DisplayThresholds thresholds;
+    if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !TMPreviewColourTermsFit(pw, ph) ||
+        !thresholds.init(gamma))
+        return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
+                                           blackClipPercent, strength, gamma, stats, inSamples, lum, histogram,
+                                           display);
+    const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 1.0f, lum);
+    if (hi < 0)
+        return hi;
+
+    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
+    const PlaneRoles p = planeRoles(layout.planes);
+    const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
+    const int64_t plane = static_cast<int64_t>(pw) * ph;
+    const float* lnB = first;
+    const float* lnR[3] = {first + plane, second, second + plane};
+    const double s = cv.saturation;
+    const bool curve = cv.k > 0.0f;
+    const double k = cv.k;
+
+    double x[4 * kFastBlock], e[4 * kFastBlock];
+    double L[kFastBlock], relL[kFastBlock];
+    bool certain[kFastBlock];
+    double lr3[3 * kFastBlock], L3[3 * kFastBlock], relL3[3 * kFastBlock], hOut[3 * kFastBlock];
+    int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
+    for (int64_t at = 0; at < plane; at += kFastBlock) {
+        const int32_t n = static_cast<int32_t>(std::min<int64_t>(kFastBlock, plane - at));
+        // Exponents: s ln B (the curve's power) and s ln(c / Y) of each colour. Codes
+        // and missing ratios take 0; their lanes are not used.
+        for (int32_t j = 0; j < n; ++j) {
+            const float b = lnB[at + j];
+            x[j] = (curve && isFiniteFloat(b)) ? s * static_cast<double>(b) : 0.0;
+            for (int ch = 0; ch < 3; ++ch) {
+                const float v = lnR[ch][at + j];
+                x[n + 3 * j + ch] = isFiniteFloat(v) ? s * static_cast<double>(v) : 0.0;
+            }
+        }
+        tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
+
+        // L and its bound per pixel. Black pixels (code +inf) come out certain with
+        // every t = 0 below; NaN codes are left to the library.
+        for (int32_t j = 0; j < n; ++j) {
+            const float code = lnB[at + j];
+            const float L0 = lum[at + j];
+            const bool black = code == kInf;
+            bool ok = code == code;
+            double Lj = L0, errL = 0.0;
+            if (curve && !black) {
+                // Stored ln B: within 1.01 (2E + 4 ulp) of ln of the library's B from
+                // B's own error, plus E (fast logarithm) and 2^-24 (float) relative to
+                // its size; the exponent's product adds an ulp.
+                const bool zeroB = code == -kInf;
+                const double lb = zeroB ? 0.0 : static_cast<double>(code);
+                const double alb = lb < 0 ? -lb : lb;
+                const double dx = s * (1.01 * (2 * E + 4 * kUlp) + 1.01 * alb * (E + kFloatRound)) + s * alb * kUlp;
+                const double kP = zeroB ? 0.0 : k * e[j];
+                ok = ok && dx < 1.0e-3 && std::isfinite(kP);
+                Lj = kP + static_cast<double>(cv.localWeight * L0);
+                errL = kP * (1.01 * dx + E + 4 * kUlp) + (Lj < 0 ? -Lj : Lj) * kUlp;
+            }
+            const double absL = Lj < 0 ? -Lj : Lj;
+            // L's sign must be certain (as in the block path without the terms).
+            ok = ok && (absL > 4 * errL || absL + errL == 0.0);
+            L[j] = black ? 0.0 : Lj;
+            relL[j] = absL > 0.0 ? errL / absL : 0.0;
+            certain[j] = ok || black;
+        }
+
+        // Channels (i = 3 j + colour), branch-free for the vectoriser.
+        for (int32_t j = 0; j < n; ++j)
+            for (int ch = 0; ch < 3; ++ch) {
+                lr3[3 * j + ch] = static_cast<double>(lnR[ch][at + j]);
+                L3[3 * j + ch] = L[j];
+                relL3[3 * j + ch] = relL[j];
+            }
+        mapChannels(thresholds, s, lr3, e + n, L3, relL3, 3 * n, hOut, d, ok);
+        for (int32_t j = 0; j < n; ++j)
+            certain[j] = certain[j] && ok[3 * j] && ok[3 * j + 1] && ok[3 * j + 2];
+
+        for (int32_t j = 0; j < n; ++j) {
+            const int64_t idx = at + j;
+            uint8_t* dst = display + idx;
+            if (certain[j]) {
+                dst[0] = static_cast<uint8_t>(d[3 * j]);
+                dst[plane] = static_cast<uint8_t>(d[3 * j + 1]);
+                dst[2 * plane] = static_cast<uint8_t>(d[3 * j + 2]);
+                ++histogram[histogramBin(static_cast<int64_t>(hOut[3 * j]), static_cast<int64_t>(hOut[3 * j + 1]),
+                                         static_cast<int64_t>(hOut[3 * j + 2]))];
+            } else {
+                float c[3];
+                sourcePixel(inSamples, layout, p, fx, fy, W, H, static_cast<int32_t>(idx % pw),
+                            static_cast<int32_t>(idx / pw), c);
+                const Pixel32 px = mapPreviewPixel32(cv, c, lum[idx]);
+                dst[0] = px.display[0];
+                dst[plane] = px.display[1];
+                dst[2 * plane] = px.display[2];
+                ++histogram[px.bin];
+            }
+        }
+    }
+    return ph;
+}
+
 // --- 16-bit samples ------------------------------------------------------------------
 
 int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,

@@ -105,6 +105,45 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
                                     int32_t strength, const float* lut, const uint16_t* inSamples,
                                     float* lum, int32_t* histogram, uint8_t* display);
 
+// --- Colour terms kept between output-only refreshes ---------------------------
+// The float preview's per-pixel terms that depend only on the source pixel and the
+// preview statistics, not on the output settings: ln B of the global curve and
+// ln(c / Y) of each colour, as floats (their rounding is part of the error bound the
+// mapping checks, so the display bytes and histogram are those of
+// TMMapPreviewOutput32). Four planes of pw * ph floats: ln B and red in `first`,
+// green and blue in `second` (buffers B and C, free from the end of a full recompute
+// to the start of the next). Codes in the ln B plane: +inf for a pixel without a
+// positive, finite luminance (black), -inf for B = 0, NaN for a pixel left to the
+// per-pixel library evaluation; -inf in a colour plane for a sample that is not
+// positive.
+// Whether the planes fit: 2 * pw * ph floats in each of the two buffers.
+bool TMPreviewColourTermsFit(int32_t pw, int32_t ph);
+// Fills the planes; false (nothing usable) when they do not fit, W, H, pw or ph is
+// below 10, or the statistics give no finite curve constants.
+bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                 const TMPreviewStats* stats, const float* inSamples, float* first,
+                                 float* second);
+// TMMapPreviewOutput32Strided with the terms built from the same source, size and
+// statistics: the same result, display image and histogram, byte for byte.
+int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                      const TMSampleLayout& layout, int32_t colorSaturation,
+                                      float whiteClipPercent, float blackClipPercent, int32_t strength,
+                                      double gamma, const TMPreviewStats* stats, const float* inSamples,
+                                      const float* first, const float* second, float* lum,
+                                      int32_t* histogram, uint8_t* display);
+
+// What the colour terms in buffers B and C were built from; valid only while that
+// still describes the call (same source, size, statistics and buffers).
+struct TMPreviewTermsKey {
+    bool valid = false;
+    const void* samples = nullptr;
+    int32_t width = 0, height = 0, previewWidth = 0, previewHeight = 0;
+    TMSampleLayout layout{0, 0, 0};
+    TMPreviewStats stats{0.0f, 0.0f};
+    const float* first = nullptr;
+    const float* second = nullptr;
+};
+
 // --- The preview sequence -----------------------------------------------------
 // Buffers the dialog holds for its whole run. Sizes: lum, atten, pyramid
 // TMPreviewWorkBytes each; image TMPreviewImageBytes(planes); sourceCache
@@ -136,6 +175,8 @@ struct TMPreviewView {
     // them, so it shows what a full refresh with the same settings shows.
     TMPreviewStats stats;
     bool statsValid;
+    // Set by a full recompute of a float preview, cleared when the next one starts.
+    TMPreviewTermsKey terms{};
 };
 
 // What one call did, for tests and diagnostics.

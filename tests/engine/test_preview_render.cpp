@@ -389,3 +389,93 @@ TEST(PreviewSequence, ToneMappedPreviewIsCloseToTheReducedFinalRender)
         EXPECT_LT(mean, 12.0) << "the preview should look like the render";
     }
 }
+
+TEST(PreviewSequence, OutputOnlyRefreshesWithKeptColourTermsMatchThePlainPath)
+{
+    // Two dialogs run the same events; the second forgets the colour terms before
+    // every call, so it always maps with the plain per-pixel path. Display image,
+    // histograms and what each call did must agree byte for byte, through several
+    // output-only refreshes with changing settings, the original view and the
+    // return from it.
+    const Image img = scene(TMSampleFloat32, 420, 280);
+    Dialog kept(3), plain(3);
+    TMPreviewView vk = viewFor(img, 512), vp = viewFor(img, 512);
+    TMParameters pk = defaults(TMSampleFloat32), pp = pk;
+    const TMPreviewSource src = img.source();
+    struct Step {
+        int32_t showPreview, restorePreview, previewLevel, strength, saturation, whiteClip, blackClip;
+    };
+    const Step steps[] = {
+        {1, 0, 2, 70, 46, 50, 0},   {1, 0, 0, 40, 46, 50, 0},  {1, 0, 0, 100, 80, 10, 0},
+        {1, 0, 0, 0, 20, 200, 300}, {1, 0, 0, 55, 100, 0, 40}, {0, 0, 0, 55, 100, 0, 40},
+        {1, 1, 0, 55, 100, 0, 40},  {1, 0, 0, 30, 60, 50, 0},  {1, 0, 0, 90, 35, 120, 10},
+        {0, 0, 0, 90, 35, 120, 10}, {0, 0, 0, 90, 35, 120, 10}, {1, 1, 0, 90, 35, 120, 10},
+        {1, 0, 0, 10, 75, 50, 0},   {1, 0, 0, 65, 75, 50, 0},
+    };
+    int step = 0;
+    bool usedTerms = false;
+    for (const Step& s : steps) {
+        for (TMParameters* p : {&pk, &pp}) {
+            p->showPreview = static_cast<uint8_t>(s.showPreview);
+            if (s.restorePreview)
+                p->restorePreview = 1;
+            if (s.previewLevel)
+                p->previewLevel = s.previewLevel;
+            else if (s.showPreview && !s.restorePreview)
+                p->previewLevel = p->forcePreviewRecompute ? p->previewLevel : 0;
+            p->strength = s.strength;
+            p->colorSaturation = s.saturation;
+            p->whiteClip = s.whiteClip;
+            p->blackClip = s.blackClip;
+        }
+        vp.terms = TMPreviewTermsKey{};
+        TMPreviewReport rk{}, rp{};
+        const bool withTerms = s.showPreview == 1 && !s.restorePreview && pk.previewLevel == 0 && vk.terms.valid;
+        usedTerms = usedTerms || withTerms;
+        ASSERT_EQ(TMRunPreview(&pk, src, kept.buffers(), &vk, &rk), TMResultOK) << "step " << step;
+        ASSERT_EQ(TMRunPreview(&pp, src, plain.buffers(), &vp, &rp), TMResultOK) << "step " << step;
+        EXPECT_EQ(kept.shown(vk), plain.shown(vp)) << "step " << step;
+        for (int b = 0; b < 3; ++b)
+            EXPECT_EQ(kept.block(b), plain.block(b)) << "step " << step << ", histogram " << b;
+        EXPECT_EQ(rk.recomputed, rp.recomputed) << "step " << step;
+        EXPECT_EQ(rk.mapped, rp.mapped) << "step " << step;
+        EXPECT_EQ(rk.restored, rp.restored) << "step " << step;
+        EXPECT_EQ(rk.saved, rp.saved) << "step " << step;
+        EXPECT_EQ(pk.previewLevel, pp.previewLevel) << "step " << step;
+        EXPECT_EQ(pk.forcePreviewRecompute, pp.forcePreviewRecompute) << "step " << step;
+        ++step;
+    }
+    EXPECT_TRUE(usedTerms) << "no refresh used the kept terms";
+    EXPECT_TRUE(vk.terms.valid);
+    // The original view keeps the saved image in A, never in B or C: the terms
+    // outlive it, and the next full recompute starts by dropping them.
+}
+
+TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
+{
+    const Image img = scene(TMSampleFloat32, 420, 280);
+    Dialog dlg(3);
+    TMPreviewView v = viewFor(img, 512);
+    TMParameters p = defaults(TMSampleFloat32);
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+    ASSERT_TRUE(v.terms.valid);
+    EXPECT_EQ(v.terms.previewWidth, v.previewWidth);
+    EXPECT_EQ(v.terms.first, dlg.B.data());
+    // Another image behind the same call: the refresh maps it without the terms, as
+    // a fresh dialog would.
+    Image other = img;
+    for (auto& x : other.f)
+        x *= 0.5f;
+    Dialog fresh(3);
+    fresh.A = dlg.A;
+    TMPreviewView vf = v;
+    vf.terms = TMPreviewTermsKey{};
+    TMParameters pf = p;
+    p.previewLevel = 0;
+    pf.previewLevel = 0;
+    p.strength = pf.strength = 20;
+    ASSERT_EQ(TMRunPreview(&p, other.source(), dlg.buffers(), &v), TMResultOK);
+    ASSERT_EQ(TMRunPreview(&pf, other.source(), fresh.buffers(), &vf), TMResultOK);
+    EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
+    EXPECT_EQ(dlg.block(0), fresh.block(0));
+}

@@ -590,3 +590,119 @@ TEST(PreviewOutput, FlatLuminanceLeavesDisplayAndHistogramUntouched)
     EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](uint8_t v) { return v == 9; }));
     EXPECT_TRUE(std::all_of(hist.begin(), hist.end(), [](int32_t v) { return v == 4; }));
 }
+
+// --- Colour terms kept between output-only refreshes ---------------------------------
+
+namespace {
+
+// Maps lum with the colour terms built from img and checks the result against the
+// plain evaluation; returns the buffer as the mapping left it.
+std::vector<float> expectTermsMatch(const std::vector<float>& img, int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                    const Settings& s, const TMPreviewStats& stats, const std::vector<float>& terms1,
+                                    const std::vector<float>& terms2, std::vector<float> lum, const char* what)
+{
+    const Display ref = refOutput32(img, W, H, pw, ph, s, stats, lum);
+    std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
+    std::vector<int32_t> hist(256, -1);
+    EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), s.saturation, s.white, s.black,
+                                            s.strength, kGamma, &stats, img.data(), terms1.data(), terms2.data(),
+                                            lum.data(), hist.data(), image.data()),
+              ref.result)
+        << what;
+    if (ref.result >= 0) {
+        EXPECT_EQ(image, ref.image) << what << ", saturation " << s.saturation << ", strength " << s.strength;
+        EXPECT_EQ(hist, ref.histogram) << what << ", saturation " << s.saturation << ", strength " << s.strength;
+    }
+    return lum;
+}
+
+} // namespace
+
+TEST(PreviewColourTerms, OnlyPreviewsWhoseFourPlanesFitAreBuilt)
+{
+    EXPECT_TRUE(TMPreviewColourTermsFit(1024, 682));
+    EXPECT_FALSE(TMPreviewColourTermsFit(1024, 1024));
+    EXPECT_EQ(TMPreviewColourTermsFit(1024, 684), 2 * 1024 * 684 * 4 <= TMPreviewWorkBytes);
+    EXPECT_FALSE(TMPreviewColourTermsFit(0, 10));
+    std::vector<float> img(30 * 30 * 3, 0.5f), t1(2 * 30 * 30), t2(2 * 30 * 30);
+    const TMPreviewStats stats{0.1f, 5.0f};
+    EXPECT_FALSE(TMBuildPreviewColourTerms32(9, 30, 9, 30, TMPackedLayout(9, 3, 4), &stats, img.data(), t1.data(),
+                                             t2.data()));
+    EXPECT_TRUE(TMBuildPreviewColourTerms32(30, 30, 30, 30, TMPackedLayout(30, 3, 4), &stats, img.data(), t1.data(),
+                                            t2.data()));
+}
+
+TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
+{
+    // Random HDR images with zeros and negatives, random luminance and settings, the
+    // buffer rescaled by each refresh in turn as the preview does.
+    std::mt19937 rng(77);
+    std::uniform_int_distribution<int> sat(0, 120), str(-10, 110);
+    std::uniform_real_distribution<float> clip(-1.0f, 11.0f);
+    const int32_t sizes[][4] = {{300, 200, 150, 100}, {401, 257, 97, 61}, {64, 64, 64, 64}};
+    for (const auto& sz : sizes) {
+        const int32_t W = sz[0], H = sz[1], pw = sz[2], ph = sz[3];
+        const std::vector<float> img = randomFloatImage(W, H, rng);
+        for (const TMPreviewStats stats : {TMPreviewStats{0.02f, 9.5f}, TMPreviewStats{0.0f, 0.0f},
+                                           TMPreviewStats{0.5f, 3.0e6f}}) {
+            std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2 = t1;
+            ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(),
+                                                    t1.data(), t2.data()));
+            std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
+            for (int refresh = 0; refresh < 6; ++refresh) {
+                const Settings s = refresh < 4 ? kSettings[refresh]
+                                               : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
+                lum = expectTermsMatch(img, W, H, pw, ph, s, stats, t1, t2, lum, "refresh");
+            }
+        }
+    }
+}
+
+TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
+{
+    // Cells on and one float either side of the display thresholds (b / 255)^(1 /
+    // gamma) (near them after each rescale), negative and huge cells, and samples
+    // that are zero, negative, subnormal, huge, infinite or NaN.
+    const int32_t W = 64, H = 40, pw = 64, ph = 40;
+    std::vector<float> img(static_cast<size_t>(W) * H * 3, 1.0f);
+    const float odd[] = {0.0f, -1.0f, 1.0e-40f, 3.0e38f, -3.0e38f, __builtin_inff(), -__builtin_inff(),
+                         __builtin_nanf(""), 1.0e-30f, 1.0e30f};
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> pick(0, 9);
+    for (size_t i = 0; i < img.size(); ++i)
+        if (i % 7 == 3)
+            img[i] = odd[pick(rng)];
+    // Luminance cells: normalised at strength 100 with no clip beyond the first cell,
+    // so L = cell; cells 0 and 1 fix the range 0..1 and the rest sit at thresholds.
+    std::vector<float> lum(static_cast<size_t>(pw) * ph);
+    lum[0] = 0.0f;
+    lum[1] = 1.0f;
+    for (size_t i = 2; i < lum.size(); ++i) {
+        const int b = static_cast<int>(i % 256);
+        const double th = std::pow(b / 255.0, 1.0 / kGamma);
+        const float f = static_cast<float>(th);
+        lum[i] = (i / 256) % 3 == 0 ? f : (i / 256) % 3 == 1 ? std::nextafter(f, 0.0f) : std::nextafter(f, 2.0f);
+        if (i % 97 == 0)
+            lum[i] = -0.25f;
+        if (i % 89 == 0)
+            lum[i] = 40.0f;
+    }
+    const TMPreviewStats stats{0.3f, 12.0f};
+    std::vector<float> t1(2 * static_cast<size_t>(pw) * ph), t2 = t1;
+    ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(), t1.data(),
+                                            t2.data()));
+    for (const Settings& s : {Settings{100, 100, 0.0f, 0.0f}, Settings{46, 70, 0.255f, 0.0f},
+                              Settings{20, 0, 0.0f, 10.0f}, Settings{100, 100, 10.0f, 0.0f}}) {
+        lum = expectTermsMatch(img, W, H, pw, ph, s, stats, t1, t2, lum, "edge values");
+    }
+    // A flat buffer fails as without the terms and leaves display and histogram alone.
+    std::vector<float> flat(lum.size(), 2.0f);
+    std::vector<uint8_t> image(3 * lum.size(), 9);
+    std::vector<int32_t> hist(256, 3);
+    EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), 46, 0.255f, 0.0f, 70, kGamma,
+                                            &stats, img.data(), t1.data(), t2.data(), flat.data(), hist.data(),
+                                            image.data()),
+              TMErrFlat);
+    EXPECT_EQ(image, std::vector<uint8_t>(3 * lum.size(), 9));
+    EXPECT_EQ(hist, std::vector<int32_t>(256, 3));
+}

@@ -1,11 +1,14 @@
 // tm-make-scene OUTPUT [--megapixels N]: writes the procedural HDR test scene as a
-// 32-bit float OpenEXR file, for demos and manual tests.
+// 32-bit float OpenEXR or PFM file, or as a 16-bit display-referred PPM, for demos,
+// manual tests and the Windows test host (which reads only PFM and PPM).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "demo_scene.h"
 #include "tm_formats.h"
@@ -19,7 +22,8 @@ constexpr double kMaxMegapixels = 500.0; // 6 GB of float RGB; beyond that a typ
 
 const char* const kUsage =
     "Usage: tm-make-scene OUTPUT [--megapixels N]\n"
-    "Writes the procedural HDR test scene (3:2, 32-bit float RGB) to OUTPUT, an .exr file.\n"
+    "Writes the procedural HDR test scene (3:2, 32-bit float RGB) to OUTPUT, an .exr or .pfm\n"
+    "file, or a 16-bit display-referred version of it to a .ppm file.\n"
     "  --megapixels N   size in millions of pixels, more than 0 and at most 500 (default 2)\n";
 
 int usageError(const std::string& message)
@@ -38,7 +42,7 @@ bool parseMegapixels(const std::string& text, double* value)
            *value <= kMaxMegapixels;
 }
 
-int run(const std::string& output, double megapixels)
+int run(const std::string& output, TMOutputFormat format, double megapixels)
 {
     int32_t width = 0, height = 0;
     TMDemoSceneSize(megapixels, &width, &height);
@@ -47,10 +51,22 @@ int run(const std::string& output, double megapixels)
     TMMakeDemoScene(width, height, scene.f32.data());
     scene.meta = OIIO::ImageSpec(width, height, 3, OIIO::TypeDesc::FLOAT);
     scene.meta.attribute("oiio:ColorSpace", "Linear");
+    if (format == TMOutputFormat::Ppm) {
+        // A simple global curve into display range, which leaves plenty of range for
+        // the local operator.
+        TMImage display;
+        display.allocate(TMSampleType::UInt16, width, height, 3);
+        for (size_t i = 0; i < scene.f32.size(); ++i) {
+            const double x = scene.f32[i] * 4.0;
+            display.u16[i] = static_cast<uint16_t>(std::lround(65535.0 * std::pow(x / (1.0 + x), 1.0 / 2.2)));
+        }
+        display.meta = OIIO::ImageSpec(width, height, 3, OIIO::TypeDesc::UINT16);
+        scene = std::move(display);
+    }
 
     TMOutputFile file;
     std::string error;
-    if (!file.create(output, &error) || !TMWriteImage(file.tempPath(), TMOutputFormat::Exr, scene, &error) ||
+    if (!file.create(output, &error) || !TMWriteImage(file.tempPath(), format, scene, &error) ||
         !file.commit(&error)) {
         std::fprintf(stderr, "tm-make-scene: cannot write output '%s': %s\n", output.c_str(), error.c_str());
         return 1;
@@ -90,10 +106,11 @@ int main(int argc, char** argv)
     }
     if (output.empty())
         return usageError("missing OUTPUT");
-    if (TMOutputFormatFromPath(output) != TMOutputFormat::Exr)
-        return usageError("OUTPUT must be an .exr file, got '" + output + "'");
+    const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(output);
+    if (format != TMOutputFormat::Exr && format != TMOutputFormat::Pfm && format != TMOutputFormat::Ppm)
+        return usageError("OUTPUT must be an .exr, .pfm or .ppm file, got '" + output + "'");
     try {
-        return run(output, megapixels);
+        return run(output, *format, megapixels);
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "tm-make-scene: out of memory\n");
         return 1;

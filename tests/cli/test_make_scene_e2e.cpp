@@ -1,6 +1,9 @@
 // tm-make-scene: a 32-bit float OpenEXR of the requested size, or a usage error.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <vector>
+
 #include "cli_test_support.h"
 
 using namespace tmtest;
@@ -49,4 +52,25 @@ TEST(MakeScene, RefusesBadArguments)
         EXPECT_NE(r.err.find("Usage: tm-make-scene"), std::string::npos) << r.err;
     }
     EXPECT_TRUE(dir.list().empty());
+}
+
+TEST(MakeScene, WritesTheSceneAsPfmAndItsDisplayVersionAsPpm)
+{
+    TempDir dir;
+    ASSERT_EQ(run(kMakeScene, {dir / "s.exr", "--megapixels", "0.03"}).status, 0);
+    ASSERT_EQ(run(kMakeScene, {dir / "s.pfm", "--megapixels", "0.03"}).status, 0);
+    ASSERT_EQ(run(kMakeScene, {dir / "s.ppm", "--megapixels", "0.03"}).status, 0);
+    const Image exr = readImage(dir / "s.exr");
+    int w = 0, h = 0, c = 0;
+    const std::vector<uint16_t> ppm = readPnm16(dir / "s.ppm", &w, &h, &c);
+    ASSERT_EQ(w, exr.width());
+    ASSERT_EQ(h, exr.height());
+    ASSERT_EQ(c, 3);
+    // The same scene: float samples as stored, the 16-bit one through its curve.
+    const std::vector<float> scene = sceneFloat(w, h);
+    const std::vector<uint16_t> display = scene16(w, h);
+    EXPECT_EQ(ppm, display);
+    for (size_t i = 0; i < scene.size(); i += 997)
+        ASSERT_EQ(exr.f32(i), scene[i]) << i;
+    EXPECT_GT(std::ifstream(dir / "s.pfm", std::ios::binary | std::ios::ate).tellg(), std::streamoff(w) * h * 12);
 }

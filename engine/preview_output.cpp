@@ -11,6 +11,10 @@
 #include "preview_sampling.h"
 #include "tm_preview.h"
 
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#include <immintrin.h>
+#endif
+
 using namespace tm_detail;
 
 namespace {
@@ -220,6 +224,9 @@ constexpr double kFloatRound = 5.9604644775390625e-08; // 2^-24: relative roundi
 constexpr double kThresholdMargin = 1.0e-12;
 // Bound for truncating histogram values: far outside any bin, safe to convert.
 constexpr double kTruncLimit = 1.0995116277760e12;
+constexpr float kInf = __builtin_inff();
+constexpr float kNaNf = __builtin_nanf("");
+constexpr double kInfD = __builtin_inf();
 
 // Display byte of t as a count of thresholds: byte = number of b in 1..255 with
 // t >= tau_b = (b / 255)^(1 / gamma), which is trunc(255 t^gamma) limited to 0..255
@@ -329,13 +336,178 @@ TM_PREVIEW_CLONES void mapChannels(const DisplayThresholds& thr, double s, const
     }
 }
 
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define TM_CHANNELS_AVX2 1
+// mapChannels four samples at a time; chosen at run time where the processor has
+// AVX2. Every lane does the same double operations in the same order as the scalar
+// loop (selects and min/max keep its NaN and signed-zero behaviour, the round is an
+// exact truncation), so hOut, d and ok are the same. The table indices are limited
+// to the table: that changes nothing for the pixels whose results are used (their x
+// is finite and not negative) and keeps every read inside it. xs and cell: scratch
+// of 2 n each. Returns the number of samples done, a multiple of four.
+__attribute__((target("avx2"))) int32_t mapChannelsAvx2(const DisplayThresholds& thr, double s, const double* lr,
+                                                       const double* e, const double* L, const double* relL,
+                                                       int32_t n, double* hOut, int32_t* d, int32_t* ok,
+                                                       double* xs, int32_t* cell)
+{
+    const double* th = thr.th();
+    const int32_t* table = thr.table();
+    const __m256d zero = _mm256_setzero_pd();
+    const __m256d big = _mm256_set1_pd(1.0e300), negBig = _mm256_set1_pd(-1.0e300);
+    const __m256d vs = _mm256_set1_pd(s);
+    const double cDx = 1.01 * (E + kFloatRound) + kUlp;
+    const __m256d vcDx = _mm256_set1_pd(cDx);
+    const __m256d dxLimit = _mm256_set1_pd(1.0e-3);
+    const __m256d c101 = _mm256_set1_pd(1.01), cE = _mm256_set1_pd(E), c6Ulp = _mm256_set1_pd(6 * kUlp);
+    const __m256d c255 = _mm256_set1_pd(255.0), c2Ulp = _mm256_set1_pd(2 * kUlp);
+    const __m256d lim = _mm256_set1_pd(kTruncLimit), negLim = _mm256_set1_pd(-kTruncLimit);
+    const __m256d margin = _mm256_set1_pd(kThresholdMargin), one = _mm256_set1_pd(1.0);
+    const __m256d two = _mm256_set1_pd(2.0), cells = _mm256_set1_pd(DisplayThresholds::kCellsPerUnit);
+    const __m128i cellMax = _mm_set1_epi32(DisplayThresholds::kCells);
+    const __m128i zeroI = _mm_setzero_si128();
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m256d r = _mm256_loadu_pd(lr + i);
+        const __m256d present =
+            _mm256_and_pd(_mm256_cmp_pd(r, negBig, _CMP_GE_OQ), _mm256_cmp_pd(r, big, _CMP_LE_OQ));
+        const __m256d l = _mm256_and_pd(present, r);
+        const __m256d alr = _mm256_blendv_pd(l, _mm256_sub_pd(zero, l), _mm256_cmp_pd(l, zero, _CMP_LT_OQ));
+        const __m256d dx = _mm256_mul_pd(_mm256_mul_pd(vs, alr), vcDx);
+        const __m256d power = _mm256_and_pd(present, _mm256_loadu_pd(e + i));
+        const __m256d t0 = _mm256_mul_pd(power, _mm256_loadu_pd(L + i));
+        const __m256d finite =
+            _mm256_and_pd(_mm256_and_pd(_mm256_cmp_pd(t0, big, _CMP_LT_OQ), _mm256_cmp_pd(t0, negBig, _CMP_GT_OQ)),
+                          _mm256_cmp_pd(dx, dxLimit, _CMP_LT_OQ));
+        const __m256d t = _mm256_and_pd(finite, t0);
+        const __m256d errT = _mm256_add_pd(
+            _mm256_add_pd(_mm256_add_pd(_mm256_loadu_pd(relL + i), _mm256_mul_pd(c101, dx)), cE), c6Ulp);
+        const __m256d v = _mm256_mul_pd(c255, t);
+        const __m256d av = _mm256_blendv_pd(v, _mm256_sub_pd(zero, v), _mm256_cmp_pd(v, zero, _CMP_LT_OQ));
+        const __m256d dv = _mm256_mul_pd(av, _mm256_add_pd(errT, c2Ulp));
+        // min(max(x, -lim), lim) as std::min / std::max evaluate it (a NaN x stays NaN).
+        const __m256d hLo = _mm256_round_pd(_mm256_min_pd(lim, _mm256_max_pd(negLim, _mm256_sub_pd(v, dv))),
+                                            _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256d hHi = _mm256_round_pd(_mm256_min_pd(lim, _mm256_max_pd(negLim, _mm256_add_pd(v, dv))),
+                                            _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+        const __m256d m = _mm256_add_pd(errT, margin);
+        const __m256d positive = _mm256_cmp_pd(t, zero, _CMP_GT_OQ);
+        const __m256d xLo = _mm256_and_pd(positive, _mm256_mul_pd(t, _mm256_sub_pd(one, m)));
+        const __m256d xHi = _mm256_and_pd(positive, _mm256_mul_pd(t, _mm256_add_pd(one, m)));
+        // cellOf, limited to 0..kCells (a NaN or out-of-range conversion gives INT_MIN).
+        const __m128i iLo = _mm_max_epi32(
+            zeroI, _mm_min_epi32(cellMax, _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_min_pd(two, xLo), cells))));
+        const __m128i iHi = _mm_max_epi32(
+            zeroI, _mm_min_epi32(cellMax, _mm256_cvttpd_epi32(_mm256_mul_pd(_mm256_min_pd(two, xHi), cells))));
+        // The table look-ups are scalar below: gathers are slower on some processors.
+        _mm256_storeu_pd(xs + i, xLo);
+        _mm256_storeu_pd(xs + n + i, xHi);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cell + i), iLo);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(cell + n + i), iHi);
+        _mm256_storeu_pd(hOut + i, hLo);
+        const int bits = _mm256_movemask_pd(_mm256_and_pd(finite, _mm256_cmp_pd(hLo, hHi, _CMP_EQ_OQ)));
+        ok[i] = bits & 1;
+        ok[i + 1] = (bits >> 1) & 1;
+        ok[i + 2] = (bits >> 2) & 1;
+        ok[i + 3] = (bits >> 3) & 1;
+    }
+    for (int32_t j = 0; j < i; ++j) {
+        const int32_t cLo = table[cell[j]], cHi = table[cell[n + j]];
+        const int32_t dLo = cLo + (th[cLo + 1] <= xs[j] ? 1 : 0);
+        const int32_t dHi = cHi + (th[cHi + 1] <= xs[n + j] ? 1 : 0);
+        d[j] = dLo;
+        ok[j] = ok[j] & (dLo == dHi ? 1 : 0);
+    }
+    return i;
+}
+
+bool haveAvx2()
+{
+    static const bool have = __builtin_cpu_supports("avx2");
+    return have;
+}
+#endif
+
+// mapChannels with the vector path where the processor has one; the rest scalar.
+void mapChannelsFast(const DisplayThresholds& thr, double s, const double* lr, const double* e, const double* L,
+                     const double* relL, int32_t n, double* hOut, int32_t* d, int32_t* ok)
+{
+    int32_t done = 0;
+#if defined(TM_CHANNELS_AVX2)
+    constexpr int32_t kChunk = 3 * kFastBlock;
+    if (haveAvx2()) {
+        double xs[2 * kChunk];
+        int32_t cell[2 * kChunk];
+        while (n - done >= 4) {
+            const int32_t m = std::min(kChunk, n - done);
+            done += mapChannelsAvx2(thr, s, lr + done, e + done, L + done, relL + done, m, hOut + done, d + done,
+                                    ok + done, xs, cell);
+        }
+    }
+#endif
+    if (done < n)
+        mapChannels(thr, s, lr + done, e + done, L + done, relL + done, n - done, hOut + done, d + done,
+                    ok + done);
+}
+
+// Exponents of n pixels from the kept terms: s ln B (the curve's power) at j and
+// s ln(c / Y) of colour ch at n + ch n + j. Codes and missing ratios take 0; their
+// lanes are not used. Separate (and cloned) so that the loop is vectorised.
+TM_PREVIEW_CLONES void termExponents(const float* lnB, const float* const lnR[3], int32_t n, bool curve, double s,
+                                     double* x)
+{
+    for (int32_t j = 0; j < n; ++j) {
+        const float b = lnB[j];
+        x[j] = (curve && isFiniteFloat(b)) ? s * static_cast<double>(b) : 0.0;
+        for (int ch = 0; ch < 3; ++ch) {
+            const float v = lnR[ch][j];
+            x[n + ch * n + j] = isFiniteFloat(v) ? s * static_cast<double>(v) : 0.0;
+        }
+    }
+}
+
+// L and its relative bound per pixel from lum and e = exp(s ln B); certain[j] = 0
+// leaves the pixel to the library.
+TM_PREVIEW_CLONES void blendedTerms(const float* lnB, const float* lum, const double* e, int32_t n, bool curve,
+                                    double s, double k, float localWeight, double* L, double* relL,
+                                    int32_t* certain)
+{
+    // L and its bound per pixel. Black pixels (code +inf) come out certain with
+    // every t = 0 below; NaN codes are left to the library.
+    for (int32_t j = 0; j < n; ++j) {
+        const float code = lnB[j];
+        const float L0 = lum[j];
+        const bool black = code == kInf;
+        // Both ways are evaluated and one selected, branch-free for the vectoriser;
+        // lanes without the curve keep L0 with no error.
+        const bool withCurve = curve & !black;
+        // Stored ln B: within 1.01 (2E + 4 ulp) of ln of the library's B from B's own
+        // error, plus E (fast logarithm) and 2^-24 (float) relative to its size; the
+        // exponent's product adds an ulp.
+        const bool zeroB = code == -kInf;
+        const double lb = zeroB ? 0.0 : static_cast<double>(code);
+        const double alb = lb < 0 ? -lb : lb;
+        const double dx = s * (1.01 * (2 * E + 4 * kUlp) + 1.01 * alb * (E + kFloatRound)) + s * alb * kUlp;
+        const double kP = zeroB ? 0.0 : k * e[j];
+        const bool kPFinite = (kP < kInfD) & (kP > -kInfD);
+        const double Lc = kP + static_cast<double>(localWeight * L0);
+        const double errC = kP * (1.01 * dx + E + 4 * kUlp) + (Lc < 0 ? -Lc : Lc) * kUlp;
+        const double Lj = withCurve ? Lc : static_cast<double>(L0);
+        const double errL = withCurve ? errC : 0.0;
+        bool ok = (code == code) & ((!withCurve) | ((dx < 1.0e-3) & kPFinite));
+        const double absL = Lj < 0 ? -Lj : Lj;
+        // L's sign must be certain (as in the block path without the terms).
+        ok = ok & ((absL > 4 * errL) | (absL + errL == 0.0));
+        L[j] = black ? 0.0 : Lj;
+        relL[j] = absL > 0.0 ? errL / absL : 0.0;
+        certain[j] = (ok | black) ? 1 : 0;
+    }
+}
+
 bool curveUsable(const Curve32& cv)
 {
     return cv.gamma > 0.0 && std::isfinite(cv.gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
 }
 
-constexpr float kInf = __builtin_inff();
-constexpr float kNaNf = __builtin_nanf("");
 
 } // namespace
 
@@ -454,72 +626,40 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
 
     double x[4 * kFastBlock], e[4 * kFastBlock];
     double L[kFastBlock], relL[kFastBlock];
-    bool certain[kFastBlock];
-    double lr3[3 * kFastBlock], L3[3 * kFastBlock], relL3[3 * kFastBlock], hOut[3 * kFastBlock];
+    int32_t certain[kFastBlock];
+    // Per colour sample, colour-major: entry ch n + j is colour ch of pixel j.
+    double lr[3 * kFastBlock], hOut[3 * kFastBlock];
     int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
+    // Four histograms, summed at the end: neighbouring pixels often share a bin, and
+    // one array would make each increment wait for the one before.
+    int32_t parts[4][TMPreviewHistogramBins] = {};
     for (int64_t at = 0; at < plane; at += kFastBlock) {
         const int32_t n = static_cast<int32_t>(std::min<int64_t>(kFastBlock, plane - at));
-        // Exponents: s ln B (the curve's power) and s ln(c / Y) of each colour. Codes
-        // and missing ratios take 0; their lanes are not used.
-        for (int32_t j = 0; j < n; ++j) {
-            const float b = lnB[at + j];
-            x[j] = (curve && isFiniteFloat(b)) ? s * static_cast<double>(b) : 0.0;
-            for (int ch = 0; ch < 3; ++ch) {
-                const float v = lnR[ch][at + j];
-                x[n + 3 * j + ch] = isFiniteFloat(v) ? s * static_cast<double>(v) : 0.0;
-            }
-        }
+        const float* const lnRAt[3] = {lnR[0] + at, lnR[1] + at, lnR[2] + at};
+        termExponents(lnB + at, lnRAt, n, curve, s, x);
         tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
+        blendedTerms(lnB + at, lum + at, e, n, curve, s, k, cv.localWeight, L, relL, certain);
 
-        // L and its bound per pixel. Black pixels (code +inf) come out certain with
-        // every t = 0 below; NaN codes are left to the library.
-        for (int32_t j = 0; j < n; ++j) {
-            const float code = lnB[at + j];
-            const float L0 = lum[at + j];
-            const bool black = code == kInf;
-            bool ok = code == code;
-            double Lj = L0, errL = 0.0;
-            if (curve && !black) {
-                // Stored ln B: within 1.01 (2E + 4 ulp) of ln of the library's B from
-                // B's own error, plus E (fast logarithm) and 2^-24 (float) relative to
-                // its size; the exponent's product adds an ulp.
-                const bool zeroB = code == -kInf;
-                const double lb = zeroB ? 0.0 : static_cast<double>(code);
-                const double alb = lb < 0 ? -lb : lb;
-                const double dx = s * (1.01 * (2 * E + 4 * kUlp) + 1.01 * alb * (E + kFloatRound)) + s * alb * kUlp;
-                const double kP = zeroB ? 0.0 : k * e[j];
-                ok = ok && dx < 1.0e-3 && std::isfinite(kP);
-                Lj = kP + static_cast<double>(cv.localWeight * L0);
-                errL = kP * (1.01 * dx + E + 4 * kUlp) + (Lj < 0 ? -Lj : Lj) * kUlp;
-            }
-            const double absL = Lj < 0 ? -Lj : Lj;
-            // L's sign must be certain (as in the block path without the terms).
-            ok = ok && (absL > 4 * errL || absL + errL == 0.0);
-            L[j] = black ? 0.0 : Lj;
-            relL[j] = absL > 0.0 ? errL / absL : 0.0;
-            certain[j] = ok || black;
+        for (int ch = 0; ch < 3; ++ch) {
+            const float* src = lnR[ch] + at;
+            double* dst = lr + ch * n;
+            for (int32_t j = 0; j < n; ++j)
+                dst[j] = static_cast<double>(src[j]);
+            mapChannelsFast(thresholds, s, dst, e + n + ch * n, L, relL, n, hOut + ch * n, d + ch * n,
+                            ok + ch * n);
         }
-
-        // Channels (i = 3 j + colour), branch-free for the vectoriser.
         for (int32_t j = 0; j < n; ++j)
-            for (int ch = 0; ch < 3; ++ch) {
-                lr3[3 * j + ch] = static_cast<double>(lnR[ch][at + j]);
-                L3[3 * j + ch] = L[j];
-                relL3[3 * j + ch] = relL[j];
-            }
-        mapChannels(thresholds, s, lr3, e + n, L3, relL3, 3 * n, hOut, d, ok);
-        for (int32_t j = 0; j < n; ++j)
-            certain[j] = certain[j] && ok[3 * j] && ok[3 * j + 1] && ok[3 * j + 2];
+            certain[j] = certain[j] && ok[j] && ok[n + j] && ok[2 * n + j];
 
         for (int32_t j = 0; j < n; ++j) {
             const int64_t idx = at + j;
             uint8_t* dst = display + idx;
             if (certain[j]) {
-                dst[0] = static_cast<uint8_t>(d[3 * j]);
-                dst[plane] = static_cast<uint8_t>(d[3 * j + 1]);
-                dst[2 * plane] = static_cast<uint8_t>(d[3 * j + 2]);
-                ++histogram[histogramBin(static_cast<int64_t>(hOut[3 * j]), static_cast<int64_t>(hOut[3 * j + 1]),
-                                         static_cast<int64_t>(hOut[3 * j + 2]))];
+                dst[0] = static_cast<uint8_t>(d[j]);
+                dst[plane] = static_cast<uint8_t>(d[n + j]);
+                dst[2 * plane] = static_cast<uint8_t>(d[2 * n + j]);
+                ++parts[j & 3][histogramBin(static_cast<int64_t>(hOut[j]), static_cast<int64_t>(hOut[n + j]),
+                                            static_cast<int64_t>(hOut[2 * n + j]))];
             } else {
                 float c[3];
                 sourcePixel(inSamples, layout, p, fx, fy, W, H, static_cast<int32_t>(idx % pw),
@@ -528,10 +668,12 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                 dst[0] = px.display[0];
                 dst[plane] = px.display[1];
                 dst[2 * plane] = px.display[2];
-                ++histogram[px.bin];
+                ++parts[j & 3][px.bin];
             }
         }
     }
+    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
+        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
     return ph;
 }
 

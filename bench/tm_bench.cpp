@@ -516,22 +516,27 @@ int64_t sampleTableBytes(int32_t format)
     return format == TMSample16 ? 65536 * 4 : 4;
 }
 
+// The scene in `format` for a whole-render benchmark. Only this benchmark's input
+// stays resident: made first, then the other depth's copy dropped.
+const void* residentInput(int32_t format)
+{
+    SceneCache& cache = scenes();
+    if (format == TMSampleFloat32) {
+        releaseVector(cache.rgb16);
+        return cache.floatScene().data();
+    }
+    const void* in = cache.scene16().data();
+    releaseVector(cache.rgb);
+    return in;
+}
+
 void BM_Render(benchmark::State& state, int32_t format, int mp)
 {
     const Setup s = makeSetup(format, mp);
-    SceneCache& cache = scenes();
     const int64_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
     const int64_t imageBytes = s.pixels() * kPlanes * sampleBytes;
 
-    // Only this benchmark's input stays resident: made first, then the rest dropped.
-    const void* in = nullptr;
-    if (format == TMSampleFloat32) {
-        releaseVector(cache.rgb16);
-        in = cache.floatScene().data();
-    } else {
-        in = cache.scene16().data();
-        releaseVector(cache.rgb);
-    }
+    const void* in = residentInput(format);
     const int64_t base = residentBytes() - imageBytes;
     std::vector<unsigned char> out(static_cast<size_t>(imageBytes));
 
@@ -584,17 +589,9 @@ void BM_Render(benchmark::State& state, int32_t format, int mp)
 void BM_Plugin(benchmark::State& state, int32_t format, int mp, tmsim::Delivery delivery)
 {
     const Setup s = makeSetup(format, mp);
-    SceneCache& cache = scenes();
     const int64_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
     const int64_t imageBytes = s.pixels() * kPlanes * sampleBytes;
-    const void* in = nullptr;
-    if (format == TMSampleFloat32) {
-        releaseVector(cache.rgb16);
-        in = cache.floatScene().data();
-    } else {
-        in = cache.scene16().data();
-        releaseVector(cache.rgb);
-    }
+    const void* in = residentInput(format);
     std::vector<unsigned char> out(static_cast<size_t>(imageBytes));
     tmsim::Document doc;
     doc.source = in;

@@ -52,15 +52,7 @@ TMPreviewOutcome TMPreviewWithPlugin(const TMParameters& params, const TMToolIma
     // The dialog edits the settings record in place; its preview bookkeeping keeps
     // the state the parameters call gave it.
     auto* stored = static_cast<TMParameters*>(host.parametersData());
-    stored->luminosity = params.luminosity;
-    stored->strength = params.strength;
-    stored->colorSaturation = params.colorSaturation;
-    stored->whiteClip = params.whiteClip;
-    stored->blackClip = params.blackClip;
-    stored->microcontrast = params.microcontrast;
-    stored->smoothing = params.smoothing;
-    stored->microsmoothing = params.microsmoothing;
-    stored->image360 = params.image360;
+    restore(stored, snapshot(params));
     outcome.result = host.call(TMSelectorPrepare);
     if (outcome.result != TMNoErr)
         return outcome;

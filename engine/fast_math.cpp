@@ -1,4 +1,5 @@
 #include "fast_math.h"
+#include "fast_exp_kernel.h"
 
 #include <cmath>
 #include <cstring>
@@ -8,7 +9,7 @@
 // is chosen at run time where the processor has it; the results of the fast path are
 // only ever accepted after a rounding check, so the choice changes no output.
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_FAST_CLONES __attribute__((target_clones("avx2", "default")))
+#define TM_FAST_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define TM_FAST_CLONES
 #endif
@@ -29,8 +30,9 @@ inline double fromBits(uint64_t b)
     return v;
 }
 
-constexpr double kLn2Hi = 6.93147180369123816490e-01; // ln 2 with trailing zero bits
-constexpr double kLn2Lo = 1.90821492927058770002e-10;
+using kernel::expKernel;
+using kernel::kLn2Hi;
+using kernel::kLn2Lo;
 constexpr double kNaN = __builtin_nan("");
 
 // ln x for positive normal finite x: x = 2^e m with m in [sqrt(2)/2, sqrt(2)),
@@ -56,33 +58,8 @@ inline double logKernel(double x)
     return e * kLn2Hi - ((hfsq - (s * (hfsq + R) + e * kLn2Lo)) - f);
 }
 
-// exp x for |x| <= 708: x = k ln 2 + r, |r| <= ln 2 / 2, exp r by its Taylor series.
-inline double expKernel(double x)
-{
-    const double shift = 6755399441055744.0; // 1.5 * 2^52: adding it rounds to an integer
-    const double kd = (x * 1.4426950408889634074 + shift) - shift;
-    const double r = (x - kd * kLn2Hi) - kd * kLn2Lo;
-    double p = 1.0 / 6227020800.0;
-    p = p * r + 1.0 / 479001600.0;
-    p = p * r + 1.0 / 39916800.0;
-    p = p * r + 1.0 / 3628800.0;
-    p = p * r + 1.0 / 362880.0;
-    p = p * r + 1.0 / 40320.0;
-    p = p * r + 1.0 / 5040.0;
-    p = p * r + 1.0 / 720.0;
-    p = p * r + 1.0 / 120.0;
-    p = p * r + 1.0 / 24.0;
-    p = p * r + 1.0 / 6.0;
-    p = p * r + 0.5;
-    p = p * r + 1.0;
-    p = p * r + 1.0;
-    // 2^k from the integer held in the low mantissa bits of kd + shift.
-    const uint64_t k = bitsOf(kd + shift) - bitsOf(shift);
-    return p * fromBits((k + 1023) << 52);
-}
-
 inline bool logDomain(double x) { return (x >= 2.2250738585072014e-308) & (x <= 1.7976931348623157e308); }
-inline bool expDomain(double x) { return (x >= -700.0) & (x <= 700.0); }
+inline bool expDomain(double x) { return (x >= -kernel::kExpLimit) & (x <= kernel::kExpLimit); }
 
 } // namespace
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "fast_math.h"
 #include "luminance.h"
@@ -11,8 +12,97 @@
 
 using namespace tm_detail;
 
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
+#define TM_NORMALISE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define TM_NORMALISE_CLONES
+#endif
+
 namespace {
 constexpr int32_t kBins = 65536;
+constexpr int kLanes = 16;       // independent running extremes, one vector's worth
+constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are counted
+
+// The first cell equal to zero (one exists), as +0 or -0.
+TM_NORMALISE_CLONES float firstZero(const float* lum, int64_t n)
+{
+    int64_t at = 0;
+    for (; at + kLanes <= n; at += kLanes) {
+        int any = 0;
+        for (int l = 0; l < kLanes; ++l)
+            any |= lum[at + l] == 0.0f ? 1 : 0;
+        if (any)
+            break;
+    }
+    while (at < n && lum[at] != 0.0f)
+        ++at;
+    return at < n ? lum[at] : 0.0f;
+}
+
+// The smallest and largest cell, NaN ignored, starting from 1e9 and -1e9, as one
+// pass in order finds them. The lanes find the same values; only the sign of a zero
+// extreme depends on the order: in order, the first zero cell sets it.
+TM_NORMALISE_CLONES void cellRange(const float* lum, int64_t n, float* lowest, float* highest)
+{
+    // One vector of lanes (GCC's vector extension, split as the target needs); the
+    // element-wise select is the scalar comparison's, NaN included.
+    typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
+    Lanes mx, mn;
+    for (int l = 0; l < kLanes; ++l) {
+        mx[l] = -1.0e9f;
+        mn[l] = 1.0e9f;
+    }
+    int64_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        Lanes v;
+        std::memcpy(&v, lum + i, sizeof v);
+        mx = v > mx ? v : mx;
+        mn = v < mn ? v : mn;
+    }
+    float maxCell = -1.0e9f, minCell = 1.0e9f;
+    for (int l = 0; l < kLanes; ++l) {
+        if (mx[l] > maxCell) maxCell = mx[l];
+        if (mn[l] < minCell) minCell = mn[l];
+    }
+    for (; i < n; ++i) {
+        const float v = lum[i];
+        if (v > maxCell) maxCell = v;
+        if (v < minCell) minCell = v;
+    }
+    if (maxCell == 0.0f)
+        maxCell = firstZero(lum, n);
+    if (minCell == 0.0f)
+        minCell = firstZero(lum, n);
+    *lowest = minCell;
+    *highest = maxCell;
+}
+
+// lum = (lum - minCell) scale in place, counting each value's bin in bins[0] or
+// bins[1] by parity (neighbours often share a bin; two counts halve the chain of
+// increments that wait for each other).
+TM_NORMALISE_CLONES void rescaleAndCount(float* lum, int64_t n, float minCell, float scale, int32_t* bins)
+{
+    int32_t index[kChunk];
+    for (int64_t at = 0; at < n; at += kChunk) {
+        const int32_t m = static_cast<int32_t>(std::min<int64_t>(kChunk, n - at));
+        for (int32_t j = 0; j < m; ++j) {
+            const float v = (lum[at + j] - minCell) * scale;
+            lum[at + j] = v;
+            // v lies in 0..65535 up to rounding; the clamp keeps the bin in range.
+            index[j] = std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1);
+        }
+        for (int32_t j = 0; j < m; ++j)
+            ++bins[(j & 1) * kBins + index[j]];
+    }
+    for (int32_t b = 0; b < kBins; ++b)
+        bins[b] += bins[kBins + b];
+}
+
+TM_NORMALISE_CLONES void applyGain(float* lum, int64_t n, float a, float b)
+{
+    for (int64_t i = 0; i < n; ++i)
+        lum[i] = a * lum[i] + b;
+}
 } // namespace
 
 float TMBlendWeight32(int32_t strength)
@@ -32,26 +122,16 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
                               float blackClipPercent, float G, float* lum)
 {
     const int64_t n = static_cast<int64_t>(workWidth) * H;
-    float maxCell = -1.0e9f, minCell = 1.0e9f;
-    for (int64_t i = 0; i < n; ++i) {
-        const float v = lum[i];
-        if (v > maxCell) maxCell = v;
-        if (v < minCell) minCell = v;
-    }
+    float maxCell, minCell;
+    cellRange(lum, n, &minCell, &maxCell);
     if (!(maxCell > minCell))
         return TMErrFlat;
     const float scale = 65535.0f / (maxCell - minCell);
 
-    int32_t* bins = static_cast<int32_t*>(std::calloc(kBins, sizeof(int32_t)));
+    int32_t* bins = static_cast<int32_t*>(std::calloc(2 * kBins, sizeof(int32_t)));
     if (!bins)
         return TMErrAlloc;
-    for (int64_t i = 0; i < n; ++i) {
-        const float v = (lum[i] - minCell) * scale;
-        lum[i] = v;
-        // v lies in 0..65535 up to rounding; the clamp keeps the bin in range.
-        const int32_t bin = std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1);
-        ++bins[bin];
-    }
+    rescaleAndCount(lum, n, minCell, scale, bins);
 
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
@@ -73,10 +153,7 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     // to rounding) has no finite gain: the buffer is flat between the clip points.
     if (!isFiniteFloat(gain) || !(gain > 0.0f))
         return TMErrFlat;
-    const float a = gain / scale;
-    const float b = (minCell - black) * gain;
-    for (int64_t i = 0; i < n; ++i)
-        lum[i] = a * lum[i] + b;
+    applyGain(lum, n, gain / scale, (minCell - black) * gain);
     return hi;
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "fast_exp_kernel.h"
 #include "fast_math.h"
 #include "luminance.h"
 #include "output_curve.h"
@@ -13,6 +14,10 @@
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
 #include <immintrin.h>
+// Vector paths chosen at run time: AVX2 for the channel checks, AVX-512 for whole
+// pixels.
+#define TM_CHANNELS_AVX2 1
+#define TM_PIXELS_AVX512 1
 #endif
 
 using namespace tm_detail;
@@ -258,6 +263,16 @@ public:
         for (int32_t i = 0; i < kCells; ++i)
             if (table_[i + 1] > table_[i] + 1)
                 return false;
+#if defined(TM_PIXELS_AVX512)
+        for (int32_t i = 0; i <= kCells; ++i) {
+            // Past tau_255 a finite stand-in above every t the vector path looks up.
+            const double next = table_[i] < 255 ? th_[table_[i] + 1] : 1.0e308;
+            uint64_t bits;
+            std::memcpy(&bits, &next, sizeof bits);
+            bits = (bits & ~uint64_t{0xff}) | static_cast<uint64_t>(table_[i]);
+            std::memcpy(&packed_[i], &bits, sizeof bits);
+        }
+#endif
         return table_[0] == 0 && table_[kCells] == 255;
     }
     // Number of thresholds at or below x, for x >= 0 (NaN not allowed).
@@ -272,10 +287,20 @@ public:
     }
     const double* th() const { return th_; }
     const int32_t* table() const { return table_; }
+#if defined(TM_PIXELS_AVX512)
+    // Per cell, one 64-bit look-up: the next threshold above the cell's start as a
+    // double whose low 8 bits hold the cell's count. Those bits move the threshold
+    // by at most 2^-44 of itself, far inside kThresholdMargin, so that a t near it is
+    // still found uncertain.
+    const double* packed() const { return packed_; }
+#endif
 
 private:
     double th_[257];
     int32_t table_[kCells + 1];
+#if defined(TM_PIXELS_AVX512)
+    double packed_[kCells + 1];
+#endif
 };
 
 // Source pixel of preview pixel (c, r), red, green and blue by plane role.
@@ -290,7 +315,7 @@ inline void sourcePixel(const float* inSamples, const TMSampleLayout& layout, co
 }
 
 #if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_PREVIEW_CLONES __attribute__((target_clones("avx2", "default")))
+#define TM_PREVIEW_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define TM_PREVIEW_CLONES
 #endif
@@ -336,8 +361,7 @@ TM_PREVIEW_CLONES void mapChannels(const DisplayThresholds& thr, double s, const
     }
 }
 
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_CHANNELS_AVX2 1
+#if defined(TM_CHANNELS_AVX2)
 // mapChannels four samples at a time; chosen at run time where the processor has
 // AVX2. Every lane does the same double operations in the same order as the scalar
 // loop (selects and min/max keep its NaN and signed-zero behaviour, the round is an
@@ -503,6 +527,161 @@ TM_PREVIEW_CLONES void blendedTerms(const float* lnB, const float* lum, const do
     }
 }
 
+#if defined(TM_PIXELS_AVX512)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+
+// termExponents, the exponentials, blendedTerms, mapChannels and the histogram bin
+// of eight pixels at a time in 512-bit registers, chosen at run time where the
+// processor has AVX-512 (F, VL, DQ). Every lane does the scalar loops' double
+// operations in their order, with the same selects, and the exponential kernel of
+// the array functions. The display count differs only in how it is looked up (one
+// packed entry per cell; see DisplayThresholds::packed), which moves no result: a
+// pixel is certain only where every value in its bound gives the same bytes.
+// Writes the display bytes of all lanes (uncertain ones are the caller's to
+// replace), the bin and certain per pixel. Returns the pixels done, a multiple of 8.
+__attribute__((target("avx512f,avx512vl,avx512dq"))) int32_t
+mapPixelsAvx512(const DisplayThresholds& thr, const float* lnB, const float* lum, const float* const lnR[3],
+                int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
+                int32_t* bin, int32_t* certain)
+{
+    using tm_fast::kernel::expTable8;
+    const double* table16 = tm_fast::kernel::expTable16();
+    const double* packed = thr.packed();
+    const __m512i countBits = _mm512_set1_epi64(0xff);
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), two = _mm512_set1_pd(2.0);
+    const __m512d inf = _mm512_set1_pd(kInfD), negInf = _mm512_set1_pd(-kInfD);
+    const __m512d nan = _mm512_set1_pd(__builtin_nan(""));
+    const __m512d expLimit = _mm512_set1_pd(tm_fast::kernel::kExpLimit);
+    const __m512d negExpLimit = _mm512_set1_pd(-tm_fast::kernel::kExpLimit);
+    const __m512d big = _mm512_set1_pd(1.0e300);
+    const __m512d vs = _mm512_set1_pd(s), vk = _mm512_set1_pd(k);
+    const __m512d c101 = _mm512_set1_pd(1.01), cE = _mm512_set1_pd(E), cUlp = _mm512_set1_pd(kUlp);
+    const __m512d c2Ulp = _mm512_set1_pd(2 * kUlp), c4Ulp = _mm512_set1_pd(4 * kUlp);
+    const __m512d c6Ulp = _mm512_set1_pd(6 * kUlp), four = _mm512_set1_pd(4.0);
+    const __m512d bCurve = _mm512_set1_pd(1.01 * (2 * E + 4 * kUlp)), bLog = _mm512_set1_pd(E + kFloatRound);
+    const __m512d cDx = _mm512_set1_pd(1.01 * (E + kFloatRound) + kUlp), dxLimit = _mm512_set1_pd(1.0e-3);
+    const __m512d c255 = _mm512_set1_pd(255.0), margin = _mm512_set1_pd(kThresholdMargin);
+    const __m512d cells = _mm512_set1_pd(DisplayThresholds::kCellsPerUnit);
+    const __m512d weights[3] = {_mm512_set1_pd(54.0), _mm512_set1_pd(183.0), _mm512_set1_pd(19.0)};
+    const __m512d binScale = _mm512_set1_pd(1.0 / 256.0), lastBin = _mm512_set1_pd(255.0);
+    const __m256 vLocal = _mm256_set1_ps(localWeight);
+    const __m256i zeroI = _mm256_setzero_si256(), oneI = _mm256_set1_epi32(1);
+    // expArray of one vector: exp where |x| <= the limit, NaN elsewhere.
+    const auto expOf = [&](__m512d x) __attribute__((target("avx512f"))) {
+        const __mmask8 in = _mm512_cmp_pd_mask(x, negExpLimit, _CMP_GE_OQ) & _mm512_cmp_pd_mask(x, expLimit, _CMP_LE_OQ);
+        return _mm512_mask_blend_pd(in, nan, expTable8(_mm512_maskz_mov_pd(in, x), table16));
+    };
+    const int32_t groups = n / 8;
+    // termExponents and the exponentials first, for the whole block: the groups are
+    // independent there, and the long polynomial of one overlaps the next.
+    alignas(64) double powers[4][kFastBlock];
+    for (int32_t g = 0; g < groups; ++g) {
+        const __m512d code = _mm512_cvtps_pd(_mm256_loadu_ps(lnB + 8 * g));
+        const __mmask8 codeFinite = _mm512_cmp_pd_mask(_mm512_abs_pd(code), inf, _CMP_LT_OQ);
+        _mm512_store_pd(powers[0] + 8 * g, expOf(_mm512_maskz_mov_pd(curve ? codeFinite : 0, _mm512_mul_pd(vs, code))));
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m512d r = _mm512_cvtps_pd(_mm256_loadu_ps(lnR[ch] + 8 * g));
+            const __mmask8 rFinite = _mm512_cmp_pd_mask(_mm512_abs_pd(r), inf, _CMP_LT_OQ);
+            _mm512_store_pd(powers[1 + ch] + 8 * g, expOf(_mm512_maskz_mov_pd(rFinite, _mm512_mul_pd(vs, r))));
+        }
+    }
+    int32_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        // blendedTerms
+        const __m512d code = _mm512_cvtps_pd(_mm256_loadu_ps(lnB + j));
+        const __m512d eB = _mm512_load_pd(powers[0] + j);
+        const __m256 L0f = _mm256_loadu_ps(lum + j);
+        const __mmask8 black = _mm512_cmp_pd_mask(code, inf, _CMP_EQ_OQ);
+        const __mmask8 withCurve = curve ? static_cast<__mmask8>(~black) : static_cast<__mmask8>(0);
+        const __mmask8 keepB = static_cast<__mmask8>(~_mm512_cmp_pd_mask(code, negInf, _CMP_EQ_OQ));
+        const __m512d lb = _mm512_maskz_mov_pd(keepB, code);
+        const __m512d alb = _mm512_abs_pd(lb);
+        const __m512d dxB = _mm512_add_pd(_mm512_mul_pd(vs, _mm512_add_pd(bCurve, _mm512_mul_pd(_mm512_mul_pd(c101, alb), bLog))),
+                                          _mm512_mul_pd(_mm512_mul_pd(vs, alb), cUlp));
+        const __m512d kP = _mm512_maskz_mov_pd(keepB, _mm512_mul_pd(vk, eB));
+        const __mmask8 kPFinite = _mm512_cmp_pd_mask(kP, inf, _CMP_LT_OQ) & _mm512_cmp_pd_mask(kP, negInf, _CMP_GT_OQ);
+        const __m512d Lc = _mm512_add_pd(kP, _mm512_cvtps_pd(_mm256_mul_ps(vLocal, L0f)));
+        const __m512d errC = _mm512_add_pd(
+            _mm512_mul_pd(kP, _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(c101, dxB), cE), c4Ulp)),
+            _mm512_mul_pd(_mm512_abs_pd(Lc), cUlp));
+        const __m512d Lj = _mm512_mask_blend_pd(withCurve, _mm512_cvtps_pd(L0f), Lc);
+        const __m512d errL = _mm512_maskz_mov_pd(withCurve, errC);
+        __mmask8 ok = _mm512_cmp_pd_mask(code, code, _CMP_EQ_OQ) &
+                      static_cast<__mmask8>(~withCurve | (_mm512_cmp_pd_mask(dxB, dxLimit, _CMP_LT_OQ) & kPFinite));
+        const __m512d absL = _mm512_abs_pd(Lj);
+        ok &= _mm512_cmp_pd_mask(absL, _mm512_mul_pd(four, errL), _CMP_GT_OQ) |
+              _mm512_cmp_pd_mask(_mm512_add_pd(absL, errL), zero, _CMP_EQ_OQ);
+        const __m512d L = _mm512_maskz_mov_pd(static_cast<__mmask8>(~black), Lj);
+        const __m512d relL = _mm512_maskz_div_pd(_mm512_cmp_pd_mask(absL, zero, _CMP_GT_OQ), errL, absL);
+        __mmask8 sure = ok | black;
+
+        // mapChannels, per colour, and the weighted sum of the histogram values.
+        // Shorter than the scalar loop where it cannot change a certain result: t
+        // and the values of one pixel share L's sign, so unlimited histogram values
+        // give the same bin (one beyond 2^40 decides it either way, and there v and
+        // its bound truncate apart: the pixel goes to the library); a t that is not
+        // positive finds cell 0 and count 0 without a select.
+        __m512d sum = zero;
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m512d r = _mm512_cvtps_pd(_mm256_loadu_ps(lnR[ch] + j));
+            const __mmask8 present = _mm512_cmp_pd_mask(_mm512_abs_pd(r), inf, _CMP_LT_OQ);
+            const __m512d dx = _mm512_mul_pd(_mm512_mul_pd(vs, _mm512_abs_pd(_mm512_maskz_mov_pd(present, r))), cDx);
+            const __m512d t0 = _mm512_mul_pd(_mm512_maskz_mov_pd(present, _mm512_load_pd(powers[1 + ch] + j)), L);
+            const __mmask8 finite = _mm512_cmp_pd_mask(_mm512_abs_pd(t0), big, _CMP_LT_OQ) &
+                                    _mm512_cmp_pd_mask(dx, dxLimit, _CMP_LT_OQ);
+            const __m512d t = _mm512_maskz_mov_pd(finite, t0);
+            const __m512d errT = _mm512_add_pd(_mm512_add_pd(_mm512_add_pd(relL, _mm512_mul_pd(c101, dx)), cE), c6Ulp);
+            const __m512d v = _mm512_mul_pd(c255, t);
+            const __m512d dv = _mm512_mul_pd(_mm512_abs_pd(v), _mm512_add_pd(errT, c2Ulp));
+            const __m512d hLo = _mm512_roundscale_pd(_mm512_sub_pd(v, dv), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+            const __m512d hHi = _mm512_roundscale_pd(_mm512_add_pd(v, dv), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+            const __m512d m = _mm512_add_pd(errT, margin);
+            const __m512d xLo = _mm512_mul_pd(t, _mm512_sub_pd(one, m));
+            const __m512d xHi = _mm512_mul_pd(t, _mm512_add_pd(one, m));
+            // cellOf(xLo) and cellOf(xHi): at most kCells from the min, at least 0.
+            const __m256i cellLo = _mm256_max_epi32(zeroI, _mm512_cvttpd_epi32(_mm512_mul_pd(_mm512_min_pd(two, xLo), cells)));
+            const __m256i cellHi = _mm256_max_epi32(zeroI, _mm512_cvttpd_epi32(_mm512_mul_pd(_mm512_min_pd(two, xHi), cells)));
+            const __m512d entryLo = _mm512_i32gather_pd(cellLo, packed, 8);
+            const __m256i cLo = _mm512_cvtepi64_epi32(_mm512_and_si512(_mm512_castpd_si512(entryLo), countBits));
+            const __mmask8 upLo = _mm512_cmp_pd_mask(entryLo, xLo, _CMP_LE_OQ);
+            const __m256i dLo = _mm256_mask_add_epi32(cLo, upLo, cLo, oneI);
+            // Both ends in one cell (nearly always): the same count unless the cell's
+            // next threshold lies in (xLo, xHi].
+            const __mmask8 apart = _mm256_cmpneq_epi32_mask(cellLo, cellHi);
+            __mmask8 same = upLo | _mm512_cmp_pd_mask(entryLo, xHi, _CMP_GT_OQ);
+            if (apart) {
+                const __m512d entryHi = _mm512_mask_i32gather_pd(entryLo, apart, cellHi, packed, 8);
+                const __m256i cHi = _mm512_cvtepi64_epi32(_mm512_and_si512(_mm512_castpd_si512(entryHi), countBits));
+                const __m256i dHi =
+                    _mm256_mask_add_epi32(cHi, _mm512_cmp_pd_mask(entryHi, xHi, _CMP_LE_OQ), cHi, oneI);
+                same = static_cast<__mmask8>((same & ~apart) | (apart & _mm256_cmpeq_epi32_mask(dLo, dHi)));
+            }
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(display[ch] + j), _mm256_cvtepi32_epi8(dLo));
+            sure &= finite & _mm512_cmp_pd_mask(hLo, hHi, _CMP_EQ_OQ) & same;
+            // 54 r + 183 g + 19 b is exact in doubles: every value is an integer within 2^40.
+            sum = ch == 0 ? _mm512_mul_pd(weights[0], hLo) : _mm512_add_pd(sum, _mm512_mul_pd(weights[ch], hLo));
+        }
+        // histogramBin: the floor of sum / 256, limited to the bins.
+        const __m512d binD = _mm512_min_pd(
+            lastBin, _mm512_max_pd(zero, _mm512_roundscale_pd(_mm512_mul_pd(sum, binScale),
+                                                              _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin + j), _mm512_cvttpd_epi32(binD));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(certain + j), _mm256_maskz_mov_epi32(sure, oneI));
+    }
+    return j;
+}
+#pragma GCC diagnostic pop
+
+bool haveAvx512()
+{
+    static const bool have = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                             __builtin_cpu_supports("avx512dq");
+    return have;
+}
+#endif
+
 bool curveUsable(const Curve32& cv)
 {
     return cv.gamma > 0.0 && std::isfinite(cv.gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
@@ -626,7 +805,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
 
     double x[4 * kFastBlock], e[4 * kFastBlock];
     double L[kFastBlock], relL[kFastBlock];
-    int32_t certain[kFastBlock];
+    int32_t certain[kFastBlock], bin[kFastBlock];
     // Per colour sample, colour-major: entry ch n + j is colour ch of pixel j.
     double lr[3 * kFastBlock], hOut[3 * kFastBlock];
     int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
@@ -636,38 +815,49 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     for (int64_t at = 0; at < plane; at += kFastBlock) {
         const int32_t n = static_cast<int32_t>(std::min<int64_t>(kFastBlock, plane - at));
         const float* const lnRAt[3] = {lnR[0] + at, lnR[1] + at, lnR[2] + at};
-        termExponents(lnB + at, lnRAt, n, curve, s, x);
-        tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
-        blendedTerms(lnB + at, lum + at, e, n, curve, s, k, cv.localWeight, L, relL, certain);
-
-        for (int ch = 0; ch < 3; ++ch) {
-            const float* src = lnR[ch] + at;
-            double* dst = lr + ch * n;
-            for (int32_t j = 0; j < n; ++j)
-                dst[j] = static_cast<double>(src[j]);
-            mapChannelsFast(thresholds, s, dst, e + n + ch * n, L, relL, n, hOut + ch * n, d + ch * n,
-                            ok + ch * n);
+        uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
+        int32_t done = 0;
+#if defined(TM_PIXELS_AVX512)
+        if (haveAvx512())
+            done = mapPixelsAvx512(thresholds, lnB + at, lum + at, lnRAt, n, curve, s, k, cv.localWeight, displayAt,
+                                   bin, certain);
+#endif
+        if (done < n) {
+            const int32_t rest = n - done;
+            termExponents(lnB + at, lnRAt, n, curve, s, x);
+            tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
+            blendedTerms(lnB + at + done, lum + at + done, e + done, rest, curve, s, k, cv.localWeight, L + done,
+                         relL + done, certain + done);
+            for (int ch = 0; ch < 3; ++ch) {
+                const float* src = lnR[ch] + at;
+                double* dst = lr + ch * n;
+                for (int32_t j = done; j < n; ++j)
+                    dst[j] = static_cast<double>(src[j]);
+                mapChannelsFast(thresholds, s, dst + done, e + n + ch * n + done, L + done, relL + done, rest,
+                                hOut + ch * n + done, d + ch * n + done, ok + ch * n + done);
+            }
+            for (int32_t j = done; j < n; ++j) {
+                certain[j] = certain[j] && ok[j] && ok[n + j] && ok[2 * n + j];
+                if (certain[j]) {
+                    for (int ch = 0; ch < 3; ++ch)
+                        displayAt[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
+                    bin[j] = histogramBin(static_cast<int64_t>(hOut[j]), static_cast<int64_t>(hOut[n + j]),
+                                          static_cast<int64_t>(hOut[2 * n + j]));
+                }
+            }
         }
-        for (int32_t j = 0; j < n; ++j)
-            certain[j] = certain[j] && ok[j] && ok[n + j] && ok[2 * n + j];
 
         for (int32_t j = 0; j < n; ++j) {
-            const int64_t idx = at + j;
-            uint8_t* dst = display + idx;
             if (certain[j]) {
-                dst[0] = static_cast<uint8_t>(d[j]);
-                dst[plane] = static_cast<uint8_t>(d[n + j]);
-                dst[2 * plane] = static_cast<uint8_t>(d[2 * n + j]);
-                ++parts[j & 3][histogramBin(static_cast<int64_t>(hOut[j]), static_cast<int64_t>(hOut[n + j]),
-                                            static_cast<int64_t>(hOut[2 * n + j]))];
+                ++parts[j & 3][bin[j]];
             } else {
+                const int64_t idx = at + j;
                 float c[3];
                 sourcePixel(inSamples, layout, p, fx, fy, W, H, static_cast<int32_t>(idx % pw),
                             static_cast<int32_t>(idx / pw), c);
                 const Pixel32 px = mapPreviewPixel32(cv, c, lum[idx]);
-                dst[0] = px.display[0];
-                dst[plane] = px.display[1];
-                dst[2 * plane] = px.display[2];
+                for (int ch = 0; ch < 3; ++ch)
+                    displayAt[ch][j] = px.display[ch];
                 ++parts[j & 3][px.bin];
             }
         }

@@ -23,25 +23,12 @@ constexpr int32_t kBins = 65536;
 constexpr int kLanes = 16;       // independent running extremes, one vector's worth
 constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are counted
 
-// The first cell equal to zero (one exists), as +0 or -0.
-TM_NORMALISE_CLONES float firstZero(const float* lum, int64_t n)
-{
-    int64_t at = 0;
-    for (; at + kLanes <= n; at += kLanes) {
-        int any = 0;
-        for (int l = 0; l < kLanes; ++l)
-            any |= lum[at + l] == 0.0f ? 1 : 0;
-        if (any)
-            break;
-    }
-    while (at < n && lum[at] != 0.0f)
-        ++at;
-    return at < n ? lum[at] : 0.0f;
-}
-
 // The smallest and largest cell, NaN ignored, starting from 1e9 and -1e9, as one
 // pass in order finds them. The lanes find the same values; only the sign of a zero
-// extreme depends on the order: in order, the first zero cell sets it.
+// extreme can depend on the order, and it changes no result: the maximum enters only
+// as maxCell - minCell, and a cell minus either zero, scaled and mapped, rounds to
+// the same value (the two differ only in the sign of a zero sum, which the gain's
+// offset, itself a zero of the other sign then, absorbs).
 TM_NORMALISE_CLONES void cellRange(const float* lum, int64_t n, float* lowest, float* highest)
 {
     // One vector of lanes (GCC's vector extension, split as the target needs); the
@@ -69,33 +56,60 @@ TM_NORMALISE_CLONES void cellRange(const float* lum, int64_t n, float* lowest, f
         if (v > maxCell) maxCell = v;
         if (v < minCell) minCell = v;
     }
-    if (maxCell == 0.0f)
-        maxCell = firstZero(lum, n);
-    if (minCell == 0.0f)
-        minCell = firstZero(lum, n);
     *lowest = minCell;
     *highest = maxCell;
 }
 
-// lum = (lum - minCell) scale in place, counting each value's bin in bins[0] or
-// bins[1] by parity (neighbours often share a bin; two counts halve the chain of
-// increments that wait for each other).
-TM_NORMALISE_CLONES void rescaleAndCount(float* lum, int64_t n, float minCell, float scale, int32_t* bins)
+constexpr int32_t kCoarse = 256; // coarse bins of 256 bins each: the high byte of a bin
+
+// A bin of a rescaled cell. v lies in 0..65535 up to rounding; the clamp keeps the
+// bin in range.
+inline int32_t binOf(float v)
 {
+    return std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1);
+}
+
+// lum = (lum - minCell) scale in place, with the count of each coarse bin. Four
+// partial counts: neighbours often share a coarse bin, and one array would make
+// each increment wait for the one before.
+TM_NORMALISE_CLONES void rescaleAndCount(float* lum, int64_t n, float minCell, float scale, int64_t* coarse)
+{
+    int32_t parts[4][kCoarse] = {};
     int32_t index[kChunk];
     for (int64_t at = 0; at < n; at += kChunk) {
         const int32_t m = static_cast<int32_t>(std::min<int64_t>(kChunk, n - at));
         for (int32_t j = 0; j < m; ++j) {
             const float v = (lum[at + j] - minCell) * scale;
             lum[at + j] = v;
-            // v lies in 0..65535 up to rounding; the clamp keeps the bin in range.
-            index[j] = std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1);
+            index[j] = binOf(v) >> 8;
         }
         for (int32_t j = 0; j < m; ++j)
-            ++bins[(j & 1) * kBins + index[j]];
+            ++parts[j & 3][index[j]];
+        // Flushed per chunk, so no partial count can overflow.
+        for (int32_t c = 0; c < kCoarse; ++c) {
+            coarse[c] += parts[0][c] + parts[1][c] + parts[2][c] + parts[3][c];
+            parts[0][c] = parts[1][c] = parts[2][c] = parts[3][c] = 0;
+        }
     }
-    for (int32_t b = 0; b < kBins; ++b)
-        bins[b] += bins[kBins + b];
+}
+
+// The 256 bins of coarse bins lowC and highC (either may be -1: not wanted).
+TM_NORMALISE_CLONES void countFineBins(const float* lum, int64_t n, int32_t lowC, int32_t highC,
+                                       int64_t* lowBins, int64_t* highBins)
+{
+    int32_t index[kChunk];
+    for (int64_t at = 0; at < n; at += kChunk) {
+        const int32_t m = static_cast<int32_t>(std::min<int64_t>(kChunk, n - at));
+        for (int32_t j = 0; j < m; ++j)
+            index[j] = binOf(lum[at + j]);
+        for (int32_t j = 0; j < m; ++j) {
+            const int32_t c = index[j] >> 8;
+            if (c == lowC)
+                ++lowBins[index[j] & 255];
+            if (c == highC)
+                ++highBins[index[j] & 255];
+        }
+    }
 }
 
 TM_NORMALISE_CLONES void applyGain(float* lum, int64_t n, float a, float b)
@@ -128,23 +142,43 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
         return TMErrFlat;
     const float scale = 65535.0f / (maxCell - minCell);
 
-    int32_t* bins = static_cast<int32_t*>(std::calloc(2 * kBins, sizeof(int32_t)));
-    if (!bins)
-        return TMErrAlloc;
-    rescaleAndCount(lum, n, minCell, scale, bins);
+    int64_t coarse[kCoarse] = {};
+    rescaleAndCount(lum, n, minCell, scale, coarse);
 
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
     const int64_t blackCount = static_cast<int64_t>(blackClipPercent / 200.0f * cells * static_cast<float>(H));
     const int64_t whiteCount = static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
 
-    int32_t lo = 0;
-    for (int64_t count = 0; count < blackCount && lo < kBins - 1; ++lo)
-        count += bins[lo];
-    int32_t hi = kBins - 1;
-    for (int64_t count = n; count > whiteCount && hi > 0; --hi)
-        count -= bins[hi];
-    std::free(bins);
+    // lo: the first bin at which the count of all bins below reaches blackCount (at
+    // most the last bin but one); hi: counting down from the last bin while more than
+    // whiteCount cells remain at or below it (at least bin 0). Whole coarse bins are
+    // passed over where the walk bin by bin could not stop inside them; only the
+    // coarse bin where it stops (or the cap's, at either end) is counted bin by bin.
+    int32_t lo = 0, lowC = -1;
+    int64_t lowCount = 0;
+    if (blackCount > 0) {
+        lowC = 0;
+        while (lowC < kCoarse - 1 && lowCount + coarse[lowC] < blackCount)
+            lowCount += coarse[lowC++];
+        lo = lowC * 256;
+    }
+    int32_t hi = kBins - 1, highC = -1;
+    int64_t highCount = n;
+    if (highCount > whiteCount) {
+        highC = kCoarse - 1;
+        while (highC > 0 && highCount - coarse[highC] > whiteCount)
+            highCount -= coarse[highC--];
+        hi = highC * 256 + 255;
+    }
+    if (lowC >= 0 || highC >= 0) {
+        int64_t lowBins[256] = {}, highBins[256] = {};
+        countFineBins(lum, n, lowC, highC, lowBins, highBins);
+        for (; lowC >= 0 && lowCount < blackCount && lo < kBins - 1; ++lo)
+            lowCount += lowBins[lo - lowC * 256];
+        for (; highC >= 0 && highCount > whiteCount && hi > 0; --hi)
+            highCount -= highBins[hi - highC * 256];
+    }
 
     const float black = minCell + static_cast<float>(lo) / scale;
     const float white = black + static_cast<float>(hi) / scale;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <vector>
 
 #include "tm_engine.h"
@@ -17,7 +20,102 @@ std::vector<float> ramp(int n, float lo, float hi)
 
 const TMImageStats kNoStats = {};
 
+// The clip-point normalisation cell by cell, one bin at a time over all 65,536 bins:
+// the definition the stage must reproduce bit for bit.
+int32_t referenceClipPoints(int32_t w, int32_t h, float white, float blackPct, float G, std::vector<float>& lum)
+{
+    const int64_t n = static_cast<int64_t>(w) * h;
+    float maxCell = -1.0e9f, minCell = 1.0e9f;
+    for (float v : lum) {
+        if (v > maxCell) maxCell = v;
+        if (v < minCell) minCell = v;
+    }
+    if (!(maxCell > minCell))
+        return TMErrFlat;
+    const float scale = 65535.0f / (maxCell - minCell);
+    std::vector<int64_t> bins(65536);
+    for (float& v : lum) {
+        v = (v - minCell) * scale;
+        ++bins[std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, 65535)];
+    }
+    const int64_t blackCount = static_cast<int64_t>(blackPct / 200.0f * static_cast<float>(w) * static_cast<float>(h));
+    const int64_t whiteCount =
+        static_cast<int64_t>((100.0f - white) / 100.0f * static_cast<float>(w) * static_cast<float>(h));
+    int32_t lo = 0;
+    for (int64_t count = 0; count < blackCount && lo < 65535; ++lo)
+        count += bins[lo];
+    int32_t hi = 65535;
+    for (int64_t count = n; count > whiteCount && hi > 0; --hi)
+        count -= bins[hi];
+    const float black = minCell + static_cast<float>(lo) / scale;
+    const float whiteLevel = black + static_cast<float>(hi) / scale;
+    const float gain = G / (whiteLevel - black);
+    if (!std::isfinite(gain) || !(gain > 0.0f))
+        return TMErrFlat;
+    const float a = gain / scale, b = (minCell - black) * gain;
+    for (float& v : lum)
+        v = a * v + b;
+    return hi;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b)
+{
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
 } // namespace
+
+TEST(ClipPoints, MatchTheBinByBinDefinitionBitForBit)
+{
+    // Spread, clustered and one-sided buffers, zero extremes of either sign first,
+    // NaN cells, sizes off every vector and chunk width, and clip figures from 0 to
+    // beyond the whole buffer.
+    std::mt19937 rng(23);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    const int32_t shapes[][2] = {{1024, 682}, {37, 29}, {5, 3}, {1031, 7}};
+    const float clips[][2] = {{0.0f, 0.0f}, {0.255f, 0.0f}, {1.0f, 2.0f}, {10.0f, 10.0f}, {0.0f, 199.0f},
+                              {0.0f, 250.0f}, {100.0f, 0.0f}, {-5.0f, 0.5f}};
+    for (const auto& shape : shapes) {
+        const int32_t w = shape[0], h = shape[1];
+        const size_t n = static_cast<size_t>(w) * h;
+        for (int kind = 0; kind < 8; ++kind) {
+            std::vector<float> lum(n);
+            for (size_t i = 0; i < n; ++i) {
+                const float u = unit(rng);
+                switch (kind) {
+                case 0: lum[i] = 4.0f * u - 1.0f; break;                        // spread
+                case 1: lum[i] = 0.5f + 1.0e-4f * u; break;                     // one coarse bin
+                case 2: lum[i] = u < 0.5f ? 0.0f : (u < 0.6f ? -0.0f : u); break; // +0 first, then either
+                case 3: lum[i] = u < 0.3f ? -0.0f : (u < 0.5f ? 0.0f : -u); break; // zero maximum
+                case 4: lum[i] = u * u * u; break;                               // skewed to the bottom
+                default: lum[i] = u < 0.1f ? __builtin_nanf("") : 1.0f - u * u; break;
+                }
+            }
+            if (kind >= 6 && n > 20) {
+                // A zero extreme of one sign first in order, of the other first in
+                // the vector lane that comes first: cells 1 and 16.
+                const float sign = kind == 6 ? 1.0f : -1.0f;
+                for (size_t i = 0; i < n; ++i)
+                    lum[i] = sign * (0.25f + unit(rng));
+                lum[1] = -0.0f;
+                lum[16] = 0.0f;
+            }
+            if (kind == 1 && n > 2) {
+                lum[n / 3] = 0.0f; // extremes far apart, so nearly every cell is in one bin
+                lum[n / 2] = 1.0f;
+            }
+            for (const auto& clip : clips) {
+                std::vector<float> expected = lum, actual = lum;
+                const int32_t want = referenceClipPoints(w, h, clip[0], clip[1], 255.0f, expected);
+                const int32_t got = TMNormaliseClipPoints(w, h, clip[0], clip[1], 255.0f, actual.data());
+                ASSERT_EQ(got, want) << w << "x" << h << " kind " << kind << " clips " << clip[0] << "/" << clip[1];
+                if (want >= 0) {
+                    ASSERT_TRUE(sameBits(actual, expected)) << w << "x" << h << " kind " << kind;
+                }
+            }
+        }
+    }
+}
 
 TEST(ClipPoints, NoClippingMapsTheExtremesToZeroAndG)
 {

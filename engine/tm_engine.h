@@ -122,7 +122,8 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 
 // --- Output mapping -----------------------------------------------------------
 // Normalises lum (workWidth x H, row-major) between the clip points in place:
-// black -> 0, white -> G. Returns the white bin (0..65535), TMErrFlat or TMErrAlloc.
+// black -> 0, white -> G. Returns the white bin (0..65535) or TMErrFlat; it needs
+// no allocation.
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
                               float blackClipPercent, float G, float* lum);
 

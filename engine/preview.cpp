@@ -226,14 +226,21 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                                 solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
             if (report)
                 report->recomputed = true;
-            // B and C stay free until the next full recompute: keep the float colour
-            // terms there for the output-only refreshes that follow.
-            if (src.sampleFormat == TMSampleFloat32 &&
-                TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
-                                            static_cast<const float*>(src.samples), buffers.atten,
-                                            buffers.pyramid)) {
+            // B and C stay free until the next full recompute: keep the colour terms
+            // there for the output-only refreshes that follow.
+            const bool built =
+                src.sampleFormat == TMSampleFloat32
+                    ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
+                                                  static_cast<const float*>(src.samples), buffers.atten,
+                                                  buffers.pyramid)
+                    : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, held.lut,
+                                                  static_cast<const uint16_t*>(src.samples), buffers.atten,
+                                                  buffers.pyramid);
+            if (built) {
                 TMPreviewTermsKey& key = view->terms;
                 key.valid = true;
+                key.sampleFormat = src.sampleFormat;
+                key.lutMode = src.lutMode;
                 key.samples = src.samples;
                 key.width = src.width;
                 key.height = src.height;
@@ -248,7 +255,9 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
             stats = view->stats;
         }
         const TMPreviewTermsKey& key = view->terms;
-        const bool termsHeld = src.sampleFormat == TMSampleFloat32 && key.valid && key.samples == src.samples &&
+        const bool termsHeld = key.valid && key.sampleFormat == src.sampleFormat &&
+                               (src.sampleFormat == TMSampleFloat32 || key.lutMode == src.lutMode) &&
+                               key.samples == src.samples &&
                                key.width == src.width && key.height == src.height && key.previewWidth == pw &&
                                key.previewHeight == ph && key.layout.planes == src.layout.planes &&
                                key.layout.pixelStride == src.layout.pixelStride &&
@@ -260,19 +269,27 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
         // The 16-bit preview takes White Clipping without the + 1 of the other paths.
         const float white16 = static_cast<float>(static_cast<int64_t>(params->whiteClip) * 0.005);
         const int32_t mapped =
-            termsHeld
-                ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout, params->colorSaturation,
-                                                d.whiteClipPercent, d.blackClipPercent, params->strength, d.gamma,
-                                                &stats, static_cast<const float*>(src.samples), buffers.atten,
-                                                buffers.pyramid, A, hist, buffers.image)
-            : src.sampleFormat == TMSampleFloat32
-                ? TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout, params->colorSaturation,
-                                              d.whiteClipPercent, d.blackClipPercent, params->strength, d.gamma,
-                                              &stats, static_cast<const float*>(src.samples), A, hist,
-                                              buffers.image)
-                : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout, params->colorSaturation,
-                                              white16, d.blackClipPercent, params->strength, held.lut,
-                                              static_cast<const uint16_t*>(src.samples), A, hist, buffers.image);
+            src.sampleFormat == TMSampleFloat32
+                ? (termsHeld ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout,
+                                                             params->colorSaturation, d.whiteClipPercent,
+                                                             d.blackClipPercent, params->strength, d.gamma, &stats,
+                                                             static_cast<const float*>(src.samples), buffers.atten,
+                                                             buffers.pyramid, A, hist, buffers.image)
+                             : TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout,
+                                                           params->colorSaturation, d.whiteClipPercent,
+                                                           d.blackClipPercent, params->strength, d.gamma, &stats,
+                                                           static_cast<const float*>(src.samples), A, hist,
+                                                           buffers.image))
+                : (termsHeld ? TMMapPreviewOutput16WithTerms(src.width, src.height, pw, ph, src.layout,
+                                                             params->colorSaturation, white16, d.blackClipPercent,
+                                                             params->strength, held.lut,
+                                                             static_cast<const uint16_t*>(src.samples), buffers.atten,
+                                                             buffers.pyramid, A, hist, buffers.image)
+                             : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout,
+                                                           params->colorSaturation, white16, d.blackClipPercent,
+                                                           params->strength, held.lut,
+                                                           static_cast<const uint16_t*>(src.samples), A, hist,
+                                                           buffers.image));
         if (mapped < 0)
             return out.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
         if (report)

@@ -869,6 +869,170 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
 
 // --- 16-bit samples ------------------------------------------------------------------
 
+namespace {
+
+// The final render's 16-bit mapping divided by 128.5: (1 - k) L0 for the local part,
+// k / 128.5 of the raw sample for the blend.
+struct Blend16 {
+    float localWeight;
+    float sampleShare;
+    double saturation;
+};
+
+Blend16 makeBlend16(const OutputSettings& set)
+{
+    const float k = TMBlendWeight16(set.strength);
+    return {1.0f - k, k / 128.5f, set.saturation};
+}
+
+// Raw samples of the n preview pixels from c0 on in preview row r, by plane role,
+// colour-major: raw[ch n + j].
+inline void sourceSamples16(const uint16_t* inSamples, const TMSampleLayout& layout, const PlaneRoles& p, float fx,
+                            float fy, int32_t W, int32_t H, int32_t r, int32_t c0, int32_t n, uint16_t* raw)
+{
+    const uint16_t* src = rowAt(inSamples, layout.rowBytes, truncatedSource(r, fy, H));
+    for (int32_t j = 0; j < n; ++j) {
+        const uint16_t* px = src + static_cast<int64_t>(truncatedSource(c0 + j, fx, W)) * layout.pixelStride;
+        raw[j] = px[p.red];
+        raw[n + j] = px[p.green];
+        raw[2 * n + j] = px[p.blue];
+    }
+}
+
+// Colour ratios c' / Y of one pixel's linearised samples (0 where Y is not positive).
+inline void ratios16(const float* lut, uint16_t red, uint16_t green, uint16_t blue, double ratio[3])
+{
+    const float lin[3] = {lut[red], lut[green], lut[blue]};
+    const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
+    for (int ch = 0; ch < 3; ++ch)
+        ratio[ch] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
+}
+
+inline double blendOf(const Blend16& b, uint16_t raw)
+{
+    return static_cast<double>(b.sampleShare * static_cast<float>(raw));
+}
+
+// One display byte with the library functions: the definition of the result.
+inline uint8_t libraryByte16(const Blend16& b, double ratio, float T, uint16_t raw)
+{
+    const double ratioC = ratio == 0.0 ? 0.0 : std::pow(ratio, b.saturation);
+    return byteOf(ratioC * T + blendOf(b, raw));
+}
+
+// The histogram of the display image's bins (four partial counts, summed: neighbours
+// often share a bin).
+void countDisplayBins(const uint8_t* display, int64_t plane, int32_t* histogram)
+{
+    int32_t parts[4][TMPreviewHistogramBins] = {};
+    for (int64_t i = 0; i < plane; ++i)
+        ++parts[i & 3][histogramBin(display[i], display[plane + i], display[2 * plane + i])];
+    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
+        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+}
+
+// Display bytes of n <= kFastBlock pixels from the kept ln(c' / Y) terms (lr, colour-
+// major), their raw samples and T = (1 - k) L0: d and ok per sample, ok = 0 leaving
+// the sample to the library. The power exp(s lr) carries the stored logarithm's
+// error (the fast logarithm's E and the float's 2^-24, relative to its size, and an
+// ulp for the product) besides its own; the sum's bound is then that of the
+// per-sample fast path without the terms.
+TM_PREVIEW_CLONES void mapSamples16(const float* lr, const double* e, const double* T, const double* blend, int32_t n3,
+                                    double s, int32_t* d, int32_t* ok)
+{
+    for (int32_t i = 0; i < n3; ++i) {
+        const float code = lr[i];
+        const bool present = isFiniteFloat(code);
+        const bool zero = code == -kInf; // a ratio of 0: the power is 0, the byte the blend's
+        const double l = present ? static_cast<double>(code) : 0.0;
+        const double dx = s * (l < 0 ? -l : l) * (1.01 * (E + kFloatRound) + kUlp);
+        const double power = present ? e[i] : 0.0;
+        const double t = T[i];
+        const double fast = power * t + blend[i];
+        const double spread = (power * (t < 0 ? -t : t)) * (1.01 * dx + 2 * E + 4 * kUlp) +
+                              (fast < 0 ? -fast : fast) * 4.5e-16;
+        const double a = fast - spread, b = fast + spread;
+        const int32_t lo = a > 0.0 ? (a >= 255.0 ? 255 : static_cast<int32_t>(a)) : 0;
+        const int32_t hi = b > 0.0 ? (b >= 255.0 ? 255 : static_cast<int32_t>(b)) : 0;
+        d[i] = lo;
+        ok[i] = ((present | zero) & (lo == hi) & (fast < kInfD) & (fast > -kInfD) & (dx < 1.0e-3)) ? 1 : 0;
+    }
+}
+
+#if defined(TM_PIXELS_AVX512)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized" // GCC 12's conversion intrinsics, as above
+
+// mapSamples16 of eight pixels at a time in 512-bit registers, with the display
+// bytes written, their histogram bin and certain per pixel; same operations per
+// lane, the table exponential in place of expArray (inside the same bound). raw:
+// colour-major as sourceSamples16 fills it. Returns the pixels done, a multiple of 8.
+__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) int32_t
+mapPixels16Avx512(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, const Blend16& bl,
+                  uint8_t* const display[3], int32_t* bin, int32_t* certain)
+{
+    using tm_fast::kernel::expTable8;
+    const double* table16 = tm_fast::kernel::expTable16();
+    const __m512d zero = _mm512_setzero_pd(), inf = _mm512_set1_pd(kInfD), negInf = _mm512_set1_pd(-kInfD);
+    const __m512d nan = _mm512_set1_pd(__builtin_nan(""));
+    const __m512d expLimit = _mm512_set1_pd(tm_fast::kernel::kExpLimit);
+    const __m512d negExpLimit = _mm512_set1_pd(-tm_fast::kernel::kExpLimit);
+    const __m512d vs = _mm512_set1_pd(bl.saturation), c101 = _mm512_set1_pd(1.01);
+    const __m512d cDx = _mm512_set1_pd(1.01 * (E + kFloatRound) + kUlp), dxLimit = _mm512_set1_pd(1.0e-3);
+    const __m512d c2E = _mm512_set1_pd(2 * E), c4Ulp = _mm512_set1_pd(4 * kUlp), cSum = _mm512_set1_pd(4.5e-16);
+    const __m512d c255 = _mm512_set1_pd(255.0);
+    const __m256 vLocal = _mm256_set1_ps(bl.localWeight), vShare = _mm256_set1_ps(bl.sampleShare);
+    const __m256i oneI = _mm256_set1_epi32(1);
+    const __m256i weights[3] = {_mm256_set1_epi32(54), _mm256_set1_epi32(183), _mm256_set1_epi32(19)};
+    const int32_t groups = n / 8;
+    alignas(64) double powers[3][kFastBlock];
+    for (int32_t g = 0; g < groups; ++g)
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m512d r = _mm512_cvtps_pd(_mm256_loadu_ps(lnR[ch] + 8 * g));
+            const __mmask8 present = _mm512_cmp_pd_mask(_mm512_abs_pd(r), inf, _CMP_LT_OQ);
+            const __m512d x = _mm512_maskz_mov_pd(present, _mm512_mul_pd(vs, r));
+            const __mmask8 in = _mm512_cmp_pd_mask(x, negExpLimit, _CMP_GE_OQ) & _mm512_cmp_pd_mask(x, expLimit, _CMP_LE_OQ);
+            _mm512_store_pd(powers[ch] + 8 * g,
+                            _mm512_mask_blend_pd(in, nan, expTable8(_mm512_maskz_mov_pd(in, x), table16)));
+        }
+    int32_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m512d T = _mm512_cvtps_pd(_mm256_mul_ps(vLocal, _mm256_loadu_ps(lum + j)));
+        const __m512d absT = _mm512_abs_pd(T);
+        __mmask8 sure = 0xff;
+        __m256i sum = _mm256_setzero_si256();
+        for (int ch = 0; ch < 3; ++ch) {
+            const __m512d r = _mm512_cvtps_pd(_mm256_loadu_ps(lnR[ch] + j));
+            const __mmask8 present = _mm512_cmp_pd_mask(_mm512_abs_pd(r), inf, _CMP_LT_OQ);
+            const __mmask8 zeroCode = _mm512_cmp_pd_mask(r, negInf, _CMP_EQ_OQ);
+            const __m512d dx = _mm512_mul_pd(_mm512_mul_pd(vs, _mm512_abs_pd(_mm512_maskz_mov_pd(present, r))), cDx);
+            const __m512d power = _mm512_maskz_mov_pd(present, _mm512_load_pd(powers[ch] + j));
+            const __m256i samples =
+                _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(raw + ch * n + j)));
+            const __m512d blend = _mm512_cvtps_pd(_mm256_mul_ps(vShare, _mm256_cvtepi32_ps(samples)));
+            const __m512d fast = _mm512_add_pd(_mm512_mul_pd(power, T), blend);
+            const __m512d spread = _mm512_add_pd(
+                _mm512_mul_pd(_mm512_mul_pd(power, absT), _mm512_add_pd(_mm512_add_pd(_mm512_mul_pd(c101, dx), c2E), c4Ulp)),
+                _mm512_mul_pd(_mm512_abs_pd(fast), cSum));
+            // byteOf of both ends: max(v, 0) also takes NaN to 0, min(., 255), truncated.
+            const __m256i lo = _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(_mm512_sub_pd(fast, spread), zero), c255));
+            const __m256i hi = _mm512_cvttpd_epi32(_mm512_min_pd(_mm512_max_pd(_mm512_add_pd(fast, spread), zero), c255));
+            sure &= (present | zeroCode) & _mm256_cmpeq_epi32_mask(lo, hi) &
+                    _mm512_cmp_pd_mask(_mm512_abs_pd(fast), inf, _CMP_LT_OQ) & _mm512_cmp_pd_mask(dx, dxLimit, _CMP_LT_OQ);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(display[ch] + j), _mm256_cvtepi32_epi8(lo));
+            sum = _mm256_add_epi32(sum, _mm256_mullo_epi32(weights[ch], lo));
+        }
+        // histogramBin of bytes: the sum is at most 256 x 255, never negative.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(bin + j), _mm256_srli_epi32(sum, 8));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(certain + j), _mm256_maskz_mov_epi32(sure, oneI));
+    }
+    return j;
+}
+#pragma GCC diagnostic pop
+#endif
+
+} // namespace
+
 int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
                                     const TMSampleLayout& layout, int32_t colorSaturation,
                                     float whiteClipPercent, float blackClipPercent,
@@ -880,67 +1044,163 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
     if (W < 1 || H < 1)
         return TMErrTooSmall;
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
-    const float k = TMBlendWeight16(set.strength);
     const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 255.0f, lum);
     if (hi < 0)
         return hi;
 
-    // The final render's 16-bit mapping divided by 128.5: (1 - k) L0 for the local
-    // part, k / 128.5 of the raw sample for the blend.
-    const float localWeight = 1.0f - k;
-    const float sampleShare = k / 128.5f;
-    const double sat = set.saturation;
+    const Blend16 bl = makeBlend16(set);
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
     double ratio[3 * kFastBlock], power[3 * kFastBlock];
     uint16_t raw[3 * kFastBlock];
     for (int32_t r = 0; r < ph; ++r) {
-        const uint16_t* src = rowAt(inSamples, layout.rowBytes, truncatedSource(r, fy, H));
         const float* cells = lum + static_cast<int64_t>(r) * pw;
         uint8_t* red = display + static_cast<int64_t>(r) * pw;
         for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
             const int32_t n = std::min(kFastBlock, pw - c0);
-            // Colour ratios c' / Y of the linearised samples; their powers come from
-            // the fast path and are checked against the truncation below.
+            // Colour ratios c' / Y of the linearised samples (pixel-major here); their
+            // powers come from the fast path and are checked against the truncation.
+            sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+            for (int32_t j = 0; j < n; ++j)
+                ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], ratio + 3 * j);
+            tm_fast::powArray(ratio, bl.saturation, power, static_cast<size_t>(3 * n));
             for (int32_t j = 0; j < n; ++j) {
-                const uint16_t* px = src + static_cast<int64_t>(truncatedSource(c0 + j, fx, W)) * layout.pixelStride;
-                raw[3 * j] = px[p.red];
-                raw[3 * j + 1] = px[p.green];
-                raw[3 * j + 2] = px[p.blue];
-                const float lin[3] = {lut[raw[3 * j]], lut[raw[3 * j + 1]], lut[raw[3 * j + 2]]};
-                const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
-                for (int ch = 0; ch < 3; ++ch)
-                    ratio[3 * j + ch] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
-            }
-            tm_fast::powArray(ratio, sat, power, static_cast<size_t>(3 * n));
-            for (int32_t j = 0; j < n; ++j) {
-                const float T = localWeight * cells[c0 + j];
+                const float T = bl.localWeight * cells[c0 + j];
                 uint8_t* dst = red + c0 + j;
                 for (int ch = 0; ch < 3; ++ch) {
                     const int32_t i = 3 * j + ch;
-                    const double blend = static_cast<double>(sampleShare * static_cast<float>(raw[i]));
-                    const double fast = power[i] * T + blend;
+                    const uint16_t sample = raw[ch * n + j];
+                    const double fast = power[i] * T + blendOf(bl, sample);
                     const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * E) +
                                           (fast < 0 ? -fast : fast) * 4.5e-16;
                     const uint8_t lo = byteOf(fast - spread), hiByte = byteOf(fast + spread);
-                    uint8_t v;
-                    if (ratio[i] > 0.0 && lo == hiByte && std::isfinite(fast)) {
-                        v = lo;
-                    } else {
-                        // Library path: also the definition of the result.
-                        const double ratioC = ratio[i] == 0.0 ? 0.0 : std::pow(ratio[i], sat);
-                        v = byteOf(ratioC * T + blend);
-                    }
-                    dst[ch * plane] = v;
+                    const bool sure = ratio[i] > 0.0 && lo == hiByte && std::isfinite(fast);
+                    dst[ch * plane] = sure ? lo : libraryByte16(bl, ratio[i], T, sample);
                 }
             }
         }
     }
+    countDisplayBins(display, plane, histogram);
+    return ph;
+}
 
-    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
-    for (int64_t i = 0; i < plane; ++i)
-        ++histogram[histogramBin(display[i], display[plane + i], display[2 * plane + i])];
+bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                 const float* lut, const uint16_t* inSamples, float* first, float* second)
+{
+    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+        return false;
+    const int64_t plane = static_cast<int64_t>(pw) * ph;
+    float* lnR[3] = {first, first + plane, second};
+    const PlaneRoles p = planeRoles(layout.planes);
+    const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
+    uint16_t raw[3 * kFastBlock];
+    double ratio[3 * kFastBlock], logs[3 * kFastBlock];
+    for (int32_t r = 0; r < ph; ++r) {
+        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+            const int32_t n = std::min(kFastBlock, pw - c0);
+            const int64_t at = static_cast<int64_t>(r) * pw + c0;
+            sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+            for (int32_t j = 0; j < n; ++j) {
+                double q[3];
+                ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], q);
+                for (int ch = 0; ch < 3; ++ch)
+                    ratio[ch * n + j] = q[ch];
+            }
+            for (int32_t i = 0; i < 3 * n; ++i)
+                logs[i] = ratio[i] > 0.0 ? ratio[i] : 1.0;
+            tm_fast::logArray(logs, logs, static_cast<size_t>(3 * n));
+            for (int ch = 0; ch < 3; ++ch)
+                for (int32_t j = 0; j < n; ++j) {
+                    const double q = ratio[ch * n + j];
+                    float code = kNaNf; // negative or NaN: per sample, by the library
+                    if (q == 0.0) {
+                        code = -kInf;
+                    } else if (q > 0.0) {
+                        const float v = static_cast<float>(logs[ch * n + j]);
+                        code = isFiniteFloat(v) ? v : kNaNf;
+                    }
+                    lnR[ch][at + j] = code;
+                }
+        }
+    }
+    return true;
+}
+
+int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                      int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                      int32_t strength, const float* lut, const uint16_t* inSamples,
+                                      const float* first, const float* second, float* lum, int32_t* histogram,
+                                      uint8_t* display)
+{
+    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+        return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
+                                           blackClipPercent, strength, lut, inSamples, lum, histogram, display);
+    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
+    const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 255.0f, lum);
+    if (hi < 0)
+        return hi;
+
+    const Blend16 bl = makeBlend16(set);
+    const double s = bl.saturation;
+    const PlaneRoles p = planeRoles(layout.planes);
+    const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
+    const int64_t plane = static_cast<int64_t>(pw) * ph;
+    const float* lnR[3] = {first, first + plane, second};
+    uint16_t raw[3 * kFastBlock];
+    float lr[3 * kFastBlock];
+    double x[3 * kFastBlock], e[3 * kFastBlock], T[3 * kFastBlock], blend[3 * kFastBlock];
+    int32_t d[3 * kFastBlock], ok[3 * kFastBlock], bin[kFastBlock], certain[kFastBlock];
+    int32_t parts[4][TMPreviewHistogramBins] = {};
+    for (int32_t r = 0; r < ph; ++r) {
+        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+            const int32_t n = std::min(kFastBlock, pw - c0);
+            const int64_t at = static_cast<int64_t>(r) * pw + c0;
+            uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
+            sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+            int32_t done = 0;
+#if defined(TM_PIXELS_AVX512)
+            if (haveAvx512()) {
+                const float* const lnRAt[3] = {lnR[0] + at, lnR[1] + at, lnR[2] + at};
+                done = mapPixels16Avx512(lnRAt, lum + at, raw, n, bl, displayAt, bin, certain);
+            }
+#endif
+            if (done < n) {
+                for (int ch = 0; ch < 3; ++ch)
+                    for (int32_t j = done; j < n; ++j) {
+                        const int32_t i = ch * n + j;
+                        lr[i] = lnR[ch][at + j];
+                        x[i] = isFiniteFloat(lr[i]) ? s * static_cast<double>(lr[i]) : 0.0;
+                        T[i] = static_cast<double>(bl.localWeight * lum[at + j]);
+                        blend[i] = blendOf(bl, raw[i]);
+                    }
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int32_t from = ch * n + done, count = n - done;
+                    tm_fast::expArray(x + from, e + from, static_cast<size_t>(count));
+                    mapSamples16(lr + from, e + from, T + from, blend + from, count, s, d + from, ok + from);
+                }
+                for (int32_t j = done; j < n; ++j) {
+                    certain[j] = ok[j] & ok[n + j] & ok[2 * n + j];
+                    for (int ch = 0; ch < 3; ++ch)
+                        displayAt[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
+                    bin[j] = histogramBin(d[j], d[n + j], d[2 * n + j]);
+                }
+            }
+            for (int32_t j = 0; j < n; ++j) {
+                if (!certain[j]) {
+                    double q[3];
+                    ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], q);
+                    const float t = bl.localWeight * lum[at + j];
+                    for (int ch = 0; ch < 3; ++ch)
+                        displayAt[ch][j] = libraryByte16(bl, q[ch], t, raw[ch * n + j]);
+                    bin[j] = histogramBin(displayAt[0][j], displayAt[1][j], displayAt[2][j]);
+                }
+                ++parts[j & 3][bin[j]];
+            }
+        }
+    }
+    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
+        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
     return ph;
 }
 

@@ -132,10 +132,28 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       const float* first, const float* second, float* lum,
                                       int32_t* histogram, uint8_t* display);
 
+// The 16-bit preview's terms, kept the same way: ln(c' / Y) of each colour of the
+// linearised samples, the logarithm of the ratio TMMapPreviewOutput16 raises to the
+// saturation. Three planes: red and green in `first`, blue in `second`; -inf for a
+// ratio of 0, NaN for one left to the library. The raw samples of the blend are read
+// from the source on each refresh. Same fit and size limits as the float terms.
+bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                 const float* lut, const uint16_t* inSamples, float* first, float* second);
+// TMMapPreviewOutput16Strided with those terms: the same result, display image and
+// histogram, byte for byte.
+int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                      int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                      int32_t strength, const float* lut, const uint16_t* inSamples,
+                                      const float* first, const float* second, float* lum, int32_t* histogram,
+                                      uint8_t* display);
+
 // What the colour terms in buffers B and C were built from; valid only while that
-// still describes the call (same source, size, statistics and buffers).
+// still describes the call (same source, format, table, size, statistics and
+// buffers).
 struct TMPreviewTermsKey {
     bool valid = false;
+    int32_t sampleFormat = 0;
+    int32_t lutMode = 0; // 16-bit terms: the sample table they were built with
     const void* samples = nullptr;
     int32_t width = 0, height = 0, previewWidth = 0, previewHeight = 0;
     TMSampleLayout layout{0, 0, 0};

@@ -706,3 +706,129 @@ TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
     EXPECT_EQ(image, std::vector<uint8_t>(3 * lum.size(), 9));
     EXPECT_EQ(hist, std::vector<int32_t>(256, 3));
 }
+
+TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
+{
+    // Random 16-bit images with zero and full-scale samples, random cells and
+    // settings, the buffer rescaled by each refresh in turn; then the same source
+    // with four samples a pixel and padded rows must give the packed result.
+    std::mt19937 rng(91);
+    std::uniform_int_distribution<int> sat(0, 120), str(-10, 110);
+    std::uniform_real_distribution<float> clip(-1.0f, 11.0f);
+    const std::vector<float> lut = sampleTable();
+    const int32_t sizes[][4] = {{300, 200, 150, 100}, {401, 257, 97, 61}, {64, 64, 64, 64}};
+    for (const auto& sz : sizes) {
+        const int32_t W = sz[0], H = sz[1], pw = sz[2], ph = sz[3];
+        std::vector<uint16_t> img = random16Image(W, H, 3, rng);
+        for (size_t i = 0; i < img.size(); i += 37)
+            img[i] = 65535;
+        std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2 = t1;
+        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, TMPackedLayout(W, 3, 2), lut.data(), img.data(),
+                                                t1.data(), t2.data()));
+        std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
+        for (int refresh = 0; refresh < 6; ++refresh) {
+            const Settings s = refresh < 4 ? kSettings[refresh] : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
+            const Display ref = refOutput16(img, W, H, pw, ph, s, lut, lum);
+            std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
+            std::vector<int32_t> hist(256, -1);
+            ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 2), s.saturation, s.white,
+                                                    s.black, s.strength, lut.data(), img.data(), t1.data(),
+                                                    t2.data(), lum.data(), hist.data(), image.data()),
+                      ref.result);
+            EXPECT_EQ(image, ref.image) << W << "x" << H << ", strength " << s.strength;
+            EXPECT_EQ(hist, ref.histogram) << W << "x" << H << ", strength " << s.strength;
+        }
+
+        const int32_t rowSamples = W * 4 + 5;
+        std::vector<uint16_t> padded(static_cast<size_t>(rowSamples) * H, 4321);
+        for (int32_t y = 0; y < H; ++y)
+            for (int32_t x = 0; x < W; ++x)
+                for (int ch = 0; ch < 3; ++ch)
+                    padded[static_cast<size_t>(y) * rowSamples + x * 4 + ch] =
+                        img[(static_cast<size_t>(y) * W + x) * 3 + ch];
+        const TMSampleLayout layout{3, 4, rowSamples * 2};
+        std::vector<float> p1(t1.size()), p2(t2.size());
+        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, layout, lut.data(), padded.data(), p1.data(),
+                                                p2.data()));
+        EXPECT_EQ(p1, t1);
+        const Settings s{60, 45, 0.3f, 0.5f};
+        std::vector<float> la = lum, lb = lum;
+        std::vector<uint8_t> ia(3 * static_cast<size_t>(pw) * ph), ib(ia.size());
+        std::vector<int32_t> ha(256), hb(256);
+        ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
+                                                lut.data(), padded.data(), p1.data(), p2.data(), la.data(),
+                                                ha.data(), ia.data()),
+                  ph);
+        ASSERT_EQ(TMMapPreviewOutput16Strided(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
+                                              lut.data(), padded.data(), lb.data(), hb.data(), ib.data()),
+                  ph);
+        EXPECT_EQ(ia, ib);
+        EXPECT_EQ(ha, hb);
+    }
+}
+
+TEST(PreviewColourTerms, SixteenBitSamplesNextToAByteBoundaryMatchPlainEvaluation)
+{
+    // Strongly coloured and grey pixels whose cell is chosen, among a few thousand
+    // neighbouring floats, to put one sample's value as close to a whole byte as the
+    // floats allow: there the stored logarithm's rounding decides the byte, and only
+    // a bound that covers it falls back to the library in time.
+    const int32_t W = 64, H = 64;
+    const size_t n = static_cast<size_t>(W) * H;
+    const std::vector<float> lut = sampleTable();
+    const uint16_t colours[][3] = {{40000, 3000, 500}, {200, 30000, 9000}, {1200, 800, 52000},
+                                   {65535, 65535, 1},  {20000, 20000, 20000}, {7, 60000, 300}};
+    std::vector<uint16_t> img(3 * n);
+    for (size_t i = 0; i < n; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            img[3 * i + ch] = static_cast<uint16_t>(colours[i % 6][ch] - (i / 6) % 5 * (colours[i % 6][ch] / 50));
+    const Settings s{46, 70, 0.0f, 0.0f};
+    const float k = (129.4f - 70.0f) * 0.0051f;
+    const double sat = 0.46;
+    // No clipping and cells 0 and 1 at 0 and 1: the normalised cell is the float
+    // (255 / 65535) (cell x 65535), checked against the stage below.
+    const auto normalised = [](float cell) { return (255.0f / 65535.0f) * ((cell - 0.0f) * 65535.0f) + 0.0f; };
+    std::vector<float> lum(n);
+    lum[0] = 0.0f;
+    lum[1] = 1.0f;
+    for (size_t i = 2; i < n; ++i) {
+        const uint16_t* raw = &img[3 * i];
+        const float lin[3] = {lut[raw[0]], lut[raw[1]], lut[raw[2]]};
+        const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
+        const int ch = static_cast<int>(i % 3);
+        const double ratioC = std::pow(static_cast<double>(lin[ch] / Y), sat);
+        const double blend = static_cast<double>((k / 128.5f) * static_cast<float>(raw[ch]));
+        // Aim at a byte the value can reach, then walk the floats around the aim.
+        const double target = std::floor(blend + ratioC * (1.0f - k) * 200.0f * ((i % 97) / 97.0)) + 1.0;
+        const float aim = static_cast<float>((target - blend) / (ratioC * (1.0f - k)) / 255.0);
+        float best = aim, cell = aim;
+        double bestGap = 1.0;
+        for (int step = 0; step < 4000; ++step, cell = std::nextafter(cell, 2.0f)) {
+            const float T = (1.0f - k) * normalised(cell);
+            const double gap = std::fabs(ratioC * T + blend - target);
+            if (gap < bestGap) {
+                bestGap = gap;
+                best = cell;
+            }
+        }
+        lum[i] = std::clamp(best, 0.0f, 1.0f);
+    }
+    std::vector<float> check = lum;
+    ASSERT_EQ(TMNormaliseClipPoints(W, H, 0.0f, 0.0f, 255.0f, check.data()), 65535);
+    for (size_t i = 0; i < n; ++i)
+        ASSERT_EQ(check[i], normalised(lum[i])) << i;
+
+    std::vector<float> t1(2 * n), t2(2 * n);
+    ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, W, H, TMPackedLayout(W, 3, 2), lut.data(), img.data(), t1.data(),
+                                            t2.data()));
+    const Display ref = refOutput16(img, W, H, W, H, s, lut, lum);
+    std::vector<uint8_t> image(3 * n, 7);
+    std::vector<int32_t> hist(256, -1);
+    std::vector<float> l = lum;
+    ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, W, H, TMPackedLayout(W, 3, 2), s.saturation, s.white, s.black,
+                                            s.strength, lut.data(), img.data(), t1.data(), t2.data(), l.data(),
+                                            hist.data(), image.data()),
+              H);
+    EXPECT_EQ(image, ref.image);
+    EXPECT_EQ(hist, ref.histogram);
+}

@@ -390,17 +390,14 @@ TEST(PreviewSequence, ToneMappedPreviewIsCloseToTheReducedFinalRender)
     }
 }
 
-TEST(PreviewSequence, OutputOnlyRefreshesWithKeptColourTermsMatchThePlainPath)
+namespace {
+
+void expectKeptTermsMatchPlain(int32_t format)
 {
-    // Two dialogs run the same events; the second forgets the colour terms before
-    // every call, so it always maps with the plain per-pixel path. Display image,
-    // histograms and what each call did must agree byte for byte, through several
-    // output-only refreshes with changing settings, the original view and the
-    // return from it.
-    const Image img = scene(TMSampleFloat32, 420, 280);
+    const Image img = scene(format, 420, 280);
     Dialog kept(3), plain(3);
     TMPreviewView vk = viewFor(img, 512), vp = viewFor(img, 512);
-    TMParameters pk = defaults(TMSampleFloat32), pp = pk;
+    TMParameters pk = defaults(format), pp = pk;
     const TMPreviewSource src = img.source();
     struct Step {
         int32_t showPreview, restorePreview, previewLevel, strength, saturation, whiteClip, blackClip;
@@ -451,6 +448,21 @@ TEST(PreviewSequence, OutputOnlyRefreshesWithKeptColourTermsMatchThePlainPath)
     // outlive it, and the next full recompute starts by dropping them.
 }
 
+} // namespace
+
+TEST(PreviewSequence, OutputOnlyRefreshesWithKeptColourTermsMatchThePlainPath)
+{
+    // Two dialogs run the same events; the second forgets the colour terms before
+    // every call, so it always maps with the plain per-pixel path. Display image,
+    // histograms and what each call did must agree byte for byte, through several
+    // output-only refreshes with changing settings, the original view and the
+    // return from it, at both sample depths.
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        SCOPED_TRACE(format == TMSampleFloat32 ? "float samples" : "16-bit samples");
+        expectKeptTermsMatchPlain(format);
+    }
+}
+
 TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
 {
     const Image img = scene(TMSampleFloat32, 420, 280);
@@ -476,6 +488,30 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     p.strength = pf.strength = 20;
     ASSERT_EQ(TMRunPreview(&p, other.source(), dlg.buffers(), &v), TMResultOK);
     ASSERT_EQ(TMRunPreview(&pf, other.source(), fresh.buffers(), &vf), TMResultOK);
+    EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
+    EXPECT_EQ(dlg.block(0), fresh.block(0));
+}
+
+TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
+{
+    // The terms hold ratios of linearised samples: a source delivered with another
+    // table exponent must be mapped afresh, as a dialog without the terms would.
+    const Image img = scene(TMSample16, 420, 280);
+    Dialog dlg(3), fresh(3);
+    TMPreviewView v = viewFor(img, 512);
+    TMParameters p = defaults(TMSample16);
+    ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+    ASSERT_TRUE(v.terms.valid);
+    TMPreviewSource linear = img.source();
+    linear.lutMode = 1;
+    fresh.A = dlg.A;
+    TMPreviewView vf = v;
+    vf.terms = TMPreviewTermsKey{};
+    TMParameters pf = p;
+    p.previewLevel = pf.previewLevel = 0;
+    p.colorSaturation = pf.colorSaturation = 90;
+    ASSERT_EQ(TMRunPreview(&p, linear, dlg.buffers(), &v), TMResultOK);
+    ASSERT_EQ(TMRunPreview(&pf, linear, fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
     EXPECT_EQ(dlg.block(0), fresh.block(0));
 }

@@ -228,14 +228,19 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                 report->recomputed = true;
             // B and C stay free until the next full recompute: keep the colour terms
             // there for the output-only refreshes that follow.
+            // B and C whole, then A after the luminance (from a 64-byte boundary).
+            const int64_t lumFloats = (static_cast<int64_t>(workWidth) * workHeight + 15) / 16 * 16;
+            const int64_t bufferFloats = TMPreviewWorkBytes / static_cast<int64_t>(sizeof(float));
+            float* const regions[3] = {buffers.atten, buffers.pyramid, A + lumFloats};
+            const int64_t regionFloats[3] = {bufferFloats, bufferFloats, std::max<int64_t>(0, bufferFloats - lumFloats)};
+            TMPreviewTermPlanes planes;
+            const bool isFloat = src.sampleFormat == TMSampleFloat32;
             const bool built =
-                src.sampleFormat == TMSampleFloat32
-                    ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
-                                                  static_cast<const float*>(src.samples), buffers.atten,
-                                                  buffers.pyramid)
-                    : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, held.lut,
-                                                  static_cast<const uint16_t*>(src.samples), buffers.atten,
-                                                  buffers.pyramid);
+                TMPlacePreviewTerms(pw, ph, isFloat ? 4 : 3, regions, regionFloats, 3, &planes) &&
+                (isFloat ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
+                                                       static_cast<const float*>(src.samples), planes)
+                         : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, held.lut,
+                                                       static_cast<const uint16_t*>(src.samples), planes));
             if (built) {
                 TMPreviewTermsKey& key = view->terms;
                 key.valid = true;
@@ -248,8 +253,10 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                 key.previewHeight = ph;
                 key.layout = src.layout;
                 key.stats = stats;
-                key.first = buffers.atten;
-                key.second = buffers.pyramid;
+                key.buffers[0] = buffers.atten;
+                key.buffers[1] = buffers.pyramid;
+                key.buffers[2] = A;
+                key.planes = planes;
             }
         } else if (view->statsValid) {
             stats = view->stats;
@@ -264,7 +271,8 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                                key.layout.rowBytes == src.layout.rowBytes &&
                                sameBits(key.stats.rangeFactor, stats.rangeFactor) &&
                                sameBits(key.stats.geometricMean, stats.geometricMean) &&
-                               key.first == buffers.atten && key.second == buffers.pyramid;
+                               key.buffers[0] == buffers.atten && key.buffers[1] == buffers.pyramid &&
+                               key.buffers[2] == A;
 
         // The 16-bit preview takes White Clipping without the + 1 of the other paths.
         const float white16 = static_cast<float>(static_cast<int64_t>(params->whiteClip) * 0.005);
@@ -273,8 +281,8 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                 ? (termsHeld ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout,
                                                              params->colorSaturation, d.whiteClipPercent,
                                                              d.blackClipPercent, params->strength, d.gamma, &stats,
-                                                             static_cast<const float*>(src.samples), buffers.atten,
-                                                             buffers.pyramid, A, hist, buffers.image)
+                                                             static_cast<const float*>(src.samples), key.planes, A,
+                                                             hist, buffers.image)
                              : TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout,
                                                            params->colorSaturation, d.whiteClipPercent,
                                                            d.blackClipPercent, params->strength, d.gamma, &stats,
@@ -283,8 +291,8 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                 : (termsHeld ? TMMapPreviewOutput16WithTerms(src.width, src.height, pw, ph, src.layout,
                                                              params->colorSaturation, white16, d.blackClipPercent,
                                                              params->strength, held.lut,
-                                                             static_cast<const uint16_t*>(src.samples), buffers.atten,
-                                                             buffers.pyramid, A, hist, buffers.image)
+                                                             static_cast<const uint16_t*>(src.samples), key.planes,
+                                                             A, hist, buffers.image)
                              : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout,
                                                            params->colorSaturation, white16, d.blackClipPercent,
                                                            params->strength, held.lut,
@@ -304,8 +312,10 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
     if (side == 0 || pw > side || ph > side)
         return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
 
-    // Keep the tone-mapped image for a quick return; A no longer holds the luminance.
+    // Keep the tone-mapped image for a quick return; A no longer holds the luminance,
+    // nor perhaps the colour terms kept after it.
     std::memcpy(buffers.lum, buffers.image, static_cast<size_t>(imageBytes));
+    view->terms = TMPreviewTermsKey{};
     copyHistogram(hist, 0, 2);
     params->previewLevel = 2;
     if (report)

@@ -690,24 +690,58 @@ bool curveUsable(const Curve32& cv)
 
 } // namespace
 
-bool TMPreviewColourTermsFit(int32_t pw, int32_t ph)
+bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
+                         int32_t regionCount, TMPreviewTermPlanes* out)
 {
-    return pw > 0 && ph > 0 && 2 * static_cast<int64_t>(pw) * ph * static_cast<int64_t>(sizeof(float)) <= TMPreviewWorkBytes;
+    *out = TMPreviewTermPlanes{};
+    if (pw < 1 || ph < 1 || planes < 1 || planes > 4 || regionCount < 0 || regionCount > 3)
+        return false;
+    int32_t region = 0;
+    int64_t usedRows = 0; // rows of the current region already taken
+    for (int32_t p = 0; p < planes; ++p) {
+        int32_t run = 0;
+        for (int32_t r = 0; r < ph;) {
+            while (region < regionCount &&
+                   (!regions[region] || regionFloats[region] / pw - usedRows <= 0)) {
+                ++region;
+                usedRows = 0;
+            }
+            if (region == regionCount || run == 3)
+                return false;
+            const int64_t free = regionFloats[region] / pw - usedRows;
+            const int32_t take = static_cast<int32_t>(std::min<int64_t>(free, ph - r));
+            out->runs[p][run].firstRow = r;
+            out->runs[p][run].rows = regions[region] + usedRows * pw;
+            ++run;
+            usedRows += take;
+            r += take;
+        }
+    }
+    out->pw = pw;
+    out->ph = ph;
+    out->planes = planes;
+    return true;
 }
 
-bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const TMPreviewStats* stats, const float* inSamples, float* first,
-                                 float* second)
+namespace {
+
+bool termsCover(const TMPreviewTermPlanes& planes, int32_t pw, int32_t ph, int32_t count)
 {
-    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+    return planes.pw == pw && planes.ph == ph && planes.planes >= count;
+}
+
+} // namespace
+
+bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                 const TMPreviewStats* stats, const float* inSamples,
+                                 const TMPreviewTermPlanes& planes)
+{
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 4))
         return false;
     // Only ratio and inv of the curve matter here; k = 1 makes the curve run.
     const Curve32 cv = makeCurve32(1.0f, 1.0, 1.0, stats->rangeFactor);
     if (!curveUsable(cv))
         return false;
-    const int64_t plane = static_cast<int64_t>(pw) * ph;
-    float* lnB = first;
-    float* lnR[3] = {first + plane, second, second + plane};
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
 
@@ -719,7 +753,8 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
     for (int32_t r = 0; r < ph; ++r) {
         for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
             const int32_t n = std::min(kFastBlock, pw - c0);
-            const int64_t at = static_cast<int64_t>(r) * pw + c0;
+            float* const lnB = planes.row(0, r) + c0;
+            float* const lnR[3] = {planes.row(1, r) + c0, planes.row(2, r) + c0, planes.row(3, r) + c0};
             for (int32_t j = 0; j < n; ++j) {
                 sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c + 3 * j);
                 Y[j] = outputLuminance(c[3 * j], c[3 * j + 1], c[3 * j + 2]);
@@ -764,9 +799,9 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
                         if (!isFiniteFloat(v))
                             code = kNaNf; // ratio beyond the fast logarithm: per pixel
                     }
-                    lnR[ch][at + j] = v;
+                    lnR[ch][j] = v;
                 }
-                lnB[at + j] = code;
+                lnB[j] = code;
             }
         }
     }
@@ -777,14 +812,14 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       const TMSampleLayout& layout, int32_t colorSaturation,
                                       float whiteClipPercent, float blackClipPercent, int32_t strength,
                                       double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                      const float* first, const float* second, float* lum,
-                                      int32_t* histogram, uint8_t* display)
+                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
+                                      uint8_t* display)
 {
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const Curve32 cv = makeCurve32(TMBlendWeight32(set.strength), set.saturation, gamma, stats->rangeFactor);
     // About 24 KB: 255 powers and one pass over the table, negligible beside the pass.
     DisplayThresholds thresholds;
-    if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !TMPreviewColourTermsFit(pw, ph) ||
+    if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !termsCover(planes, pw, ph, 4) ||
         !thresholds.init(gamma))
         return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
                                            blackClipPercent, strength, gamma, stats, inSamples, lum, histogram,
@@ -797,8 +832,6 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
-    const float* lnB = first;
-    const float* lnR[3] = {first + plane, second, second + plane};
     const double s = cv.saturation;
     const bool curve = cv.k > 0.0f;
     const double k = cv.k;
@@ -812,24 +845,27 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     // Four histograms, summed at the end: neighbouring pixels often share a bin, and
     // one array would make each increment wait for the one before.
     int32_t parts[4][TMPreviewHistogramBins] = {};
-    for (int64_t at = 0; at < plane; at += kFastBlock) {
-        const int32_t n = static_cast<int32_t>(std::min<int64_t>(kFastBlock, plane - at));
-        const float* const lnRAt[3] = {lnR[0] + at, lnR[1] + at, lnR[2] + at};
+    for (int32_t r = 0; r < ph; ++r) {
+    for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+        const int32_t n = std::min(kFastBlock, pw - c0);
+        const int64_t at = static_cast<int64_t>(r) * pw + c0;
+        const float* const lnB = planes.row(0, r) + c0;
+        const float* const lnRAt[3] = {planes.row(1, r) + c0, planes.row(2, r) + c0, planes.row(3, r) + c0};
         uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
         int32_t done = 0;
 #if defined(TM_PIXELS_AVX512)
         if (haveAvx512())
-            done = mapPixelsAvx512(thresholds, lnB + at, lum + at, lnRAt, n, curve, s, k, cv.localWeight, displayAt,
+            done = mapPixelsAvx512(thresholds, lnB, lum + at, lnRAt, n, curve, s, k, cv.localWeight, displayAt,
                                    bin, certain);
 #endif
         if (done < n) {
             const int32_t rest = n - done;
-            termExponents(lnB + at, lnRAt, n, curve, s, x);
+            termExponents(lnB, lnRAt, n, curve, s, x);
             tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
-            blendedTerms(lnB + at + done, lum + at + done, e + done, rest, curve, s, k, cv.localWeight, L + done,
+            blendedTerms(lnB + done, lum + at + done, e + done, rest, curve, s, k, cv.localWeight, L + done,
                          relL + done, certain + done);
             for (int ch = 0; ch < 3; ++ch) {
-                const float* src = lnR[ch] + at;
+                const float* src = lnRAt[ch];
                 double* dst = lr + ch * n;
                 for (int32_t j = done; j < n; ++j)
                     dst[j] = static_cast<double>(src[j]);
@@ -853,14 +889,14 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             } else {
                 const int64_t idx = at + j;
                 float c[3];
-                sourcePixel(inSamples, layout, p, fx, fy, W, H, static_cast<int32_t>(idx % pw),
-                            static_cast<int32_t>(idx / pw), c);
+                sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c);
                 const Pixel32 px = mapPreviewPixel32(cv, c, lum[idx]);
                 for (int ch = 0; ch < 3; ++ch)
                     displayAt[ch][j] = px.display[ch];
                 ++parts[j & 3][px.bin];
             }
         }
+    }
     }
     for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
         histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
@@ -1086,12 +1122,10 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
 }
 
 bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const float* lut, const uint16_t* inSamples, float* first, float* second)
+                                 const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes)
 {
-    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3))
         return false;
-    const int64_t plane = static_cast<int64_t>(pw) * ph;
-    float* lnR[3] = {first, first + plane, second};
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     uint16_t raw[3 * kFastBlock];
@@ -1099,7 +1133,7 @@ bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, c
     for (int32_t r = 0; r < ph; ++r) {
         for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
             const int32_t n = std::min(kFastBlock, pw - c0);
-            const int64_t at = static_cast<int64_t>(r) * pw + c0;
+            float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
             sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
             for (int32_t j = 0; j < n; ++j) {
                 double q[3];
@@ -1120,7 +1154,7 @@ bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, c
                         const float v = static_cast<float>(logs[ch * n + j]);
                         code = isFiniteFloat(v) ? v : kNaNf;
                     }
-                    lnR[ch][at + j] = code;
+                    lnR[ch][j] = code;
                 }
         }
     }
@@ -1130,10 +1164,10 @@ bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, c
 int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, const float* lut, const uint16_t* inSamples,
-                                      const float* first, const float* second, float* lum, int32_t* histogram,
+                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
                                       uint8_t* display)
 {
-    if (previewTooSmall(W, H, pw, ph) || !TMPreviewColourTermsFit(pw, ph))
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3))
         return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
                                            blackClipPercent, strength, lut, inSamples, lum, histogram, display);
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
@@ -1146,7 +1180,6 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
-    const float* lnR[3] = {first, first + plane, second};
     uint16_t raw[3 * kFastBlock];
     float lr[3 * kFastBlock];
     double x[3 * kFastBlock], e[3 * kFastBlock], T[3 * kFastBlock], blend[3 * kFastBlock];
@@ -1157,19 +1190,18 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             const int32_t n = std::min(kFastBlock, pw - c0);
             const int64_t at = static_cast<int64_t>(r) * pw + c0;
             uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
+            const float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
             sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
             int32_t done = 0;
 #if defined(TM_PIXELS_AVX512)
-            if (haveAvx512()) {
-                const float* const lnRAt[3] = {lnR[0] + at, lnR[1] + at, lnR[2] + at};
-                done = mapPixels16Avx512(lnRAt, lum + at, raw, n, bl, displayAt, bin, certain);
-            }
+            if (haveAvx512())
+                done = mapPixels16Avx512(lnR, lum + at, raw, n, bl, displayAt, bin, certain);
 #endif
             if (done < n) {
                 for (int ch = 0; ch < 3; ++ch)
                     for (int32_t j = done; j < n; ++j) {
                         const int32_t i = ch * n + j;
-                        lr[i] = lnR[ch][at + j];
+                        lr[i] = lnR[ch][j];
                         x[i] = isFiniteFloat(lr[i]) ? s * static_cast<double>(lr[i]) : 0.0;
                         T[i] = static_cast<double>(bl.localWeight * lum[at + j]);
                         blend[i] = blendOf(bl, raw[i]);

@@ -106,48 +106,70 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
                                     float* lum, int32_t* histogram, uint8_t* display);
 
 // --- Colour terms kept between output-only refreshes ---------------------------
+// Where the kept planes lie: `planes` planes of pw x ph floats, each as up to three
+// runs of whole rows in the regions that are free from the end of a full recompute
+// to the start of the next (buffers B and C, and A after the luminance).
+struct TMPreviewTermPlanes {
+    struct Run {
+        int32_t firstRow = 0;
+        float* rows = nullptr; // row firstRow of the plane; later rows follow
+    };
+    int32_t pw = 0, ph = 0, planes = 0;
+    Run runs[4][3]{}; // per plane, by first row; an unused run has no rows
+
+    // Row r (0..ph-1) of plane p.
+    float* row(int32_t p, int32_t r) const
+    {
+        int32_t i = 0;
+        while (i < 2 && runs[p][i + 1].rows && runs[p][i + 1].firstRow <= r)
+            ++i;
+        return runs[p][i].rows + static_cast<int64_t>(r - runs[p][i].firstRow) * pw;
+    }
+};
+// Lays out `planes` (1..4) planes in up to three regions (sizes in floats), each
+// region filled with whole rows before the next; false when they do not fit.
+bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
+                         int32_t regionCount, TMPreviewTermPlanes* out);
+
 // The float preview's per-pixel terms that depend only on the source pixel and the
 // preview statistics, not on the output settings: ln B of the global curve and
 // ln(c / Y) of each colour, as floats (their rounding is part of the error bound the
 // mapping checks, so the display bytes and histogram are those of
-// TMMapPreviewOutput32). Four planes of pw * ph floats: ln B and red in `first`,
-// green and blue in `second` (buffers B and C, free from the end of a full recompute
-// to the start of the next). Codes in the ln B plane: +inf for a pixel without a
-// positive, finite luminance (black), -inf for B = 0, NaN for a pixel left to the
-// per-pixel library evaluation; -inf in a colour plane for a sample that is not
-// positive.
-// Whether the planes fit: 2 * pw * ph floats in each of the two buffers.
-bool TMPreviewColourTermsFit(int32_t pw, int32_t ph);
-// Fills the planes; false (nothing usable) when they do not fit, W, H, pw or ph is
-// below 10, or the statistics give no finite curve constants.
+// TMMapPreviewOutput32). Four planes: ln B, red, green, blue. Codes in the ln B
+// plane: +inf for a pixel without a positive, finite luminance (black), -inf for
+// B = 0, NaN for a pixel left to the per-pixel library evaluation; -inf in a colour
+// plane for a sample that is not positive.
+// Fills the planes; false (nothing usable) when fewer than four are placed for this
+// pw x ph, W, H, pw or ph is below 10, or the statistics give no finite curve
+// constants.
 bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const TMPreviewStats* stats, const float* inSamples, float* first,
-                                 float* second);
+                                 const TMPreviewStats* stats, const float* inSamples,
+                                 const TMPreviewTermPlanes& planes);
 // TMMapPreviewOutput32Strided with the terms built from the same source, size and
 // statistics: the same result, display image and histogram, byte for byte.
 int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
                                       const TMSampleLayout& layout, int32_t colorSaturation,
                                       float whiteClipPercent, float blackClipPercent, int32_t strength,
                                       double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                      const float* first, const float* second, float* lum,
-                                      int32_t* histogram, uint8_t* display);
+                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
+                                      uint8_t* display);
 
 // The 16-bit preview's terms, kept the same way: ln(c' / Y) of each colour of the
 // linearised samples, the logarithm of the ratio TMMapPreviewOutput16 raises to the
-// saturation. Three planes: red and green in `first`, blue in `second`; -inf for a
-// ratio of 0, NaN for one left to the library. The raw samples of the blend are read
-// from the source on each refresh. Same fit and size limits as the float terms.
+// saturation. Three planes: red, green, blue; -inf for a ratio of 0, NaN for one left
+// to the library. The raw samples of the blend are read from the source on each
+// refresh. Same size limits as the float terms, with three planes.
 bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const float* lut, const uint16_t* inSamples, float* first, float* second);
+                                 const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes);
 // TMMapPreviewOutput16Strided with those terms: the same result, display image and
 // histogram, byte for byte.
 int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, const float* lut, const uint16_t* inSamples,
-                                      const float* first, const float* second, float* lum, int32_t* histogram,
+                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
                                       uint8_t* display);
 
-// What the colour terms in buffers B and C were built from; valid only while that
+// What the colour terms were built from and where they lie; valid only while that
 // still describes the call (same source, format, table, size, statistics and
 // buffers).
 struct TMPreviewTermsKey {
@@ -158,8 +180,8 @@ struct TMPreviewTermsKey {
     int32_t width = 0, height = 0, previewWidth = 0, previewHeight = 0;
     TMSampleLayout layout{0, 0, 0};
     TMPreviewStats stats{0.0f, 0.0f};
-    const float* first = nullptr;
-    const float* second = nullptr;
+    const float* buffers[3] = {nullptr, nullptr, nullptr}; // B, C and A as given
+    TMPreviewTermPlanes planes;
 };
 
 // --- The preview sequence -----------------------------------------------------

@@ -472,7 +472,7 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
     ASSERT_TRUE(v.terms.valid);
     EXPECT_EQ(v.terms.previewWidth, v.previewWidth);
-    EXPECT_EQ(v.terms.first, dlg.B.data());
+    EXPECT_EQ(v.terms.planes.row(0, 0), dlg.B.data());
     // Another image behind the same call: the refresh maps it without the terms, as
     // a fresh dialog would.
     Image other = img;
@@ -514,4 +514,40 @@ TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
     ASSERT_EQ(TMRunPreview(&pf, linear, fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
     EXPECT_EQ(dlg.block(0), fresh.block(0));
+}
+
+TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
+{
+    // 1024 x 768: four float planes need more than B and C, so the last rows go to A
+    // after the luminance. Refreshes must still match the plain path, and showing
+    // the original (which saves the image over A) must drop the terms.
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        SCOPED_TRACE(format == TMSampleFloat32 ? "float samples" : "16-bit samples");
+        const Image img = scene(format, 1200, 900);
+        Dialog kept(3), plain(3);
+        TMPreviewView vk = viewFor(img, 1024), vp = viewFor(img, 1024);
+        ASSERT_EQ(vk.previewHeight, 768);
+        TMParameters pk = defaults(format), pp = pk;
+        ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+        ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+        ASSERT_TRUE(vk.terms.valid);
+        if (format == TMSampleFloat32) {
+            const float* last = vk.terms.planes.row(3, 767);
+            EXPECT_GE(last, kept.A.data() + 1024 * 768);
+            EXPECT_LT(last, kept.A.data() + kept.A.size());
+        }
+        for (const int32_t strength : {35, 90}) {
+            pk.previewLevel = pp.previewLevel = 0;
+            pk.strength = pp.strength = strength;
+            pk.colorSaturation = pp.colorSaturation = 60;
+            vp.terms = TMPreviewTermsKey{};
+            ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+            ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+            EXPECT_EQ(kept.shown(vk), plain.shown(vp)) << "strength " << strength;
+            EXPECT_EQ(kept.block(0), plain.block(0)) << "strength " << strength;
+        }
+        pk.showPreview = 0;
+        ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+        EXPECT_FALSE(vk.terms.valid);
+    }
 }

@@ -595,17 +595,28 @@ TEST(PreviewOutput, FlatLuminanceLeavesDisplayAndHistogramUntouched)
 
 namespace {
 
+// The terms' planes in two buffers, as B and C hold them.
+TMPreviewTermPlanes inTwo(std::vector<float>& first, std::vector<float>& second, int32_t pw, int32_t ph,
+                          int32_t planes)
+{
+    float* const regions[2] = {first.data(), second.data()};
+    const int64_t floats[2] = {static_cast<int64_t>(first.size()), static_cast<int64_t>(second.size())};
+    TMPreviewTermPlanes out;
+    EXPECT_TRUE(TMPlacePreviewTerms(pw, ph, planes, regions, floats, 2, &out));
+    return out;
+}
+
 // Maps lum with the colour terms built from img and checks the result against the
 // plain evaluation; returns the buffer as the mapping left it.
 std::vector<float> expectTermsMatch(const std::vector<float>& img, int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const Settings& s, const TMPreviewStats& stats, const std::vector<float>& terms1,
-                                    const std::vector<float>& terms2, std::vector<float> lum, const char* what)
+                                    const Settings& s, const TMPreviewStats& stats, const TMPreviewTermPlanes& planes,
+                                    std::vector<float> lum, const char* what)
 {
     const Display ref = refOutput32(img, W, H, pw, ph, s, stats, lum);
     std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
     std::vector<int32_t> hist(256, -1);
     EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), s.saturation, s.white, s.black,
-                                            s.strength, kGamma, &stats, img.data(), terms1.data(), terms2.data(),
+                                            s.strength, kGamma, &stats, img.data(), planes,
                                             lum.data(), hist.data(), image.data()),
               ref.result)
         << what;
@@ -618,18 +629,50 @@ std::vector<float> expectTermsMatch(const std::vector<float>& img, int32_t W, in
 
 } // namespace
 
-TEST(PreviewColourTerms, OnlyPreviewsWhoseFourPlanesFitAreBuilt)
+TEST(PreviewColourTerms, PlanesAreLaidOutInWholeRowsAcrossTheRegions)
 {
-    EXPECT_TRUE(TMPreviewColourTermsFit(1024, 682));
-    EXPECT_FALSE(TMPreviewColourTermsFit(1024, 1024));
-    EXPECT_EQ(TMPreviewColourTermsFit(1024, 684), 2 * 1024 * 684 * 4 <= TMPreviewWorkBytes);
-    EXPECT_FALSE(TMPreviewColourTermsFit(0, 10));
+    // B and C of the dialog, and A after a 1024 x 768 luminance: four float planes of
+    // 1024 x 768 need 3,072 rows, the regions hold 1,369 + 1,369 + 601.
+    const int64_t bufferFloats = TMPreviewWorkBytes / 4;
+    std::vector<float> B(bufferFloats), C(bufferFloats), A(bufferFloats);
+    const int64_t lumFloats = 1024 * 768;
+    float* const regions[3] = {B.data(), C.data(), A.data() + lumFloats};
+    const int64_t floats[3] = {bufferFloats, bufferFloats, bufferFloats - lumFloats};
+    TMPreviewTermPlanes planes;
+    ASSERT_TRUE(TMPlacePreviewTerms(1024, 768, 4, regions, floats, 3, &planes));
+    EXPECT_EQ(planes.row(0, 0), B.data());
+    EXPECT_EQ(planes.row(0, 767), B.data() + 767 * 1024);
+    EXPECT_EQ(planes.row(1, 0), B.data() + 768 * 1024);
+    EXPECT_EQ(planes.row(1, 600), B.data() + 1368 * 1024);
+    EXPECT_EQ(planes.row(1, 601), C.data()); // row 1,369 of B would overrun it
+    EXPECT_EQ(planes.row(3, 767), A.data() + lumFloats + (3072 - 1369 - 1369 - 1) * 1024);
+    // Every row of every plane is distinct and inside its region.
+    std::vector<const float*> rows;
+    for (int32_t p = 0; p < 4; ++p)
+        for (int32_t r = 0; r < 768; ++r) {
+            const float* row = planes.row(p, r);
+            const bool inside = (row >= B.data() && row + 1024 <= B.data() + bufferFloats) ||
+                                (row >= C.data() && row + 1024 <= C.data() + bufferFloats) ||
+                                (row >= regions[2] && row + 1024 <= A.data() + bufferFloats);
+            ASSERT_TRUE(inside) << p << "/" << r;
+            rows.push_back(row);
+        }
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(std::adjacent_find(rows.begin(), rows.end()), rows.end());
+    // Square previews: three 16-bit planes fit (3,083 rows for 3,072), four do not.
+    const int64_t squareFloats[3] = {bufferFloats, bufferFloats, bufferFloats - 1024 * 1024};
+    float* const squareRegions[3] = {B.data(), C.data(), A.data() + 1024 * 1024};
+    EXPECT_TRUE(TMPlacePreviewTerms(1024, 1024, 3, squareRegions, squareFloats, 3, &planes));
+    EXPECT_FALSE(TMPlacePreviewTerms(1024, 1024, 4, squareRegions, squareFloats, 3, &planes));
+    EXPECT_EQ(planes.planes, 0) << "a failed layout leaves no planes";
+    EXPECT_FALSE(TMPlacePreviewTerms(0, 10, 1, regions, floats, 3, &planes));
+    // A preview smaller than the converters allow is not built.
     std::vector<float> img(30 * 30 * 3, 0.5f), t1(2 * 30 * 30), t2(2 * 30 * 30);
     const TMPreviewStats stats{0.1f, 5.0f};
-    EXPECT_FALSE(TMBuildPreviewColourTerms32(9, 30, 9, 30, TMPackedLayout(9, 3, 4), &stats, img.data(), t1.data(),
-                                             t2.data()));
-    EXPECT_TRUE(TMBuildPreviewColourTerms32(30, 30, 30, 30, TMPackedLayout(30, 3, 4), &stats, img.data(), t1.data(),
-                                            t2.data()));
+    EXPECT_FALSE(TMBuildPreviewColourTerms32(9, 30, 9, 30, TMPackedLayout(9, 3, 4), &stats, img.data(),
+                                             inTwo(t1, t2, 9, 30, 4)));
+    EXPECT_TRUE(TMBuildPreviewColourTerms32(30, 30, 30, 30, TMPackedLayout(30, 3, 4), &stats, img.data(),
+                                            inTwo(t1, t2, 30, 30, 4)));
 }
 
 TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
@@ -645,14 +688,17 @@ TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
         const std::vector<float> img = randomFloatImage(W, H, rng);
         for (const TMPreviewStats stats : {TMPreviewStats{0.02f, 9.5f}, TMPreviewStats{0.0f, 0.0f},
                                            TMPreviewStats{0.5f, 3.0e6f}}) {
-            std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2 = t1;
+            // The green plane runs from the first buffer into the second.
+            std::vector<float> t1(static_cast<size_t>(pw) * (2 * ph + ph / 3), -5.0f);
+            std::vector<float> t2(2 * static_cast<size_t>(pw) * ph, -5.0f);
+            const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, 4);
             ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(),
-                                                    t1.data(), t2.data()));
+                                                    planes));
             std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
             for (int refresh = 0; refresh < 6; ++refresh) {
                 const Settings s = refresh < 4 ? kSettings[refresh]
                                                : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
-                lum = expectTermsMatch(img, W, H, pw, ph, s, stats, t1, t2, lum, "refresh");
+                lum = expectTermsMatch(img, W, H, pw, ph, s, stats, planes, lum, "refresh");
             }
         }
     }
@@ -689,18 +735,18 @@ TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
     }
     const TMPreviewStats stats{0.3f, 12.0f};
     std::vector<float> t1(2 * static_cast<size_t>(pw) * ph), t2 = t1;
-    ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(), t1.data(),
-                                            t2.data()));
+    const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, 4);
+    ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(), planes));
     for (const Settings& s : {Settings{100, 100, 0.0f, 0.0f}, Settings{46, 70, 0.255f, 0.0f},
                               Settings{20, 0, 0.0f, 10.0f}, Settings{100, 100, 10.0f, 0.0f}}) {
-        lum = expectTermsMatch(img, W, H, pw, ph, s, stats, t1, t2, lum, "edge values");
+        lum = expectTermsMatch(img, W, H, pw, ph, s, stats, planes, lum, "edge values");
     }
     // A flat buffer fails as without the terms and leaves display and histogram alone.
     std::vector<float> flat(lum.size(), 2.0f);
     std::vector<uint8_t> image(3 * lum.size(), 9);
     std::vector<int32_t> hist(256, 3);
     EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), 46, 0.255f, 0.0f, 70, kGamma,
-                                            &stats, img.data(), t1.data(), t2.data(), flat.data(), hist.data(),
+                                            &stats, img.data(), planes, flat.data(), hist.data(),
                                             image.data()),
               TMErrFlat);
     EXPECT_EQ(image, std::vector<uint8_t>(3 * lum.size(), 9));
@@ -723,8 +769,9 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
         for (size_t i = 0; i < img.size(); i += 37)
             img[i] = 65535;
         std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2 = t1;
+        const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, 3);
         ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, TMPackedLayout(W, 3, 2), lut.data(), img.data(),
-                                                t1.data(), t2.data()));
+                                                planes));
         std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
         for (int refresh = 0; refresh < 6; ++refresh) {
             const Settings s = refresh < 4 ? kSettings[refresh] : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
@@ -732,8 +779,8 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
             std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
             std::vector<int32_t> hist(256, -1);
             ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 2), s.saturation, s.white,
-                                                    s.black, s.strength, lut.data(), img.data(), t1.data(),
-                                                    t2.data(), lum.data(), hist.data(), image.data()),
+                                                    s.black, s.strength, lut.data(), img.data(), planes,
+                                                    lum.data(), hist.data(), image.data()),
                       ref.result);
             EXPECT_EQ(image, ref.image) << W << "x" << H << ", strength " << s.strength;
             EXPECT_EQ(hist, ref.histogram) << W << "x" << H << ", strength " << s.strength;
@@ -748,15 +795,15 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
                         img[(static_cast<size_t>(y) * W + x) * 3 + ch];
         const TMSampleLayout layout{3, 4, rowSamples * 2};
         std::vector<float> p1(t1.size()), p2(t2.size());
-        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, layout, lut.data(), padded.data(), p1.data(),
-                                                p2.data()));
+        const TMPreviewTermPlanes paddedPlanes = inTwo(p1, p2, pw, ph, 3);
+        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, layout, lut.data(), padded.data(), paddedPlanes));
         EXPECT_EQ(p1, t1);
         const Settings s{60, 45, 0.3f, 0.5f};
         std::vector<float> la = lum, lb = lum;
         std::vector<uint8_t> ia(3 * static_cast<size_t>(pw) * ph), ib(ia.size());
         std::vector<int32_t> ha(256), hb(256);
         ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
-                                                lut.data(), padded.data(), p1.data(), p2.data(), la.data(),
+                                                lut.data(), padded.data(), paddedPlanes, la.data(),
                                                 ha.data(), ia.data()),
                   ph);
         ASSERT_EQ(TMMapPreviewOutput16Strided(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
@@ -818,16 +865,18 @@ TEST(PreviewColourTerms, SixteenBitSamplesNextToAByteBoundaryMatchPlainEvaluatio
     for (size_t i = 0; i < n; ++i)
         ASSERT_EQ(check[i], normalised(lum[i])) << i;
 
-    std::vector<float> t1(2 * n), t2(2 * n);
-    ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, W, H, TMPackedLayout(W, 3, 2), lut.data(), img.data(), t1.data(),
-                                            t2.data()));
+    // The green plane runs from the first buffer into the second halfway down.
+    std::vector<float> t1(n + n / 2), t2(2 * n);
+    const TMPreviewTermPlanes planes = inTwo(t1, t2, W, H, 3);
+    ASSERT_EQ(planes.row(1, H / 2), t2.data());
+    ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, W, H, TMPackedLayout(W, 3, 2), lut.data(), img.data(), planes));
     const Display ref = refOutput16(img, W, H, W, H, s, lut, lum);
     std::vector<uint8_t> image(3 * n, 7);
     std::vector<int32_t> hist(256, -1);
     std::vector<float> l = lum;
     ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, W, H, TMPackedLayout(W, 3, 2), s.saturation, s.white, s.black,
-                                            s.strength, lut.data(), img.data(), t1.data(), t2.data(), l.data(),
-                                            hist.data(), image.data()),
+                                            s.strength, lut.data(), img.data(), planes, l.data(), hist.data(),
+                                            image.data()),
               H);
     EXPECT_EQ(image, ref.image);
     EXPECT_EQ(hist, ref.histogram);

@@ -35,8 +35,20 @@ constexpr int32_t kBlock = 512;
 int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut)
 {
     const double e = lutMode <= 0 ? static_cast<double>(2.2f) : 1.0;
-    for (int32_t i = 1; i < n; ++i)
-        lut[i] = static_cast<float>(std::pow(static_cast<double>(i), e));
+    // float(i^e): the fast power where every value within its bound rounds to one
+    // float (then that float is the library's), the library power elsewhere. The
+    // preview rebuilds this table on every redraw.
+    double x[kBlock], p[kBlock];
+    for (int32_t i0 = 1; i0 < n; i0 += kBlock) {
+        const int32_t count = std::min(kBlock, n - i0);
+        for (int32_t j = 0; j < count; ++j)
+            x[j] = static_cast<double>(i0 + j);
+        tm_fast::powArray(x, e, p, static_cast<size_t>(count));
+        for (int32_t j = 0; j < count; ++j)
+            lut[i0 + j] = tm_fast::roundsToSameFloat(p[j], tm_fast::kFastMathError)
+                              ? static_cast<float>(p[j])
+                              : static_cast<float>(std::pow(x[j], e));
+    }
     if (n > 1)
         lut[0] = lut[1];
     return n;

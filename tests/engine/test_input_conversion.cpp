@@ -48,10 +48,16 @@ TEST(SampleLUT, PowersOfSamplesWithZeroLikeOne)
     // Raw host counts, not normalised: 32768^2.2 is about 2^33.
     EXPECT_NEAR(lut[32768] / 8.589934592e9, 1.0, 1e-6);
 
+    // Every entry is the library power rounded to float, whichever road built it.
+    for (int32_t i = 1; i < 65536; ++i)
+        ASSERT_EQ(lut[i], static_cast<float>(std::pow(static_cast<double>(i), 2.2000000476837158))) << i;
+
     std::vector<float> linear(256);
     EXPECT_EQ(TMBuildSampleLUT(1, 256, linear.data()), 256);
     EXPECT_EQ(linear[0], 1.0f);
     EXPECT_EQ(linear[200], 200.0f);
+    for (int32_t i = 1; i < 256; ++i)
+        ASSERT_EQ(linear[i], static_cast<float>(i)) << i;
 }
 
 TEST(InputConversion16, BlackAndWhitePixels)

@@ -235,8 +235,13 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
             const int64_t regionFloats[3] = {bufferFloats, bufferFloats, std::max<int64_t>(0, bufferFloats - lumFloats)};
             TMPreviewTermPlanes planes;
             const bool isFloat = src.sampleFormat == TMSampleFloat32;
+            // 16-bit: with the raw samples where they fit (five planes), else without.
+            const bool placed =
+                isFloat ? TMPlacePreviewTerms(pw, ph, 4, regions, regionFloats, 3, &planes)
+                        : TMPlacePreviewTerms(pw, ph, 5, regions, regionFloats, 3, &planes) ||
+                              TMPlacePreviewTerms(pw, ph, 3, regions, regionFloats, 3, &planes);
             const bool built =
-                TMPlacePreviewTerms(pw, ph, isFloat ? 4 : 3, regions, regionFloats, 3, &planes) &&
+                placed &&
                 (isFloat ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
                                                        static_cast<const float*>(src.samples), planes)
                          : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, held.lut,

@@ -694,7 +694,7 @@ bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* r
                          int32_t regionCount, TMPreviewTermPlanes* out)
 {
     *out = TMPreviewTermPlanes{};
-    if (pw < 1 || ph < 1 || planes < 1 || planes > 4 || regionCount < 0 || regionCount > 3)
+    if (pw < 1 || ph < 1 || planes < 1 || planes > 5 || regionCount < 0 || regionCount > 3)
         return false;
     int32_t region = 0;
     int64_t usedRows = 0; // rows of the current region already taken
@@ -935,6 +935,30 @@ inline void sourceSamples16(const uint16_t* inSamples, const TMSampleLayout& lay
     }
 }
 
+// Where a 16-bit preview keeps its raw samples too (when two more planes fit): red
+// and green in the two halves of plane 3's rows, blue in the first half of plane 4's.
+// They are copied as bytes, so the float planes' memory holds them untyped.
+constexpr int32_t kPlanesWithRaw16 = 5;
+
+inline uint16_t* rawRow16(const TMPreviewTermPlanes& planes, int32_t ch, int32_t r)
+{
+    float* row = planes.row(ch < 2 ? 3 : 4, r);
+    return reinterpret_cast<uint16_t*>(row) + (ch == 1 ? planes.pw : 0);
+}
+
+// The raw samples of a block, kept or read from the source.
+inline void blockSamples16(const TMPreviewTermPlanes& planes, const uint16_t* inSamples, const TMSampleLayout& layout,
+                           const PlaneRoles& p, float fx, float fy, int32_t W, int32_t H, int32_t r, int32_t c0,
+                           int32_t n, uint16_t* raw)
+{
+    if (planes.planes < kPlanesWithRaw16) {
+        sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+        return;
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        std::memcpy(raw + ch * n, rawRow16(planes, ch, r) + c0, static_cast<size_t>(n) * sizeof(uint16_t));
+}
+
 // Colour ratios c' / Y of one pixel's linearised samples (0 where Y is not positive).
 inline void ratios16(const float* lut, uint16_t red, uint16_t green, uint16_t blue, double ratio[3])
 {
@@ -1135,6 +1159,9 @@ bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, c
             const int32_t n = std::min(kFastBlock, pw - c0);
             float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
             sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+            if (planes.planes >= kPlanesWithRaw16)
+                for (int ch = 0; ch < 3; ++ch)
+                    std::memcpy(rawRow16(planes, ch, r) + c0, raw + ch * n, static_cast<size_t>(n) * sizeof(uint16_t));
             for (int32_t j = 0; j < n; ++j) {
                 double q[3];
                 ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], q);
@@ -1191,7 +1218,7 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             const int64_t at = static_cast<int64_t>(r) * pw + c0;
             uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
             const float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
-            sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+            blockSamples16(planes, inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
             int32_t done = 0;
 #if defined(TM_PIXELS_AVX512)
             if (haveAvx512())

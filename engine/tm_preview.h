@@ -115,7 +115,7 @@ struct TMPreviewTermPlanes {
         float* rows = nullptr; // row firstRow of the plane; later rows follow
     };
     int32_t pw = 0, ph = 0, planes = 0;
-    Run runs[4][3]{}; // per plane, by first row; an unused run has no rows
+    Run runs[5][3]{}; // per plane, by first row; an unused run has no rows
 
     // Row r (0..ph-1) of plane p.
     float* row(int32_t p, int32_t r) const
@@ -126,7 +126,7 @@ struct TMPreviewTermPlanes {
         return runs[p][i].rows + static_cast<int64_t>(r - runs[p][i].firstRow) * pw;
     }
 };
-// Lays out `planes` (1..4) planes in up to three regions (sizes in floats), each
+// Lays out `planes` (1..5) planes in up to three regions (sizes in floats), each
 // region filled with whole rows before the next; false when they do not fit.
 bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
                          int32_t regionCount, TMPreviewTermPlanes* out);
@@ -157,8 +157,9 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
 // The 16-bit preview's terms, kept the same way: ln(c' / Y) of each colour of the
 // linearised samples, the logarithm of the ratio TMMapPreviewOutput16 raises to the
 // saturation. Three planes: red, green, blue; -inf for a ratio of 0, NaN for one left
-// to the library. The raw samples of the blend are read from the source on each
-// refresh. Same size limits as the float terms, with three planes.
+// to the library. With five planes placed, planes 3 and 4 also keep the raw samples
+// of the blend; with three, each refresh reads them from the source. Same size
+// limits as the float terms.
 bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                  const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes);
 // TMMapPreviewOutput16Strided with those terms: the same result, display image and

@@ -444,6 +444,7 @@ void expectKeptTermsMatchPlain(int32_t format)
     }
     EXPECT_TRUE(usedTerms) << "no refresh used the kept terms";
     EXPECT_TRUE(vk.terms.valid);
+    EXPECT_EQ(vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 5) << "16-bit keeps its raw samples too";
     // The original view keeps the saved image in A, never in B or C: the terms
     // outlive it, and the next full recompute starts by dropping them.
 }
@@ -531,6 +532,8 @@ TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
         ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
         ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
         ASSERT_TRUE(vk.terms.valid);
+        // 16-bit: no room for the raw samples beside the three planes at this size.
+        EXPECT_EQ(vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 3);
         if (format == TMSampleFloat32) {
             const float* last = vk.terms.planes.row(3, 767);
             EXPECT_GE(last, kept.A.data() + 1024 * 768);

@@ -768,8 +768,11 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
         std::vector<uint16_t> img = random16Image(W, H, 3, rng);
         for (size_t i = 0; i < img.size(); i += 37)
             img[i] = 65535;
-        std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2 = t1;
-        const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, 3);
+        // The first size keeps its raw samples too (five planes); the others read them
+        // from the source on each refresh.
+        const int32_t kept = &sz == &sizes[0] ? 5 : 3;
+        std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2(3 * static_cast<size_t>(pw) * ph, -5.0f);
+        const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, kept);
         ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, TMPackedLayout(W, 3, 2), lut.data(), img.data(),
                                                 planes));
         std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);

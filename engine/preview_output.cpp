@@ -1027,7 +1027,7 @@ TM_PREVIEW_CLONES void mapSamples16(const float* lr, const double* e, const doub
 // bytes written, their histogram bin and certain per pixel; same operations per
 // lane, the table exponential in place of expArray (inside the same bound). raw:
 // colour-major as sourceSamples16 fills it. Returns the pixels done, a multiple of 8.
-__attribute__((target("avx512f,avx512vl,avx512dq,avx512bw"))) int32_t
+__attribute__((target("avx512f,avx512vl,avx512dq"))) int32_t
 mapPixels16Avx512(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, const Blend16& bl,
                   uint8_t* const display[3], int32_t* bin, int32_t* certain)
 {

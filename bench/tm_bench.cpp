@@ -629,8 +629,9 @@ void BM_Plugin(benchmark::State& state, int32_t format, int mp, tmsim::Delivery 
 // 0, a changed Strength) and the original view from the cache (after one build).
 enum class PreviewMode { Full, OutputOnly, OriginalCached };
 
-// previewHeight 0: the source's aspect (1024 x 682); 768 stands for a 4:3 source
-// (the 24-MP scene is 3:2, but the refresh's cost is that of its preview pixels).
+// previewHeight 0: the source's aspect (1024 x 682); 768 and 1024 stand for a 4:3
+// and a square source (the 24-MP scene is 3:2, but the refresh's cost is that of
+// its preview pixels).
 void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32_t previewHeight)
 {
     const Setup s = makeSetup(format, 24);
@@ -747,6 +748,7 @@ int main(int argc, char** argv)
         {"preview32/full", TMSampleFloat32, PreviewMode::Full, 0},
         {"preview32/output", TMSampleFloat32, PreviewMode::OutputOnly, 0},
         {"preview32/output4x3", TMSampleFloat32, PreviewMode::OutputOnly, 768},
+        {"preview32/output1x1", TMSampleFloat32, PreviewMode::OutputOnly, 1024},
         {"preview32/original", TMSampleFloat32, PreviewMode::OriginalCached, 0},
         {"preview16/full", TMSample16, PreviewMode::Full, 0},
         {"preview16/output", TMSample16, PreviewMode::OutputOnly, 0},

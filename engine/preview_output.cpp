@@ -528,19 +528,20 @@ TM_PREVIEW_CLONES void blendedTerms(const float* lnB, const float* lum, const do
 }
 
 #if defined(TM_PIXELS_AVX512)
+// GCC 12's AVX-512 conversion intrinsics start from an undefined register, which
+// its own uninitialised-use warning reports.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-
 // termExponents, the exponentials, blendedTerms, mapChannels and the histogram bin
 // of eight pixels at a time in 512-bit registers, chosen at run time where the
-// processor has AVX-512 (F, VL, DQ). Every lane does the scalar loops' double
-// operations in their order, with the same selects, and the exponential kernel of
-// the array functions. The display count differs only in how it is looked up (one
-// packed entry per cell; see DisplayThresholds::packed), which moves no result: a
-// pixel is certain only where every value in its bound gives the same bytes.
-// Writes the display bytes of all lanes (uncertain ones are the caller's to
-// replace), the bin and certain per pixel. Returns the pixels done, a multiple of 8.
+// processor has AVX-512 (F, VL, DQ). The bounds are the scalar loops', formed in the
+// same order. Where the lanes take a shorter road it can only send more pixels to
+// the library, never accept another byte: the table exponential (inside the same
+// error bound), one packed look-up per cell (see DisplayThresholds::packed), and the
+// shortcuts noted below. Writes the display bytes of all lanes (uncertain ones are
+// the caller's to replace), the bin and certain per pixel. Returns the pixels done,
+// a multiple of 8.
 __attribute__((target("avx512f,avx512vl,avx512dq"))) int32_t
 mapPixelsAvx512(const DisplayThresholds& thr, const float* lnB, const float* lum, const float* const lnR[3],
                 int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],

@@ -231,8 +231,9 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
             // B and C whole, then A after the luminance (from a 64-byte boundary).
             const int64_t lumFloats = (static_cast<int64_t>(workWidth) * workHeight + 15) / 16 * 16;
             const int64_t bufferFloats = TMPreviewWorkBytes / static_cast<int64_t>(sizeof(float));
-            float* const regions[3] = {buffers.atten, buffers.pyramid, A + lumFloats};
-            const int64_t regionFloats[3] = {bufferFloats, bufferFloats, std::max<int64_t>(0, bufferFloats - lumFloats)};
+            const bool roomInA = lumFloats < bufferFloats;
+            float* const regions[3] = {buffers.atten, buffers.pyramid, roomInA ? A + lumFloats : nullptr};
+            const int64_t regionFloats[3] = {bufferFloats, bufferFloats, roomInA ? bufferFloats - lumFloats : 0};
             TMPreviewTermPlanes planes;
             const bool isFloat = src.sampleFormat == TMSampleFloat32;
             // 16-bit: with the raw samples where they fit (five planes), else without.

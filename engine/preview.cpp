@@ -237,8 +237,9 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
             TMPreviewTermPlanes planes;
             const bool isFloat = src.sampleFormat == TMSampleFloat32;
             // 16-bit: with the raw samples where they fit (five planes), else without.
+            // Float: the first rows where not every row fits (square previews).
             const bool placed =
-                isFloat ? TMPlacePreviewTerms(pw, ph, 4, regions, regionFloats, 3, &planes)
+                isFloat ? TMPlacePreviewTermRows(pw, ph, 4, regions, regionFloats, 3, &planes)
                         : TMPlacePreviewTerms(pw, ph, 5, regions, regionFloats, 3, &planes) ||
                               TMPlacePreviewTerms(pw, ph, 3, regions, regionFloats, 3, &planes);
             const bool built =

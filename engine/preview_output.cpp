@@ -152,34 +152,18 @@ void mapPreviewBlock32(const Curve32& cv, const float* c, const float* L0, int32
     }
 }
 
-} // namespace
-
-int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const TMSampleLayout& layout, int32_t colorSaturation,
-                                    float whiteClipPercent, float blackClipPercent,
-                                    int32_t strength, double gamma, const TMPreviewStats* stats,
-                                    const float* inSamples, float* lum, int32_t* histogram,
-                                    uint8_t* display)
+// Preview rows rowFrom..rowTo-1 pixel by pixel (blocks: the checked fast path, else
+// the library alone), each bin counted into histogram.
+void mapRowsPlain32(const Curve32& cv, bool blocks, int32_t W, int32_t H, int32_t pw, int32_t ph,
+                    const TMSampleLayout& layout, const float* inSamples, const float* lum, int32_t rowFrom,
+                    int32_t rowTo, int32_t* histogram, uint8_t* display)
 {
-    if (previewTooSmall(W, H, pw, ph))
-        return TMErrTooSmall;
-    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
-    const float k = TMBlendWeight32(set.strength);
-    const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 1.0f, lum);
-    if (hi < 0)
-        return hi;
-
-    const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
-    // The block path assumes a positive exponent and finite curve constants.
-    const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
-
-    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
     float c[3 * kFastBlock];
     Pixel32 result[kFastBlock];
-    for (int32_t r = 0; r < ph; ++r) {
+    for (int32_t r = rowFrom; r < rowTo; ++r) {
         const float* src = rowAt(inSamples, layout.rowBytes, truncatedSource(r, fy, H));
         const float* cells = lum + static_cast<int64_t>(r) * pw;
         uint8_t* red = display + static_cast<int64_t>(r) * pw;
@@ -206,6 +190,31 @@ int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
             }
         }
     }
+}
+
+} // namespace
+
+int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
+                                    const TMSampleLayout& layout, int32_t colorSaturation,
+                                    float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, double gamma, const TMPreviewStats* stats,
+                                    const float* inSamples, float* lum, int32_t* histogram,
+                                    uint8_t* display)
+{
+    if (previewTooSmall(W, H, pw, ph))
+        return TMErrTooSmall;
+    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
+    const float k = TMBlendWeight32(set.strength);
+    const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 1.0f, lum);
+    if (hi < 0)
+        return hi;
+
+    const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
+    // The block path assumes a positive exponent and finite curve constants.
+    const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
+
+    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
+    mapRowsPlain32(cv, blocks, W, H, pw, ph, layout, inSamples, lum, 0, ph, histogram, display);
     return ph;
 }
 
@@ -724,11 +733,31 @@ bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* r
     return true;
 }
 
+bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions,
+                            const int64_t* regionFloats, int32_t regionCount, TMPreviewTermPlanes* out)
+{
+    *out = TMPreviewTermPlanes{};
+    if (pw < 1 || ph < 1 || planes < 1 || regionCount < 0 || regionCount > 3)
+        return false;
+    // Whole rows are taken in order, so every row of every region serves.
+    int64_t rows = 0;
+    for (int32_t i = 0; i < regionCount; ++i)
+        if (regions[i] && regionFloats[i] > 0)
+            rows += regionFloats[i] / pw;
+    const int32_t fit = static_cast<int32_t>(std::min<int64_t>(ph, rows / planes));
+    if (fit < 1 || !TMPlacePreviewTerms(pw, fit, planes, regions, regionFloats, regionCount, out))
+        return false;
+    return true;
+}
+
 namespace {
 
-bool termsCover(const TMPreviewTermPlanes& planes, int32_t pw, int32_t ph, int32_t count)
+// Whether the planes hold the terms of a pw x ph preview: every row, or with
+// firstRowsOnly the first planes.ph rows (at least one).
+bool termsCover(const TMPreviewTermPlanes& planes, int32_t pw, int32_t ph, int32_t count, bool firstRowsOnly)
 {
-    return planes.pw == pw && planes.ph == ph && planes.planes >= count;
+    return planes.pw == pw && planes.planes >= count && planes.ph >= 1 &&
+           (firstRowsOnly ? planes.ph <= ph : planes.ph == ph);
 }
 
 } // namespace
@@ -737,7 +766,7 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
                                  const TMPreviewStats* stats, const float* inSamples,
                                  const TMPreviewTermPlanes& planes)
 {
-    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 4))
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 4, true))
         return false;
     // Only ratio and inv of the curve matter here; k = 1 makes the curve run.
     const Curve32 cv = makeCurve32(1.0f, 1.0, 1.0, stats->rangeFactor);
@@ -751,7 +780,8 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
     bool exact[kFastBlock];
     double q[kFastBlock] = {}, p23[kFastBlock], la1[kFastBlock], la2[kFastBlock], B[kFastBlock];
     double ratio[3 * kFastBlock];
-    for (int32_t r = 0; r < ph; ++r) {
+    // Rows past planes.ph are mapped pixel by pixel.
+    for (int32_t r = 0; r < planes.ph; ++r) {
         for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
             const int32_t n = std::min(kFastBlock, pw - c0);
             float* const lnB = planes.row(0, r) + c0;
@@ -820,7 +850,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const Curve32 cv = makeCurve32(TMBlendWeight32(set.strength), set.saturation, gamma, stats->rangeFactor);
     // About 24 KB: 255 powers and one pass over the table, negligible beside the pass.
     DisplayThresholds thresholds;
-    if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !termsCover(planes, pw, ph, 4) ||
+    if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !termsCover(planes, pw, ph, 4, true) ||
         !thresholds.init(gamma))
         return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
                                            blackClipPercent, strength, gamma, stats, inSamples, lum, histogram,
@@ -846,7 +876,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     // Four histograms, summed at the end: neighbouring pixels often share a bin, and
     // one array would make each increment wait for the one before.
     int32_t parts[4][TMPreviewHistogramBins] = {};
-    for (int32_t r = 0; r < ph; ++r) {
+    for (int32_t r = 0; r < planes.ph; ++r) {
     for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
         const int32_t n = std::min(kFastBlock, pw - c0);
         const int64_t at = static_cast<int64_t>(r) * pw + c0;
@@ -899,6 +929,8 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
         }
     }
     }
+    // Rows whose terms did not fit (a preview too large for them all).
+    mapRowsPlain32(cv, true, W, H, pw, ph, layout, inSamples, lum, planes.ph, ph, parts[0], display);
     for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
         histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
     return ph;
@@ -1149,7 +1181,7 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
 bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                  const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes)
 {
-    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3))
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3, false))
         return false;
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
@@ -1195,7 +1227,7 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
                                       uint8_t* display)
 {
-    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3))
+    if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3, false))
         return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
                                            blackClipPercent, strength, lut, inSamples, lum, histogram, display);
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);

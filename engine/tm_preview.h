@@ -130,6 +130,9 @@ struct TMPreviewTermPlanes {
 // region filled with whole rows before the next; false when they do not fit.
 bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
                          int32_t regionCount, TMPreviewTermPlanes* out);
+// The same for as many of the first rows as fit (out->ph of them, at least one).
+bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions,
+                            const int64_t* regionFloats, int32_t regionCount, TMPreviewTermPlanes* out);
 
 // The float preview's per-pixel terms that depend only on the source pixel and the
 // preview statistics, not on the output settings: ln B of the global curve and
@@ -139,14 +142,15 @@ bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* r
 // plane: +inf for a pixel without a positive, finite luminance (black), -inf for
 // B = 0, NaN for a pixel left to the per-pixel library evaluation; -inf in a colour
 // plane for a sample that is not positive.
-// Fills the planes; false (nothing usable) when fewer than four are placed for this
-// pw x ph, W, H, pw or ph is below 10, or the statistics give no finite curve
-// constants.
+// Fills the planes for their rows (all of the preview's, or its first planes.ph);
+// false (nothing usable) when fewer than four are placed for this preview width, W,
+// H, pw or ph is below 10, or the statistics give no finite curve constants.
 bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                  const TMPreviewStats* stats, const float* inSamples,
                                  const TMPreviewTermPlanes& planes);
 // TMMapPreviewOutput32Strided with the terms built from the same source, size and
-// statistics: the same result, display image and histogram, byte for byte.
+// statistics (rows past planes.ph pixel by pixel): the same result, display image
+// and histogram, byte for byte.
 int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
                                       const TMSampleLayout& layout, int32_t colorSaturation,
                                       float whiteClipPercent, float blackClipPercent, int32_t strength,

@@ -554,3 +554,25 @@ TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
         EXPECT_FALSE(vk.terms.valid);
     }
 }
+
+TEST(PreviewSequence, SquareFloatPreviewsKeepTermsForTheirFirstRows)
+{
+    // 1024 x 1024 float: the terms of the first 770 rows fit, the other rows are
+    // mapped pixel by pixel in the same refresh; together the plain path's bytes.
+    const Image img = scene(TMSampleFloat32, 1100, 1100);
+    Dialog kept(3), plain(3);
+    TMPreviewView vk = viewFor(img, 1024), vp = viewFor(img, 1024);
+    ASSERT_EQ(vk.previewHeight, 1024);
+    TMParameters pk = defaults(TMSampleFloat32), pp = pk;
+    ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+    ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+    ASSERT_TRUE(vk.terms.valid);
+    EXPECT_EQ(vk.terms.planes.ph, 770);
+    pk.previewLevel = pp.previewLevel = 0;
+    pk.strength = pp.strength = 45;
+    vp.terms = TMPreviewTermsKey{};
+    ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+    ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+    EXPECT_EQ(kept.shown(vk), plain.shown(vp));
+    EXPECT_EQ(kept.block(0), plain.block(0));
+}

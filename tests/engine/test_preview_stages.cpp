@@ -665,6 +665,11 @@ TEST(PreviewColourTerms, PlanesAreLaidOutInWholeRowsAcrossTheRegions)
     EXPECT_TRUE(TMPlacePreviewTerms(1024, 1024, 3, squareRegions, squareFloats, 3, &planes));
     EXPECT_FALSE(TMPlacePreviewTerms(1024, 1024, 4, squareRegions, squareFloats, 3, &planes));
     EXPECT_EQ(planes.planes, 0) << "a failed layout leaves no planes";
+    // ...but the first 770 rows of four do (3,083 rows / 4).
+    ASSERT_TRUE(TMPlacePreviewTermRows(1024, 1024, 4, squareRegions, squareFloats, 3, &planes));
+    EXPECT_EQ(planes.ph, 770);
+    // Plane 3: the last 428 rows of C, then 342 of the 345 in A.
+    EXPECT_EQ(planes.row(3, 769), squareRegions[2] + 341 * 1024);
     EXPECT_FALSE(TMPlacePreviewTerms(0, 10, 1, regions, floats, 3, &planes));
     // A preview smaller than the converters allow is not built.
     std::vector<float> img(30 * 30 * 3, 0.5f), t1(2 * 30 * 30), t2(2 * 30 * 30);
@@ -688,10 +693,21 @@ TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
         const std::vector<float> img = randomFloatImage(W, H, rng);
         for (const TMPreviewStats stats : {TMPreviewStats{0.02f, 9.5f}, TMPreviewStats{0.0f, 0.0f},
                                            TMPreviewStats{0.5f, 3.0e6f}}) {
-            // The green plane runs from the first buffer into the second.
+            // The green plane runs from the first buffer into the second. For the
+            // square size the second is short: terms for the first 52 rows of 64 fit,
+            // the rest are mapped pixel by pixel.
+            const bool square = pw == ph;
             std::vector<float> t1(static_cast<size_t>(pw) * (2 * ph + ph / 3), -5.0f);
-            std::vector<float> t2(2 * static_cast<size_t>(pw) * ph, -5.0f);
-            const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, 4);
+            std::vector<float> t2(static_cast<size_t>(pw) * (square ? 208 - 2 * ph - ph / 3 : 2 * ph), -5.0f);
+            TMPreviewTermPlanes planes;
+            if (square) {
+                float* const regions[2] = {t1.data(), t2.data()};
+                const int64_t floats[2] = {static_cast<int64_t>(t1.size()), static_cast<int64_t>(t2.size())};
+                ASSERT_TRUE(TMPlacePreviewTermRows(pw, ph, 4, regions, floats, 2, &planes));
+                ASSERT_EQ(planes.ph, 52);
+            } else {
+                planes = inTwo(t1, t2, pw, ph, 4);
+            }
             ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(),
                                                     planes));
             std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);

@@ -67,6 +67,10 @@ inline const double* expTable16()
 // polynomial and the two products add a few units in the last place: the relative
 // error stays below 1e-15, far inside kFastMathError. The bits differ from
 // expKernel's; only the bound is shared.
+// GCC 12's AVX-512 shift intrinsics start from an undefined register, which its
+// own uninitialised-use warning reports wherever they are inlined.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 __attribute__((target("avx512f"))) inline __m512d expTable8(__m512d x, const double* table16)
 {
     const __m512d shift = _mm512_set1_pd(kExpShift);
@@ -83,6 +87,7 @@ __attribute__((target("avx512f"))) inline __m512d expTable8(__m512d x, const dou
     const __m512i scale = _mm512_slli_epi64(_mm512_add_epi64(_mm512_srai_epi64(q, 4), _mm512_set1_epi64(1023)), 52);
     return _mm512_mul_pd(_mm512_mul_pd(p, entry), _mm512_castsi512_pd(scale));
 }
+#pragma GCC diagnostic pop
 #endif
 
 } // namespace tm_fast::kernel

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "../../engine/fast_exp_kernel.h"
 #include "../../engine/fast_math.h"
 #include "engine_test_util.h"
 
@@ -84,6 +85,46 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
     for (double v : r)
         EXPECT_TRUE(std::isnan(v));
     EXPECT_FALSE(tm_fast::roundsToSameFloat(std::nan(""), 1e-13));
+}
+
+#if defined(TM_FAST_EXP_AVX512)
+namespace {
+
+__attribute__((target("avx512f"))) void tableExp(const double* x, double* out, size_t n)
+{
+    const double* table = tm_fast::kernel::expTable16();
+    for (size_t i = 0; i + 8 <= n; i += 8)
+        _mm512_storeu_pd(out + i, tm_fast::kernel::expTable8(_mm512_loadu_pd(x + i), table));
+}
+
+} // namespace
+#endif
+
+TEST(FastMath, TableExponentialOfTheVectorPathsIsWithinAFewUlps)
+{
+#if defined(TM_FAST_EXP_AVX512)
+    if (!__builtin_cpu_supports("avx512f"))
+        GTEST_SKIP() << "no AVX-512 on this processor";
+    // The whole domain, the reduction's edges (half-integers of ln 2 / 16) and 0.
+    std::mt19937_64 rng(29);
+    std::uniform_real_distribution<double> domain(-700.0, 700.0), near(-0.05, 0.05);
+    std::vector<double> x(40000), out(x.size());
+    for (size_t i = 0; i < x.size(); ++i)
+        x[i] = i % 4 == 0 ? near(rng) : i % 4 == 1 ? (std::floor(domain(rng)) + 0.5) * std::log(2.0) / 16.0
+                                                  : domain(rng);
+    x[0] = 0.0;
+    x[1] = 700.0;
+    x[2] = -700.0;
+    x[3] = 1.0e-300;
+    tableExp(x.data(), out.data(), x.size());
+    double worst = 0.0;
+    for (size_t i = 0; i < x.size(); ++i)
+        worst = std::max(worst, relativeError(out[i], std::exp(x[i])));
+    EXPECT_LE(worst, 1.0e-15);
+    EXPECT_LE(worst, tm_fast::kFastMathError);
+#else
+    GTEST_SKIP() << "the table exponential is built for Linux x86-64 only";
+#endif
 }
 
 TEST(FastMath, RoundingCheckOnlyAcceptsCertainFloats)

@@ -72,6 +72,12 @@ inline double colourRatio(const Curve32& cv, float c, float Y)
 // Pixels per block of the vectorised float paths.
 constexpr int32_t kFastBlock = 256;
 
+// The global curve's base B = ratio ln(Y + 1) / ln a2 of n <= kFastBlock pixels as
+// blendedLuminance forms it, with the fast functions: relative distance from the
+// library's B at most 2E + 4 ulp (E: tm_fast::kFastMathError). Pixels marked exact
+// get a meaningless value.
+void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B);
+
 // blendedLuminance of n <= kFastBlock pixels with the fast functions: L[j] and a
 // bound errL[j] on its distance from blendedLuminance. Pixels marked exact are
 // skipped (their L is meaningless); a pixel whose curve cannot be bounded is marked

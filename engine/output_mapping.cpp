@@ -193,32 +193,38 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
 
 namespace tm_detail {
 
+void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+{
+    constexpr double E = tm_fast::kFastMathError;
+    double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
+    double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock];
+    for (int32_t j = 0; j < n; ++j)
+        q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
+    tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+    for (int32_t j = 0; j < n; ++j) {
+        // a2 is rounded to float: take the fast value only when that is certain.
+        const double a = 8.0 * p23[j] + 2.0;
+        const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
+                                                                : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+        la1[j] = static_cast<double>(Y[j] + 1.0f);
+        la2[j] = static_cast<double>(a2);
+    }
+    tm_fast::logArray(la1, la1, static_cast<size_t>(n));
+    tm_fast::logArray(la2, la2, static_cast<size_t>(n));
+    for (int32_t j = 0; j < n; ++j)
+        B[j] = cv.ratio * la1[j] / la2[j];
+}
+
 void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
                           double* L, double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
-    double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
-    double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock], B[kFastBlock], PB[kFastBlock];
-    for (int32_t j = 0; j < n; ++j)
-        q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
     if (cv.k > 0.0f) {
-        tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
-        for (int32_t j = 0; j < n; ++j) {
-            // a2 is rounded to float: take the fast value only when that is certain.
-            const double a = 8.0 * p23[j] + 2.0;
-            const float a2 = tm_fast::roundsToSameFloat(a, 4 * E)
-                                 ? static_cast<float>(a)
-                                 : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
-            la1[j] = static_cast<double>(Y[j] + 1.0f);
-            la2[j] = static_cast<double>(a2);
-        }
-        tm_fast::logArray(la1, la1, static_cast<size_t>(n));
-        tm_fast::logArray(la2, la2, static_cast<size_t>(n));
-        for (int32_t j = 0; j < n; ++j) {
-            B[j] = cv.ratio * la1[j] / la2[j];
+        double q[kFastBlock] = {}, B[kFastBlock], PB[kFastBlock];
+        fastCurveBase(cv, Y, exact, n, B);
+        for (int32_t j = 0; j < n; ++j)
             q[j] = B[j] > 0.0 ? B[j] : 1.0;
-        }
         tm_fast::powArray(q, cv.saturation, PB, static_cast<size_t>(n));
         const double errPB = cv.saturation * (2 * E + 4 * ulp) + E;
         for (int32_t j = 0; j < n; ++j) {

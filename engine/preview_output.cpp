@@ -778,7 +778,7 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
     float c[3 * kFastBlock];
     float Y[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     bool exact[kFastBlock];
-    double q[kFastBlock] = {}, p23[kFastBlock], la1[kFastBlock], la2[kFastBlock], B[kFastBlock];
+    double q[kFastBlock], B[kFastBlock];
     double ratio[3 * kFastBlock];
     // Rows past planes.ph are mapped pixel by pixel.
     for (int32_t r = 0; r < planes.ph; ++r) {
@@ -790,22 +790,10 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
                 sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c + 3 * j);
                 Y[j] = outputLuminance(c[3 * j], c[3 * j + 1], c[3 * j + 2]);
                 exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
-                q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
             }
-            // B = ratio ln(Y + 1) / ln a2 as fastBlendedLuminance forms it: relative
-            // distance from the library's B at most 2E + 4 ulp.
-            tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+            // B within 2E + 4 ulp of the library's, as the blended luminance forms it.
+            fastCurveBase(cv, Y, exact, n, B);
             for (int32_t j = 0; j < n; ++j) {
-                const double a = 8.0 * p23[j] + 2.0;
-                const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
-                                                                        : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
-                la1[j] = static_cast<double>(Y[j] + 1.0f);
-                la2[j] = static_cast<double>(a2);
-            }
-            tm_fast::logArray(la1, la1, static_cast<size_t>(n));
-            tm_fast::logArray(la2, la2, static_cast<size_t>(n));
-            for (int32_t j = 0; j < n; ++j) {
-                B[j] = cv.ratio * la1[j] / la2[j];
                 q[j] = B[j] > 0.0 ? B[j] : 1.0;
                 for (int ch = 0; ch < 3; ++ch) {
                     const int32_t i = 3 * j + ch;

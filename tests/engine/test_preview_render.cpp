@@ -517,6 +517,38 @@ TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
     EXPECT_EQ(dlg.block(0), fresh.block(0));
 }
 
+namespace {
+
+// Two dialogs on one large preview: `kept` keeps its terms, `plain` forgets them
+// before every refresh.
+struct KeptAndPlain {
+    Image img;
+    Dialog kept{3}, plain{3};
+    TMPreviewView vk, vp;
+    TMParameters pk, pp;
+
+    KeptAndPlain(int32_t format, int32_t width, int32_t height)
+        : img(scene(format, width, height)), vk(viewFor(img, 1024)), vp(vk), pk(defaults(format)), pp(pk)
+    {
+        EXPECT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+        EXPECT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+    }
+    // An output-only refresh of both with a new Strength: the same bytes and bins.
+    void expectSameRefresh(int32_t strength)
+    {
+        pk.previewLevel = pp.previewLevel = 0;
+        pk.strength = pp.strength = strength;
+        pk.colorSaturation = pp.colorSaturation = 60;
+        vp.terms = TMPreviewTermsKey{};
+        ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
+        ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
+        EXPECT_EQ(kept.shown(vk), plain.shown(vp)) << "strength " << strength;
+        EXPECT_EQ(kept.block(0), plain.block(0)) << "strength " << strength;
+    }
+};
+
+} // namespace
+
 TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
 {
     // 1024 x 768: four float planes need more than B and C, so the last rows go to A
@@ -524,34 +556,21 @@ TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
     // the original (which saves the image over A) must drop the terms.
     for (const int32_t format : {TMSampleFloat32, TMSample16}) {
         SCOPED_TRACE(format == TMSampleFloat32 ? "float samples" : "16-bit samples");
-        const Image img = scene(format, 1200, 900);
-        Dialog kept(3), plain(3);
-        TMPreviewView vk = viewFor(img, 1024), vp = viewFor(img, 1024);
-        ASSERT_EQ(vk.previewHeight, 768);
-        TMParameters pk = defaults(format), pp = pk;
-        ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
-        ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
-        ASSERT_TRUE(vk.terms.valid);
+        KeptAndPlain d(format, 1200, 900);
+        ASSERT_EQ(d.vk.previewHeight, 768);
+        ASSERT_TRUE(d.vk.terms.valid);
         // 16-bit: no room for the raw samples beside the three planes at this size.
-        EXPECT_EQ(vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 3);
+        EXPECT_EQ(d.vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 3);
         if (format == TMSampleFloat32) {
-            const float* last = vk.terms.planes.row(3, 767);
-            EXPECT_GE(last, kept.A.data() + 1024 * 768);
-            EXPECT_LT(last, kept.A.data() + kept.A.size());
+            const float* last = d.vk.terms.planes.row(3, 767);
+            EXPECT_GE(last, d.kept.A.data() + 1024 * 768);
+            EXPECT_LT(last, d.kept.A.data() + d.kept.A.size());
         }
-        for (const int32_t strength : {35, 90}) {
-            pk.previewLevel = pp.previewLevel = 0;
-            pk.strength = pp.strength = strength;
-            pk.colorSaturation = pp.colorSaturation = 60;
-            vp.terms = TMPreviewTermsKey{};
-            ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
-            ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
-            EXPECT_EQ(kept.shown(vk), plain.shown(vp)) << "strength " << strength;
-            EXPECT_EQ(kept.block(0), plain.block(0)) << "strength " << strength;
-        }
-        pk.showPreview = 0;
-        ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
-        EXPECT_FALSE(vk.terms.valid);
+        d.expectSameRefresh(35);
+        d.expectSameRefresh(90);
+        d.pk.showPreview = 0;
+        ASSERT_EQ(TMRunPreview(&d.pk, d.img.source(), d.kept.buffers(), &d.vk), TMResultOK);
+        EXPECT_FALSE(d.vk.terms.valid);
     }
 }
 
@@ -559,20 +578,9 @@ TEST(PreviewSequence, SquareFloatPreviewsKeepTermsForTheirFirstRows)
 {
     // 1024 x 1024 float: the terms of the first 770 rows fit, the other rows are
     // mapped pixel by pixel in the same refresh; together the plain path's bytes.
-    const Image img = scene(TMSampleFloat32, 1100, 1100);
-    Dialog kept(3), plain(3);
-    TMPreviewView vk = viewFor(img, 1024), vp = viewFor(img, 1024);
-    ASSERT_EQ(vk.previewHeight, 1024);
-    TMParameters pk = defaults(TMSampleFloat32), pp = pk;
-    ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
-    ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
-    ASSERT_TRUE(vk.terms.valid);
-    EXPECT_EQ(vk.terms.planes.ph, 770);
-    pk.previewLevel = pp.previewLevel = 0;
-    pk.strength = pp.strength = 45;
-    vp.terms = TMPreviewTermsKey{};
-    ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
-    ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
-    EXPECT_EQ(kept.shown(vk), plain.shown(vp));
-    EXPECT_EQ(kept.block(0), plain.block(0));
+    KeptAndPlain d(TMSampleFloat32, 1100, 1100);
+    ASSERT_EQ(d.vk.previewHeight, 1024);
+    ASSERT_TRUE(d.vk.terms.valid);
+    EXPECT_EQ(d.vk.terms.planes.ph, 770);
+    d.expectSameRefresh(45);
 }

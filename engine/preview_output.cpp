@@ -56,6 +56,14 @@ inline int32_t histogramBin(int64_t r, int64_t g, int64_t b)
     return static_cast<int32_t>(std::clamp<int64_t>(bin, 0, 255));
 }
 
+// Four partial histograms summed: the passes count into four, because neighbouring
+// pixels often share a bin and one array would make each increment wait for the last.
+inline void sumPartialCounts(const int32_t (&parts)[4][TMPreviewHistogramBins], int32_t* histogram)
+{
+    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
+        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+}
+
 // --- Float samples -------------------------------------------------------------------
 
 struct Pixel32 {
@@ -284,12 +292,8 @@ public:
 #endif
         return table_[0] == 0 && table_[kCells] == 255;
     }
-    // Number of thresholds at or below x, for x >= 0 (NaN not allowed).
-    int32_t count(double x) const
-    {
-        const int32_t c = table_[cellOf(x)];
-        return c + (th_[c + 1] <= x ? 1 : 0);
-    }
+    // The cell of x >= 0 (NaN not allowed): the count of thresholds at or below x is
+    // table()[cell] plus one where th()[that + 1] <= x.
     static int32_t cellOf(double x)
     {
         return static_cast<int32_t>(std::min(x, 2.0) * kCellsPerUnit);
@@ -861,8 +865,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     // Per colour sample, colour-major: entry ch n + j is colour ch of pixel j.
     double lr[3 * kFastBlock], hOut[3 * kFastBlock];
     int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
-    // Four histograms, summed at the end: neighbouring pixels often share a bin, and
-    // one array would make each increment wait for the one before.
+    // Four histograms (see sumPartialCounts).
     int32_t parts[4][TMPreviewHistogramBins] = {};
     for (int32_t r = 0; r < planes.ph; ++r) {
     for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
@@ -919,8 +922,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     }
     // Rows whose terms did not fit (a preview too large for them all).
     mapRowsPlain32(cv, true, W, H, pw, ph, layout, inSamples, lum, planes.ph, ph, parts[0], display);
-    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
-        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+    sumPartialCounts(parts, histogram);
     return ph;
 }
 
@@ -1008,8 +1010,7 @@ void countDisplayBins(const uint8_t* display, int64_t plane, int32_t* histogram)
     int32_t parts[4][TMPreviewHistogramBins] = {};
     for (int64_t i = 0; i < plane; ++i)
         ++parts[i & 3][histogramBin(display[i], display[plane + i], display[2 * plane + i])];
-    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
-        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+    sumPartialCounts(parts, histogram);
 }
 
 // Display bytes of n <= kFastBlock pixels from the kept ln(c' / Y) terms (lr, colour-
@@ -1279,8 +1280,7 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             }
         }
     }
-    for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
-        histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+    sumPartialCounts(parts, histogram);
     return ph;
 }
 

@@ -162,6 +162,22 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
     return static_cast<int32_t>(imagePixels - valid);
 }
 
+void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples,
+                          float minima[3])
+{
+    const PlaneRoles p = planeRoles(layout.planes);
+    float lo[3] = {1e11f, 1e11f, 1e11f};
+    for (int32_t y = 0; y < H; ++y) {
+        const float* px = rowAt(samples, layout.rowBytes, y);
+        for (int32_t x = 0; x < W; ++x, px += layout.pixelStride) {
+            lo[0] = std::min(lo[0], px[p.red]);
+            lo[1] = std::min(lo[1], px[p.green]);
+            lo[2] = std::min(lo[2], px[p.blue]);
+        }
+    }
+    std::copy(lo, lo + 3, minima);
+}
+
 int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
                          int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
                          float* lum)

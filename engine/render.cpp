@@ -151,11 +151,14 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
     if (image.sampleFormat != TMSampleFloat32)
         TMBuildSampleLUT(image.lutMode, lutEntries(image.sampleFormat), held.lut);
 
+    const TMSampleLayout inLayout{d.planes, image.inPixelStride, image.inRowBytes};
+    float planeMin[3] = {image.planeMin[0], image.planeMin[1], image.planeMin[2]};
+    if (image.sampleFormat == TMSampleFloat32 && image.measurePlaneMin)
+        TMMeasurePlaneMinima(width, height, inLayout, static_cast<const float*>(image.inData), planeMin);
     TMImageStats stats = {};
     for (int c = 0; c < 3; ++c)
-        stats.planeMin[c] = image.planeMin[c] < 0.0f ? image.planeMin[c] : 0.0f;
+        stats.planeMin[c] = planeMin[c] < 0.0f ? planeMin[c] : 0.0f;
 
-    const TMSampleLayout inLayout{d.planes, image.inPixelStride, image.inRowBytes};
     const TMSampleLayout outLayout{d.planes, image.outPixelStride, image.outRowBytes};
     float* A = held.buffer[0];
     const int32_t converted =

@@ -98,6 +98,12 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
                                 const TMSampleLayout& layout, int32_t pad, TMImageStats* stats,
                                 const float* samples, float* lum);
 
+// Smallest sample of the red, green and blue plane of a W x H float image (NaN
+// ignored), each starting from 1e11: the minima whose negative values lift the
+// negative samples of TMConvertInput32.
+void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples,
+                          float minima[3]);
+
 // --- Gradient attenuation -----------------------------------------------------
 // A: log luminance in, divergence of the attenuated gradients out (level 0; the
 // rest of the first entry-5 floats zeroed). B, C: zero in; factors and the

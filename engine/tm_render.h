@@ -47,6 +47,9 @@ struct TMHostImage {
     int64_t outRowBytes;
     int32_t lutMode;      // exponent choice of the sample table (0: 2.2)
     float planeMin[3];    // measured plane minima of a float image (0 when unknown)
+    // Non-zero: planeMin is not known (no settings dialog measured it), so the render
+    // measures it on the image itself, as the dialog would have.
+    int32_t measurePlaneMin;
 };
 
 // Values the stages receive, derived from the settings.

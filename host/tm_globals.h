@@ -32,11 +32,12 @@ struct TMGlobals {
     TMBufferID histogramBufferId; // three 256-bin histograms
     int32_t* histograms;
     float planeMin[3];          // smallest sample of the red, green, blue plane (float images)
+    int32_t planeMinMeasured;   // 1 once a dialog measured planeMin; else the render measures
 };
 
 #if defined(_WIN32) && !defined(_WIN64)
 // The 32-bit plug-in's record: every field one 32-bit word.
-static_assert(sizeof(TMGlobals) == 104, "TMGlobals is 26 words on 32-bit Windows");
+static_assert(sizeof(TMGlobals) == 108, "TMGlobals is 27 words on 32-bit Windows");
 static_assert(offsetof(TMGlobals, lumBufferId) == 32 && offsetof(TMGlobals, previewScale) == 56 &&
                   offsetof(TMGlobals, previewWidth) == 68 && offsetof(TMGlobals, planeMin) == 92,
               "TMGlobals layout");

@@ -104,22 +104,13 @@ int16_t TMMeasureInputMinima(TMFilterRecord* record, TMGlobals* globals)
     const int16_t advanced = requestWholeInput(record, n);
     if (advanced != TMNoErr)
         return advanced;
-    const auto* base = static_cast<const uint8_t*>(record->inData);
-    if (!base)
+    if (!record->inData)
         return TMFilterBadParameters;
     // Rows step by the host's row bytes (packed when it reports less).
-    const int64_t rowBytes = TMEffectiveRowBytes(record->inRowBytes, globals->width, n, 4);
-    const int32_t middle = (n - 1) / 2, last = n - 1;
-    float lo[3] = {1e11f, 1e11f, 1e11f};
-    for (int32_t y = 0; y < globals->height; ++y) {
-        const float* px = reinterpret_cast<const float*>(base + y * rowBytes);
-        for (int32_t x = 0; x < globals->width; ++x, px += n) {
-            lo[0] = std::min(lo[0], px[0]);
-            lo[1] = std::min(lo[1], px[middle]);
-            lo[2] = std::min(lo[2], px[last]);
-        }
-    }
-    std::copy(lo, lo + 3, globals->planeMin);
+    const TMSampleLayout layout{n, n, TMEffectiveRowBytes(record->inRowBytes, globals->width, n, 4)};
+    TMMeasurePlaneMinima(globals->width, globals->height, layout, static_cast<const float*>(record->inData),
+                         globals->planeMin);
+    globals->planeMinMeasured = 1;
     return TMNoErr;
 }
 

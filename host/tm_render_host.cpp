@@ -103,6 +103,7 @@ int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* 
     image.outRowBytes = TMEffectiveRowBytes(record->outRowBytes, globals->width, planes, sampleBytes);
     image.lutMode = globals->lutMode;
     std::copy(globals->planeMin, globals->planeMin + 3, image.planeMin);
+    image.measurePlaneMin = globals->planeMinMeasured ? 0 : 1;
 
     GlobalsBuffers buffers{record, globals};
     const TMBufferAllocator allocator{&buffers, GlobalsBuffers::acquire, GlobalsBuffers::release};

@@ -30,7 +30,7 @@ std::vector<float> engineResult(std::vector<float> v, int32_t channels, int32_t 
 {
     const int64_t rowBytes = int64_t{W} * channels * 4;
     const TMHostImage image{TMSampleFloat32, W, H, planes, channels, channels, v.data(), rowBytes,
-                            v.data(), rowBytes, 0, {0.0f, 0.0f, 0.0f}};
+                            v.data(), rowBytes, 0, {0.0f, 0.0f, 0.0f}, 0};
     EXPECT_EQ(TMRunStages(p, image, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
     return v;
 }

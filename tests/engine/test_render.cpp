@@ -76,7 +76,7 @@ struct FloatImage {
     TMHostImage host()
     {
         const int64_t row = int64_t{W} * planes * 4;
-        return TMHostImage{TMSampleFloat32, W, H, planes, planes, planes, in.data(), row, out.data(), row, 0, {0, 0, 0}};
+        return TMHostImage{TMSampleFloat32, W, H, planes, planes, planes, in.data(), row, out.data(), row, 0, {0, 0, 0}, 0};
     }
 };
 
@@ -95,7 +95,7 @@ struct Image16 {
     TMHostImage host()
     {
         const int64_t row = int64_t{W} * 3 * 2;
-        return TMHostImage{TMSample16, W, H, 3, 3, 3, in.data(), row, out.data(), row, 0, {0, 0, 0}};
+        return TMHostImage{TMSample16, W, H, 3, 3, 3, in.data(), row, out.data(), row, 0, {0, 0, 0}, 0};
     }
 };
 
@@ -338,7 +338,7 @@ TEST(Render, HugeImagesAreRefusedWithoutWrappedSizes)
     TMParameters p = defaults(TMSampleFloat32);
     TestAllocator alloc;
     alloc.failAt = 0;
-    TMHostImage img{TMSampleFloat32, 21000, 21000, 3, 3, 3, &dummy, 21000 * 12, &dummy, 21000 * 12, 0, {0, 0, 0}};
+    TMHostImage img{TMSampleFloat32, 21000, 21000, 3, 3, 3, &dummy, 21000 * 12, &dummy, 21000 * 12, 0, {0, 0, 0}, 0};
     TMRenderReport report;
     EXPECT_EQ(render(p, img, &alloc, nullptr, &report), TMResultMemFull);
     ASSERT_EQ(alloc.sizes.size(), 1u);

@@ -93,7 +93,7 @@ TEST_F(HostFixture, EngineRendersThroughTheHostBuffers)
         in[i] = 0.01f + static_cast<float>((i * 7919) % 1000) * 0.05f;
     TMParameters p;
     applyDefaults(&p, TMSampleFloat32);
-    const TMHostImage img{TMSampleFloat32, W, H, 3, 3, 3, in.data(), W * 12, out.data(), W * 12, 0, {0, 0, 0}};
+    const TMHostImage img{TMSampleFloat32, W, H, 3, 3, 3, in.data(), W * 12, out.data(), W * 12, 0, {0, 0, 0}, 0};
     EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultOK);
     EXPECT_EQ(buffers.frees, 3);
     buffers.failLock = true;

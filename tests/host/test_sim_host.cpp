@@ -12,6 +12,7 @@
 #include "shown_messages.h"
 #include "tm_globals.h"
 #include "tm_parameters.h"
+#include "tm_preview_host.h"
 #include "tm_render.h"
 #include "tm_sim_host.h"
 
@@ -67,7 +68,7 @@ std::vector<T> reference(const std::vector<T>& in, int32_t planes, int32_t strid
     const int32_t S = static_cast<int32_t>(sizeof(T));
     const int32_t format = S == 2 ? TMSample16 : TMSampleFloat32;
     const TMHostImage image{format, W, H, std::min(planes, 3), stride, stride, in.data(), int64_t{W} * stride * S,
-                            out.data(), int64_t{W} * stride * S, 0, {0.0f, 0.0f, 0.0f}};
+                            out.data(), int64_t{W} * stride * S, 0, {0.0f, 0.0f, 0.0f}, 0};
     EXPECT_EQ(TMRunStages(params, image, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
     return out;
 }
@@ -415,4 +416,36 @@ TEST_F(SimRuns, HostsWithoutDescriptorSupportDecideByTheParametersCall)
     EXPECT_EQ(globalsOf(host).dialogPending, 0);
     EXPECT_EQ(out, reference(in, 3, 3, defaults(TMSampleFloat32)));
     expectClean(host);
+}
+
+// Negative float samples are lifted by the plane minima. A run without the dialog
+// (a recorded action, the command-line tool) must measure them as the dialog does,
+// or the same settings would give another picture.
+TEST_F(SimRuns, ASilentRunLiftsNegativeSamplesAsADialogRunDoes)
+{
+    std::vector<float> in = picture<float>(3, 3);
+    for (size_t i = 1; i < in.size(); i += 97)
+        in[i] = -0.03125f * static_cast<float>(i % 4 + 1); // every plane, down to -0.125
+    std::vector<float> silent(in.size()), dialog(in.size());
+
+    Host quiet(PluginMain, document(in, silent, 3));
+    ASSERT_EQ(quiet.run().result, TMNoErr);
+    expectClean(quiet);
+
+    // The dialog's order: parameters and prepare, the minima measured when it opens,
+    // then the confirmed render.
+    Host measured(PluginMain, document(in, dialog, 3));
+    ASSERT_EQ(measured.call(TMSelectorParameters), TMNoErr);
+    ASSERT_EQ(measured.call(TMSelectorPrepare), TMNoErr);
+    int16_t r = TMNoErr;
+    measured.inside([&] {
+        r = TMMeasureInputMinima(&measured.record(), static_cast<TMGlobals*>(measured.globalsData()));
+    });
+    ASSERT_EQ(r, TMNoErr);
+    EXPECT_EQ(globalsOf(measured).planeMin[1], -0.125f);
+    ASSERT_EQ(measured.run(false).result, TMNoErr);
+    EXPECT_EQ(silent, dialog);
+
+    // Without the lift the same image renders differently: the comparison has teeth.
+    EXPECT_NE(silent, reference(in, 3, 3, defaults(TMSampleFloat32)));
 }

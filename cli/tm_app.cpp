@@ -1,14 +1,21 @@
 #include "tm_app.h"
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "tm_encode.h"
@@ -17,48 +24,108 @@
 #include "tm_options.h"
 #include "tm_output_file.h"
 #include "tm_plugin_call.h"
-#include "tm_protocol.h"
 #include "tm_progress.h"
+#include "tm_protocol.h"
 #include "tm_samples.h"
 
 namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130; // the shell's code for a run ended by SIGINT
 
-int complain(int status, const std::string& message)
+// The signal that asked the run to stop (SIGINT, SIGTERM, SIGHUP, SIGQUIT), 0 while
+// none did. Read by the filter's abort poll, the encoders' writes and between steps.
+std::atomic<int> gSignal{0};
+std::atomic<bool> gStop{false}; // the host's abort state: gSignal != 0
+
+extern "C" void onSignal(int sig)
 {
-    std::fprintf(stderr, "tonemap: %s\n", message.c_str());
-    return status;
+    // A second signal means the user will not wait for the next poll: the temporary
+    // files go at once and the process ends.
+    if (gSignal.load() != 0) {
+        TMRemoveTemporaryFilesNow();
+        _exit(128 + gSignal.load());
+    }
+    gSignal.store(sig);
+    gStop.store(true);
 }
 
-// Ctrl-C: the host's abort state, which the filter polls while it renders.
-std::atomic<bool> gInterrupted{false};
-extern "C" void onInterrupt(int) { gInterrupted.store(true); }
-
-// The filter's view of the image: 1 plane for grey (plus one untouched channel),
-// 3 planes for colour; further channels are left alone. `host` holds the filter's
-// input samples (Float32, or UInt16 0..32768) and is rendered in place, so that no
-// second image-sized buffer is needed.
-TMPluginOutcome render(TMImage& host, const TMCliSettings& settings, int32_t planes, TMProgressBar& bar)
+void installSignalHandlers()
 {
-    const bool isFloat = host.type == TMSampleType::Float32;
-    const TMParameters params = TMResolveSettings(settings, isFloat ? TMSampleFloat32 : TMSample16);
-    TMToolImage image;
-    image.isFloat = isFloat;
-    image.width = host.width;
-    image.height = host.height;
-    image.channels = host.channels;
-    image.planes = planes;
-    image.data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
-    return TMRenderWithPlugin(params, image, [&bar](int32_t done, int32_t total) { bar.update(done, total); },
-                              &gInterrupted);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaction(sig, &action, nullptr);
+    // A closed pipe on stderr (tonemap ... 2>&1 | head) must not end the process
+    // between a temporary file and its removal; writes to it just fail.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
-// The engine's input for `source`: float samples are taken over (the source keeps
-// its metadata), 16-bit file values are converted to the host range in a copy, as
-// the untouched channels are later written from the file values.
+bool stopped() { return gSignal.load() != 0; }
+
+// What a stopped run prints, and its exit status: 128 + the signal, as the shell
+// reports a process the signal ended.
+int cancelled()
+{
+    std::fprintf(stderr, "tonemap: cancelled; no output written\n");
+    return 128 + gSignal.load();
+}
+
+// One image to tone-map and where its results go.
+struct Job {
+    std::string input;
+    std::string output;
+    std::string histogram; // preview mode only; may be empty
+    TMOutputFormat format = TMOutputFormat::Png;
+};
+
+// Messages of one job: in a run of several images each line names its input.
+class Reporter {
+public:
+    Reporter(const Job& job, bool several) : prefix_(several ? job.input + ": " : std::string()) {}
+
+    int complain(int status, const std::string& message) const
+    {
+        std::fprintf(stderr, "tonemap: %s%s\n", prefix_.c_str(), message.c_str());
+        return status;
+    }
+    void notice(const std::string& message) const
+    {
+        std::fprintf(stderr, "tonemap: note: %s%s\n", prefix_.c_str(), message.c_str());
+    }
+
+private:
+    std::string prefix_;
+};
+
+// The bar over a whole image: reading, the filter's steps, encoding and writing, each
+// on its share of the bar (shares by their usual times).
+class JobProgress {
+public:
+    explicit JobProgress(TMProgressBar& bar) : bar_(bar) {}
+    void reading(double done) { show(0.0, kRead, done); }
+    void filtering(double done) { show(kRead, kFilter, done); }
+    void writing(double done) { show(kFilter, 1.0, done); }
+
+private:
+    static constexpr double kRead = 0.15, kFilter = 0.70;
+    void show(double from, double to, double done)
+    {
+        bar_.update(static_cast<int32_t>(1000.0 * (from + (to - from) * std::clamp(done, 0.0, 1.0))), 1000);
+    }
+    TMProgressBar& bar_;
+};
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The filter's view of `source`: 1 plane for grey (plus untouched channels), 3 planes
+// for colour. Float samples are taken over (the source keeps its metadata); 16-bit
+// file values are converted to the host range in a copy, as the untouched channels
+// are later written from the file values.
 TMImage hostSamples(TMImage& source)
 {
     TMImage host;
@@ -68,7 +135,7 @@ TMImage hostSamples(TMImage& source)
         host.height = source.height;
         host.channels = source.channels;
         host.f32 = std::move(source.f32);
-        source.f32 = std::vector<float>();
+        source.f32 = {};
         return host;
     }
     host.allocate(TMSampleType::UInt16, source.width, source.height, source.channels);
@@ -77,120 +144,319 @@ TMImage hostSamples(TMImage& source)
     return host;
 }
 
-// The dialog's preview of the image: the 8-bit planar display image as an
-// interleaved RGB PNG of the preview size, and optionally its histogram.
-int writePreview(const TMCliOptions& options, TMImage& source, int32_t planes, TMOutputFile& output)
+TMToolImage toolImage(TMImage& host, int32_t planes)
 {
-    TMImage host = hostSamples(source);
-    const bool isFloat = host.type == TMSampleType::Float32;
     TMToolImage image;
-    image.isFloat = isFloat;
+    image.isFloat = host.type == TMSampleType::Float32;
     image.width = host.width;
     image.height = host.height;
     image.channels = host.channels;
     image.planes = planes;
-    image.data = isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
-    const TMParameters params = TMResolveSettings(options.settings, isFloat ? TMSampleFloat32 : TMSample16);
-    const TMPreviewOutcome preview = TMPreviewWithPlugin(params, image, options.previewSide, options.original);
-    if (preview.result != 0)
-        return complain(kExitFailure, preview.result == TMMemFullErr
-                                          ? std::string("out of memory for the preview buffers")
-                                          : "the preview could not be computed (code " +
-                                                std::to_string(preview.result) + ")");
-    TMImage encoded;
-    encoded.allocate(TMSampleType::UInt8, preview.width, preview.height, 3);
-    const size_t n = static_cast<size_t>(preview.width) * static_cast<size_t>(preview.height);
-    for (size_t i = 0; i < n; ++i)
-        for (size_t c = 0; c < 3; ++c)
-            encoded.u8[i * 3 + c] = preview.planar[c * n + i];
-    encoded.meta = OIIO::ImageSpec(preview.width, preview.height, 3, OIIO::TypeDesc::UINT8);
-    // Both files are complete before either replaces anything.
+    image.data = image.isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
+    return image;
+}
+
+// Encodes `image` into `file`'s temporary file. Returns 0, kExitFailure with the cause
+// printed, or the cancelled status.
+int encodeInto(const Reporter& say, TMOutputFile& file, TMOutputFormat format, const TMImage& image,
+               const std::string& compression, JobProgress& progress)
+{
+    TMByteSink sink(file.fd(), &gSignal);
+    TMWriteOptions options;
+    options.compression = compression;
+    options.path = file.tempPath();
+    options.progress = [&progress](float done) {
+        progress.writing(done);
+        return stopped();
+    };
     std::string error;
-    if (!TMWriteImage(output.tempPath(), TMOutputFormat::Png, encoded, &error))
-        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
-    TMOutputFile histogram;
-    if (!options.histogram.empty()) {
-        if (!histogram.create(options.histogram, &error))
-            return complain(kExitFailure, "cannot write histogram '" + options.histogram + "': " + error);
-        FILE* f = std::fopen(histogram.tempPath().c_str(), "w");
-        bool written = f != nullptr;
-        for (int32_t count : preview.histogram)
-            written = written && std::fprintf(f, "%d\n", count) > 0;
-        if (f)
-            written = std::fclose(f) == 0 && written;
-        if (!written)
-            return complain(kExitFailure, "cannot write histogram '" + options.histogram + "'");
-    }
-    if (!output.commit(&error))
-        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
-    if (!options.histogram.empty() && !histogram.commit(&error))
-        return complain(kExitFailure, "cannot write histogram '" + options.histogram + "': " + error);
+    const bool written = TMWriteImage(sink, format, image, options, &error);
+    if (stopped())
+        return cancelled();
+    if (!written)
+        return say.complain(kExitFailure, "cannot write output '" + file.targetPath() + "': " + error);
     return 0;
+}
+
+// Puts a complete temporary file in place of its target.
+int commit(const Reporter& say, TMOutputFile& file, const char* what)
+{
+    if (stopped())
+        return cancelled();
+    std::string error;
+    if (!file.commit(&error))
+        return say.complain(kExitFailure, std::string("cannot write ") + what + " '" + file.targetPath() + "': " + error);
+    return 0;
+}
+
+// The histogram file's text: 256 counts, one a line.
+bool writeHistogram(TMOutputFile& file, const std::array<int32_t, 256>& counts, std::string* error)
+{
+    std::string text;
+    for (int32_t count : counts)
+        text += std::to_string(count) + "\n";
+    TMByteSink sink(file.fd(), &gSignal);
+    if (!sink.write(text.data(), text.size(), 0)) {
+        *error = sink.error();
+        return false;
+    }
+    return true;
+}
+
+// Prints what the output format leaves out of the image.
+void noteDroppedChannels(const Reporter& say, const TMChannelPlan& plan, TMOutputFormat format)
+{
+    const std::string name = TMFormatName(format);
+    if (plan.droppedAlpha)
+        say.notice("a " + name + " file has no alpha channel; the alpha is left out");
+    if (plan.droppedOther > 0)
+        say.notice("a " + name + " file holds colour" + (plan.alpha >= 0 ? " and alpha" : "") + " only; " +
+                   std::to_string(plan.droppedOther) + " other channel" + (plan.droppedOther > 1 ? "s are" : " is") +
+                   " left out");
+}
+
+// The compression the output is written with: the user's, else the input's own when
+// both files are OpenEXR (a PIZ or DWA file stays one), else the format's default.
+std::string compressionFor(const TMCliOptions& options, const Job& job, const OIIO::ImageSpec& input)
+{
+    if (!options.compression.empty())
+        return options.compression;
+    // Except zlib's, slow on float samples for what they gain.
+    if (job.format == TMOutputFormat::Exr && TMOutputFormatFromPath(job.input) == TMOutputFormat::Exr) {
+        const std::string own = input.get_string_attribute("compression");
+        if (TMCheckCompression(job.format, own).empty() && own.compare(0, 3, "zip") != 0)
+            return own;
+    }
+    return std::string();
+}
+
+int runJob(const TMCliOptions& options, const Job& job, bool several)
+{
+    const Reporter say(job, several);
+    TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
+    JobProgress progress(bar);
+    struct BarLine {
+        TMProgressBar& bar;
+        ~BarLine() { bar.finish(); } // later messages start on a line of their own
+    } barLine{bar};
+    const auto start = std::chrono::steady_clock::now();
+
+    // The targets first: an output that cannot be written fails before any work.
+    TMOutputFile output, histogram;
+    std::string error;
+    if (!output.create(job.output, &error))
+        return say.complain(kExitFailure, "cannot write output '" + job.output + "': " + error);
+    if (!job.histogram.empty() && !histogram.create(job.histogram, &error))
+        return say.complain(kExitFailure, "cannot write histogram '" + job.histogram + "': " + error);
+
+    progress.reading(0.0);
+    TMImage source;
+    TMFileError readError;
+    if (!TMReadImage(job.input, &source, &readError)) {
+        if (stopped())
+            return cancelled();
+        if (readError.message == kTM8BitRefusal)
+            return say.complain(readError.exitCode, job.input +
+                                                        " is an 8-bit image; tonemap needs 16-bit integer or float "
+                                                        "images\n" + kTM8BitRefusal);
+        return say.complain(readError.exitCode, readError.message);
+    }
+    if (stopped())
+        return cancelled();
+    const double readSeconds = secondsSince(start);
+    progress.reading(1.0);
+
+    const int32_t planes = source.channels >= 3 ? 3 : 1;
+    const int32_t alpha = source.meta.alpha_channel;
+    // The filter works on each pixel's own colour, as an editor shows a layer with
+    // transparency: colour stored multiplied by alpha is divided by it first.
+    if (TMStoresAssociatedAlpha(source.meta))
+        TMUnassociateAlpha(&source, planes, alpha);
+
+    if (options.previewSide != 0) {
+        TMImage host = hostSamples(source);
+        const TMParameters params = TMResolveSettings(
+            options.settings, host.type == TMSampleType::Float32 ? TMSampleFloat32 : TMSample16);
+        const TMPreviewOutcome preview =
+            TMPreviewWithPlugin(params, toolImage(host, planes), options.previewSide, options.original);
+        if (stopped())
+            return cancelled();
+        if (preview.result != 0)
+            return say.complain(kExitFailure, "the preview could not be computed: " + preview.failure);
+        progress.filtering(1.0);
+        TMImage encoded;
+        encoded.allocate(TMSampleType::UInt8, preview.width, preview.height, 3);
+        const size_t n = static_cast<size_t>(preview.width) * static_cast<size_t>(preview.height);
+        for (size_t i = 0; i < n; ++i)
+            for (size_t c = 0; c < 3; ++c)
+                encoded.u8[i * 3 + c] = preview.planar[c * n + i];
+        encoded.meta = OIIO::ImageSpec(preview.width, preview.height, 3, OIIO::TypeDesc::UINT8);
+        // Both files are complete before either replaces anything.
+        if (!job.histogram.empty() && !writeHistogram(histogram, preview.histogram, &error)) {
+            if (stopped())
+                return cancelled();
+            return say.complain(kExitFailure, "cannot write histogram '" + job.histogram + "': " + error);
+        }
+        if (const int status = encodeInto(say, output, TMOutputFormat::Png, encoded, options.compression, progress))
+            return status;
+        if (const int status = commit(say, output, "output"))
+            return status;
+        return job.histogram.empty() ? 0 : commit(say, histogram, "histogram");
+    }
+
+    const TMChannelPlan plan = TMPlanChannels(job.format, source.channels, planes, alpha);
+    if (plan.refused)
+        return say.complain(kExitUsage, "cannot write colour to a " + std::string(TMFormatName(job.format)) +
+                                            " file, which holds grey only: '" + job.output + "'");
+    noteDroppedChannels(say, plan, job.format);
+
+    TMImage result = hostSamples(source);
+    const bool isFloat = result.type == TMSampleType::Float32;
+    const TMParameters params = TMResolveSettings(options.settings, isFloat ? TMSampleFloat32 : TMSample16);
+    const auto renderStart = std::chrono::steady_clock::now();
+    const TMPluginOutcome outcome = TMRenderWithPlugin(
+        params, toolImage(result, planes),
+        [&progress](int32_t done, int32_t total) { progress.filtering(total > 0 ? double(done) / total : 0.0); },
+        &gStop);
+    if (stopped() || outcome.result == TMUserCanceledErr)
+        return cancelled();
+    if (outcome.result != 0)
+        return say.complain(kExitFailure, outcome.failure.empty()
+                                              ? "the filter failed with code " + std::to_string(outcome.result)
+                                              : outcome.failure);
+    const double renderSeconds = secondsSince(renderStart);
+    progress.filtering(1.0);
+
+    const auto writeStart = std::chrono::steady_clock::now();
+    const TMSampleType target = TMOutputSampleType(job.format, result.type);
+    const bool transferChanged = isFloat && target == TMSampleType::UInt8;
+    // OpenEXR stores colour multiplied by alpha; the other formats that hold an alpha
+    // are written unassociated and marked so.
+    const bool associate = job.format == TMOutputFormat::Exr;
+    TMImage encoded = TMEncodeResult(source, std::move(result), plan, target, associate);
+    encoded.meta = TMOutputSpec(source.meta, encoded, plan, transferChanged, associate);
+    int status = encodeInto(say, output, job.format, encoded, compressionFor(options, job, source.meta), progress);
+    if (status == 0)
+        status = commit(say, output, "output");
+    if (status == 0 && options.verbose) {
+        bar.finish();
+        std::fprintf(stderr, "tonemap: %s: read %.2f s, tone-mapped %.2f s, written %.2f s\n", job.input.c_str(),
+                     readSeconds, renderSeconds, secondsSince(writeStart));
+    }
+    return status;
+}
+
+std::string baseName(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The jobs of the command line, or the usage error that refuses them. Nothing the
+// user has may be overwritten: no output is an input, no two outputs are one file.
+std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::string* error)
+{
+    std::vector<Job> jobs;
+    const std::string extensions = "use .exr, .hdr, .pfm, .tif, .tiff, .ppm, .pgm, .pnm, .png, .jpg or .jpeg";
+    if (options.outputDir.empty()) {
+        Job job{options.input, options.output, options.histogram, TMOutputFormat::Png};
+        const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(options.output);
+        if (!format) {
+            *error = "cannot write '" + options.output + "': unknown output extension; " + extensions;
+            return std::nullopt;
+        }
+        job.format = *format;
+        jobs.push_back(job);
+    } else {
+        for (const std::string& input : options.inputs) {
+            std::string name = baseName(input);
+            const size_t dot = name.find_last_of('.');
+            std::string extension = options.format;
+            if (extension.empty() && dot != std::string::npos && dot > 0)
+                extension = name.substr(dot + 1);
+            if (options.previewSide != 0 && options.format.empty())
+                extension = "png";
+            if (dot != std::string::npos && dot > 0)
+                name.resize(dot);
+            const std::string output = options.outputDir + "/" + name + "." + extension;
+            const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(output);
+            if (extension.empty() || !format) {
+                *error = "cannot write '" + output + "': unknown output extension; " +
+                         (options.format.empty() ? "name one with --format; " : "") + extensions;
+                return std::nullopt;
+            }
+            jobs.push_back(Job{input, output, std::string(), *format});
+        }
+    }
+    for (const Job& job : jobs) {
+        if (!options.compression.empty()) {
+            const std::string why = TMCheckCompression(job.format, options.compression);
+            if (!why.empty()) {
+                *error = "--compression " + options.compression + " does not suit '" + job.output + "': " + why;
+                return std::nullopt;
+            }
+        }
+        if (options.previewSide != 0 && job.format != TMOutputFormat::Png) {
+            *error = "--preview writes an 8-bit RGB PNG file: OUTPUT must end in .png";
+            return std::nullopt;
+        }
+        for (const Job& other : jobs) {
+            const std::string& in = other.input;
+            if (TMSameFile(job.output, in)) {
+                *error = "OUTPUT '" + job.output + "' is the same file as INPUT '" + in +
+                         "'; an input is never overwritten";
+                return std::nullopt;
+            }
+            if (!job.histogram.empty() && TMSameFile(job.histogram, in)) {
+                *error = "--histogram '" + job.histogram + "' is the same file as INPUT '" + in +
+                         "'; an input is never overwritten";
+                return std::nullopt;
+            }
+            if (&other != &job && TMSameFile(job.output, other.output)) {
+                *error = "'" + job.input + "' and '" + other.input + "' would both be written to '" + job.output +
+                         "'";
+                return std::nullopt;
+            }
+        }
+        if (!job.histogram.empty() && TMSameFile(job.histogram, job.output)) {
+            *error = "--histogram '" + job.histogram + "' is the same file as OUTPUT '" + job.output + "'";
+            return std::nullopt;
+        }
+    }
+    return jobs;
 }
 
 int run(const TMCliOptions& options)
 {
-    // From here on Ctrl-C cancels instead of killing: the filter stops at its next
-    // poll, and the temporary output file is removed on the way out.
-    std::signal(SIGINT, onInterrupt);
-    const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(options.output);
-    if (!format)
-        return complain(kExitUsage, "cannot write '" + options.output +
-                                        "': unknown output extension; use .exr, .hdr, .pfm, .tif, .tiff, "
-                                        ".ppm, .pgm, .pnm, .png, .jpg or .jpeg");
-    if (TMSameFile(options.input, options.output))
-        return complain(kExitUsage, "OUTPUT '" + options.output +
-                                        "' is the same file as INPUT; the input is never overwritten");
-
-    TMImage source;
-    TMFileError readError;
-    if (!TMReadImage(options.input, &source, &readError)) {
-        if (readError.message == kTM8BitRefusal) {
-            std::fprintf(stderr, "%s\n", kTM8BitRefusal);
-            return readError.exitCode;
-        }
-        return complain(readError.exitCode, readError.message);
-    }
-    if (!TMFormatHoldsChannels(*format, source.channels))
-        return complain(kExitUsage, "cannot write " + std::to_string(source.channels) + " channels to a " +
-                                        TMFormatName(*format) + " file, which holds " +
-                                        TMFormatChannelCounts(*format) + " channels");
-
-    if (options.previewSide != 0 && *format != TMOutputFormat::Png)
-        return complain(kExitUsage, "--preview writes an 8-bit RGB PNG file: OUTPUT must end in .png");
-    // Created before the render so that an unwritable output fails at once.
-    TMOutputFile output;
     std::string error;
-    if (!output.create(options.output, &error))
-        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
-
-    const int32_t planes = source.channels >= 3 ? 3 : 1;
-    if (options.previewSide != 0)
-        return writePreview(options, source, planes, output);
-
-    TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
-    TMImage result = hostSamples(source);
-    const TMPluginOutcome outcome = render(result, options.settings, planes, bar);
-    if (outcome.result != 0) {
-        bar.finish();
-        if (outcome.result == TMUserCanceledErr)
-            return complain(kExitInterrupted, "cancelled; no output written");
-        return complain(kExitFailure, outcome.failure.empty()
-                                          ? "the filter failed with code " + std::to_string(outcome.result)
-                                          : outcome.failure);
+    const std::optional<std::vector<Job>> jobs = planJobs(options, &error);
+    if (!jobs) {
+        std::fprintf(stderr, "tonemap: %s\n", error.c_str());
+        return kExitUsage;
     }
-
-    const TMSampleType target = TMOutputSampleType(*format, result.type);
-    const bool transferChanged = result.type == TMSampleType::Float32 && target == TMSampleType::UInt8;
-    TMImage encoded = TMEncodeResult(source, std::move(result), planes, target);
-    encoded.meta = TMOutputSpec(source.meta, encoded, transferChanged);
-    if (!TMWriteImage(output.tempPath(), *format, encoded, &error) || !output.commit(&error)) {
-        bar.finish();
-        return complain(kExitFailure, "cannot write output '" + options.output + "': " + error);
+    if (!options.outputDir.empty()) {
+        struct stat st {};
+        if (stat(options.outputDir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "tonemap: cannot write to '%s': %s\n", options.outputDir.c_str(),
+                         stat(options.outputDir.c_str(), &st) != 0 ? std::strerror(errno) : "not a folder");
+            return kExitFailure;
+        }
     }
-    bar.update(100, 100);
-    bar.finish();
-    return 0;
+    // Each image is written as it is done; one that fails does not stop the others,
+    // and the exit status is the worst of them. A signal stops them all.
+    int worst = 0;
+    for (const Job& job : *jobs) {
+        int status = 0;
+        try {
+            status = runJob(options, job, jobs->size() > 1);
+        } catch (const std::bad_alloc&) {
+            status = Reporter(job, jobs->size() > 1).complain(kExitFailure, "out of memory");
+        }
+        if (status > kExitUsage)
+            return status;
+        worst = std::max(worst, status);
+    }
+    return worst;
 }
 
 } // namespace
@@ -207,13 +473,13 @@ int TMTonemapMain(int argc, const char* const* argv)
         return kExitUsage;
     case TMCliAction::Run: break;
     }
-    // run()'s locals, the temporary output file among them, are cleaned up by the
-    // time a handler here runs.
+    // From here on a signal stops the run at its next poll instead of killing it, so
+    // that the temporary files are removed on the way out.
+    installSignalHandlers();
     try {
         return run(parse.options);
-    } catch (const std::bad_alloc&) {
-        return complain(kExitFailure, "out of memory");
     } catch (const std::exception& e) {
-        return complain(kExitFailure, e.what());
+        std::fprintf(stderr, "tonemap: %s\n", e.what());
+        return kExitFailure;
     }
 }

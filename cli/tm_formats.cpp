@@ -5,28 +5,30 @@
 
 namespace {
 
+enum class Colour { Any, GreyOrRgb, RgbOnly, GreyOnly };
+
 struct FormatInfo {
     TMOutputFormat format;
     const char* extensions[2];
     const char* name;
     const char* writer; // image library writer; nullptr when written by the tool
-    int32_t minChannels, maxChannels;
-    bool oddOnly; // 1 or 3 channels only
-    const char* channelText;
+    Colour colour;
+    bool alpha;  // holds an alpha channel
+    bool extras; // holds any number of further channels
 };
 
-// HDR holds exactly RGB; Netpbm grey or RGB by variant; PNG grey, grey+alpha, RGB,
-// RGBA; JPEG grey or RGB (the library would silently drop or mix other channels).
+// PNG holds grey or RGB with an optional alpha; JPEG, PFM and PNM grey or RGB; HDR
+// and PPM only RGB; PGM only grey (the library would silently drop or mix others).
 const FormatInfo kFormats[] = {
-    {TMOutputFormat::Exr, {".exr", nullptr}, "OpenEXR", "openexr", 1, 1 << 20, false, "any number of"},
-    {TMOutputFormat::Hdr, {".hdr", nullptr}, "Radiance HDR", "hdr", 3, 3, false, "3"},
-    {TMOutputFormat::Pfm, {".pfm", nullptr}, "PFM", nullptr, 1, 3, true, "1 or 3"},
-    {TMOutputFormat::Tiff, {".tif", ".tiff"}, "TIFF", "tiff", 1, 1 << 20, false, "any number of"},
-    {TMOutputFormat::Ppm, {".ppm", nullptr}, "PPM", nullptr, 3, 3, false, "3"},
-    {TMOutputFormat::Pgm, {".pgm", nullptr}, "PGM", nullptr, 1, 1, false, "1"},
-    {TMOutputFormat::Pnm, {".pnm", nullptr}, "PNM", nullptr, 1, 3, true, "1 or 3"},
-    {TMOutputFormat::Png, {".png", nullptr}, "PNG", "png", 1, 4, false, "1 to 4"},
-    {TMOutputFormat::Jpeg, {".jpg", ".jpeg"}, "JPEG", "jpeg", 1, 3, true, "1 or 3"},
+    {TMOutputFormat::Exr, {".exr", nullptr}, "OpenEXR", "openexr", Colour::Any, true, true},
+    {TMOutputFormat::Hdr, {".hdr", nullptr}, "Radiance HDR", "hdr", Colour::RgbOnly, false, false},
+    {TMOutputFormat::Pfm, {".pfm", nullptr}, "PFM", nullptr, Colour::GreyOrRgb, false, false},
+    {TMOutputFormat::Tiff, {".tif", ".tiff"}, "TIFF", "tiff", Colour::Any, true, true},
+    {TMOutputFormat::Ppm, {".ppm", nullptr}, "PPM", nullptr, Colour::RgbOnly, false, false},
+    {TMOutputFormat::Pgm, {".pgm", nullptr}, "PGM", nullptr, Colour::GreyOnly, false, false},
+    {TMOutputFormat::Pnm, {".pnm", nullptr}, "PNM", nullptr, Colour::GreyOrRgb, false, false},
+    {TMOutputFormat::Png, {".png", nullptr}, "PNG", "png", Colour::GreyOrRgb, true, false},
+    {TMOutputFormat::Jpeg, {".jpg", ".jpeg"}, "JPEG", "jpeg", Colour::GreyOrRgb, false, false},
 };
 
 const FormatInfo& info(TMOutputFormat format)
@@ -63,15 +65,36 @@ std::optional<TMOutputFormat> TMOutputFormatFromPath(const std::string& path)
 
 const char* TMFormatName(TMOutputFormat format) { return info(format).name; }
 
-bool TMFormatHoldsChannels(TMOutputFormat format, int32_t channels)
+TMChannelPlan TMPlanChannels(TMOutputFormat format, int32_t channels, int32_t planes, int32_t alphaChannel)
 {
     const FormatInfo& f = info(format);
-    if (f.oddOnly && channels == 2)
-        return false;
-    return channels >= f.minChannels && channels <= f.maxChannels;
+    TMChannelPlan plan;
+    if (f.colour == Colour::GreyOnly && planes > 1) {
+        plan.refused = true;
+        return plan;
+    }
+    if (f.colour == Colour::RgbOnly && planes == 1)
+        plan.from = {0, 0, 0};
+    else
+        for (int32_t c = 0; c < planes; ++c)
+            plan.from.push_back(c);
+    plan.colour = static_cast<int32_t>(plan.from.size());
+    for (int32_t c = planes; c < channels; ++c) {
+        if (c == alphaChannel) {
+            if (f.alpha) {
+                plan.alpha = static_cast<int32_t>(plan.from.size());
+                plan.from.push_back(c);
+            } else {
+                plan.droppedAlpha = true;
+            }
+        } else if (f.extras) {
+            plan.from.push_back(c);
+        } else {
+            ++plan.droppedOther;
+        }
+    }
+    return plan;
 }
-
-const char* TMFormatChannelCounts(TMOutputFormat format) { return info(format).channelText; }
 
 TMSampleType TMOutputSampleType(TMOutputFormat format, TMSampleType result)
 {

@@ -66,8 +66,14 @@ int run(const std::string& output, TMOutputFormat format, double megapixels)
 
     TMOutputFile file;
     std::string error;
-    if (!file.create(output, &error) || !TMWriteImage(file.tempPath(), format, scene, &error) ||
-        !file.commit(&error)) {
+    bool written = file.create(output, &error);
+    if (written) {
+        TMByteSink sink(file.fd());
+        TMWriteOptions options;
+        options.path = file.tempPath();
+        written = TMWriteImage(sink, format, scene, options, &error) && file.commit(&error);
+    }
+    if (!written) {
         std::fprintf(stderr, "tm-make-scene: cannot write output '%s': %s\n", output.c_str(), error.c_str());
         return 1;
     }

@@ -250,23 +250,22 @@ bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error)
     return true;
 }
 
-bool TMWriteNetpbm(const std::string& path, const TMImage& image, std::string* error)
+bool TMWriteNetpbm(TMByteSink& sink, const TMImage& image, std::string* error)
 {
     const bool isFloat = image.type == TMSampleType::Float32;
     if ((image.channels != 1 && image.channels != 3) || (!isFloat && image.type != TMSampleType::UInt16)) {
         *error = "Netpbm files hold 1 or 3 channels of 16-bit or float samples";
         return false;
     }
-    FilePtr f(std::fopen(path.c_str(), "wb"));
-    if (!f) {
-        *error = std::strerror(errno);
-        return false;
-    }
     const char* magic = isFloat ? (image.channels == 3 ? "PF" : "Pf") : (image.channels == 3 ? "P6" : "P5");
-    if (std::fprintf(f.get(), "%s\n%d %d\n%s\n", magic, image.width, image.height, isFloat ? "-1.0" : "65535") < 0) {
-        *error = std::strerror(errno);
+    const std::string header = std::string(magic) + "\n" + std::to_string(image.width) + " " +
+                               std::to_string(image.height) + "\n" + (isFloat ? "-1.0" : "65535") + "\n";
+    int64_t at = 0;
+    if (!sink.write(header.data(), header.size(), at)) {
+        *error = sink.error();
         return false;
     }
+    at += static_cast<int64_t>(header.size());
     const size_t rowSamples = static_cast<size_t>(image.width) * image.channels;
     std::vector<uint8_t> row(rowSamples * (isFloat ? 4 : 2));
     for (int32_t i = 0; i < image.height; ++i) {
@@ -286,15 +285,11 @@ bool TMWriteNetpbm(const std::string& path, const TMImage& image, std::string* e
                 row[k * 2 + 1] = static_cast<uint8_t>(src[k] & 0xff);
             }
         }
-        if (std::fwrite(row.data(), 1, row.size(), f.get()) != row.size()) {
-            *error = std::strerror(errno);
+        if (!sink.write(row.data(), row.size(), at)) {
+            *error = sink.error();
             return false;
         }
-    }
-    FILE* raw = f.release();
-    if (std::fclose(raw) != 0) {
-        *error = std::strerror(errno);
-        return false;
+        at += static_cast<int64_t>(row.size());
     }
     return true;
 }

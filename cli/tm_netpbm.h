@@ -12,6 +12,7 @@
 #include <string>
 
 #include "tm_image.h"
+#include "tm_output_file.h"
 
 // True when the file starts with a Netpbm magic number this codec handles.
 bool TMLooksLikeNetpbm(const std::string& path);
@@ -19,5 +20,6 @@ bool TMLooksLikeNetpbm(const std::string& path);
 // Reads a Netpbm file into image (UInt16 file values or Float32).
 bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error);
 
-// Writes image (UInt16 for PNM, Float32 for PFM; 1 or 3 channels) to path.
-bool TMWriteNetpbm(const std::string& path, const TMImage& image, std::string* error);
+// Writes image (UInt16 for PNM, Float32 for PFM; 1 or 3 channels) into `sink` from
+// its start. A failed write leaves its cause in the sink.
+bool TMWriteNetpbm(TMByteSink& sink, const TMImage& image, std::string* error);

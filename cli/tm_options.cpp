@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+#include "tm_control_notes.h"
+
 const char* const kTMVersionText = "tonemap 1.0.1";
 
 namespace {
@@ -26,25 +28,36 @@ struct OptionInfo {
     ValueKind kind;
     int32_t min, max; // in shown units (percent for clip options)
     std::optional<int32_t> TMCliSettings::*field;
-    const char* help;
+    int32_t control;      // the dialog control whose note explains the setting
+    const char* defaults; // the default, as shown
 };
 
 const OptionInfo kValueOptions[] = {
-    {"luminosity", ValueKind::Integer, -10, 10, &TMCliSettings::luminosity, "Luminosity (default 0)"},
-    {"strength", ValueKind::Integer, 0, 100, &TMCliSettings::strength,
-     "Strength in percent (default 70 for float images, 40 for 16-bit)"},
-    {"saturation", ValueKind::Integer, 0, 100, &TMCliSettings::saturation,
-     "Color Saturation in percent (default 46)"},
-    {"white-clip", ValueKind::ClipPercent, 0, 5, &TMCliSettings::whiteClipSteps,
-     "White Clipping in percent, steps of 0.005 (default 0.25)"},
-    {"black-clip", ValueKind::ClipPercent, 0, 5, &TMCliSettings::blackClipSteps,
-     "Black Clipping in percent, steps of 0.005 (default 0)"},
-    {"light-smoothing", ValueKind::Integer, -2, 2, &TMCliSettings::lightSmoothing,
-     "Light Smoothing (default 1)"},
-    {"micro-contrast", ValueKind::Integer, -2, 2, &TMCliSettings::microContrast,
-     "Micro-contrast (default 2)"},
-    {"micro-smoothing", ValueKind::Integer, 0, 30, &TMCliSettings::microSmoothing,
-     "Micro-smoothing (default 2)"},
+    {"luminosity", ValueKind::Integer, -10, 10, &TMCliSettings::luminosity, TMControlLuminosity, "0"},
+    {"strength", ValueKind::Integer, 0, 100, &TMCliSettings::strength, TMControlStrength,
+     "70 for float images, 40 for 16-bit"},
+    {"saturation", ValueKind::Integer, 0, 100, &TMCliSettings::saturation, TMControlSaturation, "46"},
+    {"white-clip", ValueKind::ClipPercent, 0, 5, &TMCliSettings::whiteClipSteps, TMControlWhiteClip,
+     "0.25; percent, steps of 0.005"},
+    {"black-clip", ValueKind::ClipPercent, 0, 5, &TMCliSettings::blackClipSteps, TMControlBlackClip,
+     "0; percent, steps of 0.005"},
+    {"light-smoothing", ValueKind::Integer, -2, 2, &TMCliSettings::lightSmoothing, TMControlLightSmoothing, "1"},
+    {"micro-contrast", ValueKind::Integer, -2, 2, &TMCliSettings::microContrast, TMControlMicroContrast, "2"},
+    {"micro-smoothing", ValueKind::Integer, 0, 30, &TMCliSettings::microSmoothing, TMControlMicroSmoothing, "2"},
+};
+
+// Options that take a text value, and what the value is, for messages.
+struct TextOption {
+    const char* name;
+    std::string TMCliOptions::*field;
+    const char* value;
+};
+
+const TextOption kTextOptions[] = {
+    {"histogram", &TMCliOptions::histogram, "a file name"},
+    {"output-dir", &TMCliOptions::outputDir, "a folder"},
+    {"format", &TMCliOptions::format, "an output extension such as png or exr"},
+    {"compression", &TMCliOptions::compression, "a compression name such as zip, piz or zip:3"},
 };
 
 const OptionInfo* findValueOption(const std::string& name)
@@ -173,18 +186,24 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
 
         const size_t eq = arg.find('=');
         const std::string name = arg.substr(2, eq == std::string::npos ? std::string::npos : eq - 2);
-        if (name == "quiet" || name == "360" || name == "original") {
+        if (name == "quiet" || name == "verbose" || name == "360" || name == "original") {
             if (eq != std::string::npos)
                 return usageError("--" + name + " takes no value");
             if (name == "quiet")
                 result.options.quiet = true;
+            else if (name == "verbose")
+                result.options.verbose = true;
             else if (name == "original")
                 result.options.original = true;
             else
                 result.options.settings.image360 = true;
             continue;
         }
-        if (name == "preview" || name == "histogram") {
+        const TextOption* text = nullptr;
+        for (const TextOption& t : kTextOptions)
+            if (name == t.name)
+                text = &t;
+        if (name == "preview" || text) {
             std::string value;
             if (eq != std::string::npos)
                 value = arg.substr(eq + 1);
@@ -192,11 +211,11 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
                 value = args[++i];
             else
                 return usageError("--" + name + " needs a value: " +
-                                  (name == "preview" ? "512, 768 or 1024" : "a file name"));
-            if (name == "histogram") {
+                                  (text ? std::string(text->value) : std::string("512, 768 or 1024")));
+            if (text) {
                 if (value.empty())
-                    return usageError("--histogram needs a file name");
-                result.options.histogram = value;
+                    return usageError("--" + name + " needs " + text->value);
+                result.options.*(text->field) = value;
             } else if (value == "512" || value == "768" || value == "1024") {
                 result.options.previewSide = std::stoi(value);
             } else {
@@ -221,15 +240,33 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
             return usageError(error);
         result.options.settings.*(option->field) = stored;
     }
-    if (operands.size() < 2)
-        return usageError(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
-    if (operands.size() > 2)
-        return usageError("unexpected operand '" + operands[2] + "'");
-    if (result.options.previewSide == 0 && (result.options.original || !result.options.histogram.empty()))
-        return usageError(std::string(result.options.original ? "--original" : "--histogram") +
+    TMCliOptions& o = result.options;
+    if (o.previewSide == 0 && (o.original || !o.histogram.empty()))
+        return usageError(std::string(o.original ? "--original" : "--histogram") +
                           " shows the preview: it needs --preview 512, 768 or 1024");
-    result.options.input = operands[0];
-    result.options.output = operands[1];
+    if (!o.format.empty()) {
+        std::transform(o.format.begin(), o.format.end(), o.format.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (o.format[0] == '.')
+            o.format.erase(0, 1);
+    }
+    if (!o.outputDir.empty()) {
+        if (operands.empty())
+            return usageError("missing INPUT: --output-dir takes one or more input files");
+        if (!o.histogram.empty())
+            return usageError("--histogram writes one file: it cannot be used with --output-dir");
+        o.inputs = operands;
+    } else {
+        if (operands.size() < 2)
+            return usageError(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
+        if (operands.size() > 2)
+            return usageError("unexpected operand '" + operands[2] +
+                              "'; to tone-map several images, name a folder with --output-dir");
+        if (!o.format.empty())
+            return usageError("--format is for --output-dir; OUTPUT's extension names its format");
+        o.input = operands[0];
+        o.output = operands[1];
+    }
     result.action = TMCliAction::Run;
     return result;
 }
@@ -258,37 +295,76 @@ TMParameters TMResolveSettings(const TMCliSettings& s, int32_t sampleFormat)
     return p;
 }
 
+namespace {
+
+// `text` folded into lines of at most `width` characters, each after `indent`.
+std::string folded(const std::string& text, size_t indent, size_t width)
+{
+    std::string out, line;
+    std::istringstream words(text);
+    std::string word;
+    while (words >> word) {
+        if (!line.empty() && indent + line.size() + 1 + word.size() > width) {
+            out += std::string(indent, ' ') + line + '\n';
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty())
+        out += std::string(indent, ' ') + line + '\n';
+    return out;
+}
+
+} // namespace
+
 std::string TMUsageText()
 {
+    constexpr size_t kIndent = 6, kWidth = 80;
     std::ostringstream s;
-    s << "Usage: tonemap INPUT OUTPUT [options]\n"
+    s << "Usage: tonemap [options] INPUT OUTPUT\n"
+         "       tonemap [options] --output-dir DIR INPUT...\n"
          "\n"
-         "Tone-maps a high-dynamic-range image file into a displayable one.\n"
-         "INPUT: 32-bit or 16-bit float images (.exr, .hdr, .pfm, .tif) take the float path;\n"
-         "16-bit integer images (.tif, .png, .ppm, .pgm, .pnm) take the 16-bit path.\n"
-         "OUTPUT: the extension picks the format: .exr .hdr .pfm (float), .tif .tiff (float or\n"
-         "16-bit, like the input), .ppm .pgm .pnm (16-bit), .png .jpg .jpeg (8-bit display image).\n"
+         "Tone-maps high-dynamic-range images into displayable ones: the shadows and\n"
+         "highlights both stay visible, with their local detail.\n"
+         "INPUT: float images (.exr, .hdr, .pfm, float .tif) or 16-bit integer images\n"
+         "(.tif, .png, .ppm, .pgm, .pnm). 8-bit images are refused.\n"
+         "OUTPUT: its extension picks the format: .exr .hdr .pfm (float), .tif .tiff\n"
+         "(float or 16-bit, like the input), .ppm .pgm .pnm (16-bit), .png .jpg .jpeg\n"
+         "(8-bit, for display). Alpha is kept where the format holds it.\n"
          "\n"
-         "Options (value as '--option VALUE' or '--option=VALUE'):\n";
+         "Settings (as in the filter's dialog; '--option VALUE' or '--option=VALUE'):\n";
     for (const OptionInfo& option : kValueOptions) {
-        std::ostringstream left;
-        left << "  --" << option.name << ' ' << option.min << ".." << option.max;
-        std::string l = left.str();
-        l.resize(std::max<size_t>(l.size() + 1, 28), ' ');
-        s << l << option.help << '\n';
+        s << "  --" << option.name << ' ' << option.min << ".." << option.max << "  (default " << option.defaults
+          << ")\n";
+        s << folded(TMControlNoteSummary(option.control), kIndent, kWidth);
     }
-    s << "  --360                     360-degree image: the left and right edges join\n"
-         "  --preview 512|768|1024    write the settings dialog's preview of that size (8-bit RGB\n"
-         "                            PNG) instead of rendering the image\n"
-         "  --original                with --preview: the unprocessed view\n"
-         "  --histogram FILE          with --preview: the preview's 256 histogram counts, one a line\n"
-         "  --quiet                   no progress bar\n"
-         "  --help                    this text\n"
-         "  --version                 version number\n"
+    s << "  --360\n" << folded(TMControlNoteSummary(TMControlImage360), kIndent, kWidth);
+    s << "\n"
+         "Output:\n"
+         "  --output-dir DIR   tone-map every INPUT into DIR, each written as it is done\n"
+         "  --format EXT       with --output-dir: the outputs' format (png, exr, ...);\n"
+         "                     default: each input's own\n"
+         "  --compression C    the codec's compression: for .exr none, rle, zips, zip,\n"
+         "                     piz, pxr24, b44, b44a, dwaa, dwab (zip, zips, dwaa, dwab\n"
+         "                     take a level, as zip:4); for .tif none, lzw, zip, zip:N;\n"
+         "                     for .png zip:0 to zip:9; for .jpg jpeg:1 to jpeg:100.\n"
+         "                     Default: piz for .exr (or the input's own, unless zip),\n"
+         "                     lzw for .tif, zip:1 for .png, jpeg:95 for .jpg\n"
+         "  --preview 512|768|1024\n"
+         "                     write the settings dialog's preview of that size (8-bit\n"
+         "                     RGB PNG) instead of rendering the image\n"
+         "  --original         with --preview: the unprocessed view\n"
+         "  --histogram FILE   with --preview: its 256 histogram counts, one a line\n"
+         "  --quiet            no progress bar\n"
+         "  --verbose          each image's read, tone-mapping and write times\n"
+         "  --help             this text\n"
+         "  --version          version number\n"
          "\n"
-         "Exit status: 0 done, 1 the image could not be tone-mapped, read or written,\n"
-         "2 usage error or unsupported image, 130 cancelled with Ctrl-C (no output written).\n";
+         "Exit status: 0 done; 1 an image could not be read, tone-mapped or written;\n"
+         "2 usage error or an image or output the tool refuses; 128 + the signal when\n"
+         "stopped by Ctrl-C (130), SIGTERM, SIGHUP or SIGQUIT (no output written).\n"
+         "With --output-dir: the worst status of all images.\n";
     return s.str();
 }
 
-std::string TMUsageHint() { return "Usage: tonemap INPUT OUTPUT [options]; 'tonemap --help' lists the options."; }
+std::string TMUsageHint() { return "Usage: tonemap [options] INPUT OUTPUT; 'tonemap --help' lists the options."; }

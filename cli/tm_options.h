@@ -25,10 +25,18 @@ struct TMCliSettings {
 };
 
 struct TMCliOptions {
+    // One image: INPUT to OUTPUT, the format by OUTPUT's extension.
     std::string input;
     std::string output;
+    // Many images (--output-dir): each of `inputs` to outputDir/NAME.EXT, EXT being
+    // `format` when given, else the input's own extension.
+    std::vector<std::string> inputs;
+    std::string outputDir;
+    std::string format; // extension without the dot, lower case
     TMCliSettings settings;
+    std::string compression; // the output codec's compression; empty: the tool's choice
     bool quiet = false;
+    bool verbose = false; // each image's read, tone-mapping and write times
     // Preview mode: write the dialog's preview of this longer side (512, 768 or
     // 1024) as an 8-bit RGB PNG instead of rendering; `original` shows the
     // unprocessed view; `histogram` (may be empty) receives the shown histogram.

@@ -86,5 +86,12 @@ TMPreviewOutcome TMPreviewWithPlugin(const TMParameters& params, const TMToolIma
         TMReleasePreviewBuffers(record, globals);
         outcome.result = r;
     });
+    if (outcome.result != TMNoErr) {
+        const unsigned char* text = host.errorString();
+        outcome.failure.assign(reinterpret_cast<const char*>(text + 1), text[0]);
+        if (outcome.failure.empty())
+            outcome.failure = outcome.result == TMMemFullErr ? "out of memory for the preview buffers"
+                                                              : "the filter's code " + std::to_string(outcome.result);
+    }
     return outcome;
 }

@@ -40,6 +40,7 @@ struct TMPreviewOutcome {
     int32_t width = 0, height = 0; // preview size
     std::vector<uint8_t> planar;   // three planes of width x height bytes: red, green, blue
     std::array<int32_t, 256> histogram{}; // counts of the shown image
+    std::string failure;           // the cause the plug-in named, when it failed
 };
 
 // The settings dialog's preview of `image` with `params`, as the dialog computes it

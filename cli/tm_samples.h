@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 // File 0..65535 -> host 0..32768.
 constexpr uint16_t TMFileToHost16(uint16_t v)
@@ -57,6 +58,31 @@ inline uint8_t TMFloatToDisplay8(float x)
     const double encoded = std::pow(std::min(static_cast<double>(x), 1.0), 1.0 / 2.2);
     return static_cast<uint8_t>(std::lround(encoded * 255.0));
 }
+
+// TMFloatToDisplay8 for whole images: the same bytes, from the thresholds at which
+// the byte steps up (found once from TMFloatToDisplay8 itself) instead of a power
+// per sample.
+class TMDisplay8Table {
+public:
+    TMDisplay8Table();
+    uint8_t operator()(float x) const
+    {
+        if (!(x > 0.0f))
+            return 0;
+        if (x >= 1.0f)
+            return 255;
+        uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        uint32_t v = start_[bits >> 16];
+        while (v < 255 && x >= threshold_[v + 1])
+            ++v;
+        return static_cast<uint8_t>(v);
+    }
+
+private:
+    float threshold_[256];    // [k], k >= 1: the smallest float that gives k
+    uint8_t start_[1u << 16]; // by a float's top 16 bits: what the bucket's smallest float gives
+};
 
 // Channels the engine does not touch (alpha and the like) are carried from the
 // input file values, never through the host range, and are scaled linearly.

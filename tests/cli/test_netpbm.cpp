@@ -10,6 +10,8 @@
 
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include "tm_netpbm.h"
 
 using namespace std::string_literals; // embedded NUL bytes in file contents
@@ -162,7 +164,11 @@ TEST_F(NetpbmFile, WrittenFilesReadBackIdentically)
     for (const TMImage* img : {&rgb16, &grey32}) {
         const std::string p = path(img == &rgb16 ? "w.ppm" : "w.pfm");
         std::string error;
-        ASSERT_TRUE(TMWriteNetpbm(p, *img, &error)) << error;
+        const int fd = open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        TMByteSink sink(fd);
+        ASSERT_TRUE(TMWriteNetpbm(sink, *img, &error)) << error;
+        close(fd);
         TMImage back;
         TMFileError err;
         ASSERT_TRUE(TMReadNetpbm(p, &back, &err)) << err.message;

@@ -2,10 +2,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tm_formats.h"
 #include "tm_progress.h"
@@ -83,19 +85,44 @@ TEST(CliFormats, ExtensionsPickFormatsCaseInsensitively)
         EXPECT_FALSE(TMOutputFormatFromPath(unknown).has_value()) << unknown;
 }
 
-TEST(CliFormats, ChannelCountsEachFormatHolds)
+// What each format keeps of colour, alpha and further channels, and what it leaves
+// out: a grey result repeated where only RGB fits, alpha only where it has a place.
+TEST(CliFormats, ChannelPlansFollowWhatEachFormatHolds)
 {
-    for (int c : {1, 2, 3, 4, 7}) {
-        EXPECT_TRUE(TMFormatHoldsChannels(TMOutputFormat::Exr, c));
-        EXPECT_TRUE(TMFormatHoldsChannels(TMOutputFormat::Tiff, c));
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Hdr, c), c == 3) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Ppm, c), c == 3) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Pgm, c), c == 1) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Pnm, c), c == 1 || c == 3) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Pfm, c), c == 1 || c == 3) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Jpeg, c), c == 1 || c == 3) << c;
-        EXPECT_EQ(TMFormatHoldsChannels(TMOutputFormat::Png, c), c <= 4) << c;
+    using F = TMOutputFormat;
+    struct Case {
+        F format;
+        int32_t channels, planes, alpha;
+        std::vector<int32_t> from;
+        int32_t colour, alphaOut;
+        bool droppedAlpha;
+        int32_t droppedOther;
+    };
+    const Case cases[] = {
+        {F::Exr, 5, 3, 3, {0, 1, 2, 3, 4}, 3, 3, false, 0},  // RGBA + depth: all kept
+        {F::Tiff, 2, 1, 1, {0, 1}, 1, 1, false, 0},
+        {F::Png, 5, 3, 3, {0, 1, 2, 3}, 3, 3, false, 1},     // depth left out
+        {F::Png, 4, 3, -1, {0, 1, 2}, 3, -1, false, 1},      // a fourth channel that is no alpha
+        {F::Png, 2, 1, 1, {0, 1}, 1, 1, false, 0},
+        {F::Jpeg, 4, 3, 3, {0, 1, 2}, 3, -1, true, 0},
+        {F::Jpeg, 2, 1, 1, {0}, 1, -1, true, 0},
+        {F::Hdr, 1, 1, -1, {0, 0, 0}, 3, -1, false, 0},      // grey repeated as RGB
+        {F::Ppm, 2, 1, 1, {0, 0, 0}, 3, -1, true, 0},
+        {F::Pfm, 4, 3, 3, {0, 1, 2}, 3, -1, true, 0},
+        {F::Pnm, 1, 1, -1, {0}, 1, -1, false, 0},
+        {F::Pgm, 2, 1, 1, {0}, 1, -1, true, 0},
+    };
+    for (const Case& c : cases) {
+        const TMChannelPlan plan = TMPlanChannels(c.format, c.channels, c.planes, c.alpha);
+        const std::string what = std::string(TMFormatName(c.format)) + " " + std::to_string(c.channels);
+        EXPECT_FALSE(plan.refused) << what;
+        EXPECT_EQ(plan.from, c.from) << what;
+        EXPECT_EQ(plan.colour, c.colour) << what;
+        EXPECT_EQ(plan.alpha, c.alphaOut) << what;
+        EXPECT_EQ(plan.droppedAlpha, c.droppedAlpha) << what;
+        EXPECT_EQ(plan.droppedOther, c.droppedOther) << what;
     }
+    EXPECT_TRUE(TMPlanChannels(F::Pgm, 3, 3, -1).refused) << "colour into a grey-only format";
 }
 
 namespace {
@@ -149,4 +176,27 @@ TEST(CliProgress, ADisabledBarWritesNothing)
                   bar.finish();
               }),
               "");
+}
+
+// The table must give TMFloatToDisplay8's byte for every float: checked on a sweep
+// of the whole bit-pattern range and on the 129 floats around each step of the
+// byte, where the power puts it ((k - 1/2) / 255)^2.2.
+TEST(CliSamples, TheDisplayTableGivesTheFunctionsByteForEveryFloat)
+{
+    const TMDisplay8Table table;
+    size_t wrong = 0;
+    for (uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 997) {
+        float x;
+        const auto b = static_cast<uint32_t>(bits);
+        std::memcpy(&x, &b, sizeof x);
+        wrong += table(x) != TMFloatToDisplay8(x);
+    }
+    for (int k = 1; k < 256; ++k) {
+        float x = static_cast<float>(std::pow((k - 0.5) / 255.0, 2.2));
+        for (int i = 0; i < 64; ++i)
+            x = std::nextafter(x, 0.0f);
+        for (int i = 0; i < 129; ++i, x = std::nextafter(x, 2.0f))
+            wrong += table(x) != TMFloatToDisplay8(x);
+    }
+    EXPECT_EQ(wrong, 0u);
 }

@@ -6,8 +6,9 @@
 #   build/win64/  64-bit Windows cross build (mingw-w64)
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
+PREFIX ?= /usr/local
 
-.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test bench clean
+.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test bench install clean
 
 all: build
 
@@ -47,6 +48,10 @@ test: build-asan build-win32 build-win64
 
 bench: build
 	build/bin/tm-bench
+
+# The command-line tool into $(PREFIX)/bin (DESTDIR is honoured, for packaging).
+install: build
+	$(CMAKE) --install build --prefix $(PREFIX)
 
 clean:
 	rm -rf build out

@@ -1,5 +1,6 @@
 #include "tm_image_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -163,6 +164,25 @@ bool encoderProgress(void* context, float done)
     return p->stopped;
 }
 
+// The image in bands of rows, with progress after each band: the library's own loop
+// writes 64-MB chunks, too coarse for a bar, and a stop could wait for a whole chunk.
+bool writeRows(OIIO::ImageOutput& out, const OIIO::ImageSpec& header, OIIO::TypeDesc type, const void* data,
+               Progress& progress)
+{
+    const int64_t rowBytes = int64_t{header.width} * header.nchannels * static_cast<int64_t>(type.size());
+    const int band = static_cast<int>(std::clamp<int64_t>((int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1), 1,
+                                                          std::max(header.height, 1)));
+    encoderProgress(&progress, 0.0f);
+    for (int y = 0; y < header.height && !progress.stopped; y += band) {
+        const int end = std::min(header.height, y + band);
+        const auto* rows = static_cast<const char*>(data) + static_cast<int64_t>(y) * rowBytes;
+        if (!out.write_scanlines(y + header.y, end + header.y, 0, type, rows))
+            return false;
+        encoderProgress(&progress, static_cast<float>(end) / static_cast<float>(header.height));
+    }
+    return !progress.stopped;
+}
+
 // Runs `work` with standard error sent nowhere: a codec stopped halfway complains
 // about the unfinished file on its own, which is no news to a user who stopped it.
 template <typename Work>
@@ -320,8 +340,7 @@ bool TMWriteImage(TMByteSink& sink, TMOutputFormat format, const TMImage& image,
         return failed("the " + std::string(TMFormatName(format)) + " writer cannot write through the tool");
     Progress progress{options};
     const bool written = out->open(byName ? options.path : std::string("output"), header) &&
-                         out->write_image(type, data, OIIO::AutoStride, OIIO::AutoStride, OIIO::AutoStride,
-                                          encoderProgress, &progress);
+                         writeRows(*out, header, type, data, progress);
     std::string codecError = written ? std::string() : out->geterror();
     const bool closed = progress.stopped ? withoutStderr([&] { return out->close(); }) : out->close();
     if (progress.stopped) {

@@ -88,10 +88,16 @@ TMImage TMEncodeResult(const TMImage& source, TMImage result, const TMChannelPla
     const int32_t inChannels = result.channels;
     const auto outChannels = static_cast<int32_t>(plan.from.size());
     associate = associate && plan.alpha >= 0 && target == TMSampleType::Float32;
-    bool inPlace = outChannels == inChannels && !associate;
+    bool inPlace = outChannels == inChannels;
     for (int32_t k = 0; inPlace && k < outChannels; ++k)
         inPlace = plan.from[static_cast<size_t>(k)] == k;
     if (result.type == TMSampleType::Float32 && target == TMSampleType::Float32 && inPlace) {
+        if (associate) {
+            const auto alpha = static_cast<size_t>(plan.alpha);
+            for (size_t p = 0; p + static_cast<size_t>(inChannels) <= result.f32.size(); p += static_cast<size_t>(inChannels))
+                for (size_t c = 0; c < static_cast<size_t>(plan.colour); ++c)
+                    result.f32[p + c] *= result.f32[p + alpha];
+        }
         result.meta = OIIO::ImageSpec();
         return result;
     }

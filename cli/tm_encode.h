@@ -28,7 +28,7 @@ void TMUnassociateAlpha(TMImage* image, int32_t planes, int32_t alphaChannel);
 //   associate: multiply the colour by the alpha (float targets whose format stores
 //           associated colour).
 // A Float32 result for a Float32 target that keeps every channel in place is returned
-// as it is, without a copy. Colour conversions: see tm_samples.h. `meta` of the
+// without a copy (associated in place). Colour conversions: see tm_samples.h. `meta` of the
 // returned image is left empty.
 TMImage TMEncodeResult(const TMImage& source, TMImage result, const TMChannelPlan& plan, TMSampleType target,
                        bool associate);

@@ -68,7 +68,7 @@ TMImage hostSamples(TMImage& source)
         host.height = source.height;
         host.channels = source.channels;
         host.f32 = std::move(source.f32);
-        source.f32 = std::vector<float>();
+        source.f32 = TMSampleVector<float>();
         return host;
     }
     host.allocate(TMSampleType::UInt16, source.width, source.height, source.channels);

@@ -88,7 +88,7 @@ TEST_F(NetpbmFile, SixteenBitSamplesAreReadExactly)
     EXPECT_EQ(img.type, TMSampleType::UInt16);
     EXPECT_EQ(img.width, 256);
     EXPECT_EQ(img.channels, 1);
-    EXPECT_EQ(img.u16, all);
+    EXPECT_EQ(std::vector<uint16_t>(img.u16.begin(), img.u16.end()), all);
 }
 
 TEST_F(NetpbmFile, SmallerMaxvalIsScaledToTheFullRangeAndAsciiIsRead)
@@ -98,7 +98,7 @@ TEST_F(NetpbmFile, SmallerMaxvalIsScaledToTheFullRangeAndAsciiIsRead)
     TMFileError err;
     ASSERT_TRUE(TMReadNetpbm(p, &img, &err)) << err.message;
     EXPECT_EQ(img.channels, 3);
-    EXPECT_EQ(img.u16, (std::vector<uint16_t>{0, 65535, 32776, 16, 65519, 65535}));
+    EXPECT_EQ(img.u16, (TMSampleVector<uint16_t>{0, 65535, 32776, 16, 65519, 65535}));
 }
 
 TEST_F(NetpbmFile, EightBitAndBitmapFilesAreRefusedAsEightBit)
@@ -145,7 +145,7 @@ TEST_F(NetpbmFile, PfmRowsAreBottomUpInEitherByteOrder)
         TMFileError err;
         ASSERT_TRUE(TMReadNetpbm(p, &img, &err)) << err.message;
         EXPECT_EQ(img.type, TMSampleType::Float32);
-        EXPECT_EQ(img.f32, (std::vector<float>{-3.0f, 1e6f, 1.5f, 2.5f})) << little;
+        EXPECT_EQ(img.f32, (TMSampleVector<float>{-3.0f, 1e6f, 1.5f, 2.5f})) << little;
     }
 }
 

@@ -161,26 +161,31 @@ uint64_t leastFileBytes(const OIIO::ImageSpec& header, const std::string& format
     return 0;
 }
 
-// Reads the pixels in bands of rows (or tiles), so that a failure stops the read
-// at once, and checks the library's error state after each one: the TIFF reader
-// here logs a damaged or missing strip, fills it with zeros and reports success.
-// Its multi-strip and multi-tile fast paths drop decoding errors altogether, so
-// TIFF files are read one scanline or one tile per call.
+// Reads the pixels in bands of at most 256 rows (a multiple of every OpenEXR
+// chunk height) and 32 MiB, so that a failure stops the read at once, checking the
+// library's error state after each band: the TIFF reader here logs a damaged or
+// missing strip, fills it with zeros and reports success. Its multi-strip and
+// multi-tile fast paths drop decoding errors altogether, so TIFF files are read one
+// scanline or one tile per call.
 bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeDesc type, void* data,
                 std::string* why)
 {
     constexpr int64_t kBandBytes = int64_t{32} << 20;
+    constexpr int64_t kBandRows = 256;
     const bool tiff = std::strcmp(in.format_name(), "tiff") == 0;
     const int64_t pixelBytes = int64_t{header.nchannels} * static_cast<int64_t>(type.size());
     const int64_t rowBytes = pixelBytes * header.width;
     const int32_t tileWidth = header.tile_width, tileHeight = header.tile_height;
     const bool tiled = tileWidth > 0 && tileHeight > 0;
-    int32_t bandRows = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / rowBytes, 1, header.height));
+    int32_t bandRows = static_cast<int32_t>(std::clamp<int64_t>(kBandBytes / rowBytes, 1, kBandRows));
     if (tiled)
         bandRows = tiff ? tileHeight : std::max(1, bandRows / tileHeight) * tileHeight;
     else if (tiff)
         bandRows = 1;
     const int32_t stepX = tiled && tiff ? tileWidth : header.width;
+    // A TIFF scanline already in the wanted type goes straight into place: the
+    // converting call sets up a 64 MiB buffer each time.
+    const bool nativeRows = tiff && !tiled && header.channelformats.empty() && header.format == type;
     (void)in.geterror(); // what opening logged does not concern the pixels
     for (int32_t y = 0; y < header.height; y += bandRows) {
         const int32_t yEnd = std::min(header.height, y + bandRows);
@@ -190,8 +195,9 @@ bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeD
             const bool ok = tiled ? in.read_tiles(0, 0, header.x + x, header.x + xEnd, header.y + y, header.y + yEnd,
                                                   header.z, header.z + 1, 0, header.nchannels, type, out, pixelBytes,
                                                   rowBytes)
-                                  : in.read_scanlines(0, 0, header.y + y, header.y + yEnd, header.z, 0,
-                                                      header.nchannels, type, out, pixelBytes, rowBytes);
+                            : nativeRows ? in.read_native_scanline(0, 0, header.y + y, header.z, out)
+                                         : in.read_scanlines(0, 0, header.y + y, header.y + yEnd, header.z, 0,
+                                                             header.nchannels, type, out, pixelBytes, rowBytes);
             if (!ok || in.has_error()) {
                 const std::string rows = yEnd - y == 1 ? "row " + std::to_string(y)
                                                        : "rows " + std::to_string(y) + " to " + std::to_string(yEnd - 1);

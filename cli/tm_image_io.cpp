@@ -123,8 +123,8 @@ uint64_t leastFileBytes(const OIIO::ImageSpec& header, const std::string& format
     const uint64_t width = static_cast<uint64_t>(header.width);
     const uint64_t height = static_cast<uint64_t>(header.height);
     const uint64_t channels = static_cast<uint64_t>(header.nchannels);
-    const uint64_t bits =
-        static_cast<uint64_t>(header.get_int_attribute("oiio:BitsPerSample", static_cast<int>(header.format.size() * 8)));
+    const int storedBits = header.get_int_attribute("oiio:BitsPerSample", static_cast<int>(header.format.size() * 8));
+    const uint64_t bits = static_cast<uint64_t>(storedBits);
     const uint64_t packedRow = ceilDivide(saturatingMultiply(width * channels, bits), 8);
     if (format == "openexr") {
         std::string compression(header.get_string_attribute("compression"));
@@ -199,8 +199,9 @@ bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeD
                                          : in.read_scanlines(0, 0, header.y + y, header.y + yEnd, header.z, 0,
                                                              header.nchannels, type, out, pixelBytes, rowBytes);
             if (!ok || in.has_error()) {
-                const std::string rows = yEnd - y == 1 ? "row " + std::to_string(y)
-                                                       : "rows " + std::to_string(y) + " to " + std::to_string(yEnd - 1);
+                const std::string rows = yEnd - y == 1
+                                             ? "row " + std::to_string(y)
+                                             : "rows " + std::to_string(y) + " to " + std::to_string(yEnd - 1);
                 *why = "pixel data ends early or is damaged in " + rows + ": " + firstLine(in.geterror());
                 return false;
             }

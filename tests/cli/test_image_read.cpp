@@ -72,7 +72,8 @@ void expectReadAsTheLibraryReadsIt(const std::string& path, const std::string& l
         libraryBytes(path, isFloat ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT16);
     const size_t bytes = isFloat ? image.f32.size() * 4 : image.u16.size() * 2;
     ASSERT_EQ(bytes, expected.size()) << label;
-    const void* data = isFloat ? static_cast<const void*>(image.f32.data()) : static_cast<const void*>(image.u16.data());
+    const void* data =
+        isFloat ? static_cast<const void*>(image.f32.data()) : static_cast<const void*>(image.u16.data());
     EXPECT_EQ(std::memcmp(data, expected.data(), bytes), 0) << label;
 }
 

@@ -172,7 +172,8 @@ TEST_F(NetpbmFile, RastersOfAnotherLengthThanTheHeaderDeclaresAreRefused)
         {"P6\n2 2\n65535\n" + std::string(23, '\0'),
          "truncated: the header declares 2 x 2 pixels x 3 channels of 16-bit samples (24 bytes), but the file ends "
          "24 bytes after it"},
-        {"P3\n2 1\n65535\n1 2 3 4 5 6 7\n", "the raster does not match the header: more than the 6 samples it declares"},
+        {"P3\n2 1\n65535\n1 2 3 4 5 6 7\n",
+         "the raster does not match the header: more than the 6 samples it declares"},
         {"P3\n2 1\n65535\n1 2 3 4 5  \n# no sixth\n", "truncated: 5 of the 6 samples the header declares"},
     };
     for (size_t i = 0; i < cases.size(); ++i) {

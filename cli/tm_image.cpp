@@ -13,16 +13,13 @@ void TMImage::allocate(TMSampleType t, int32_t w, int32_t h, int32_t c)
     height = h;
     channels = c;
     const auto n = static_cast<size_t>(sampleCount());
-    f32.clear();
-    u16.clear();
-    u8.clear();
-    // shrink_to_fit: a converted copy must not keep the memory of an earlier one.
-    f32.shrink_to_fit();
-    u16.shrink_to_fit();
-    u8.shrink_to_fit();
+    // Fresh vectors: a converted copy must not keep the memory of an earlier one.
+    f32 = TMSampleVector<float>();
+    u16 = TMSampleVector<uint16_t>();
+    u8 = TMSampleVector<uint8_t>();
     switch (t) {
-    case TMSampleType::Float32: f32.assign(n, 0.0f); break;
-    case TMSampleType::UInt16: u16.assign(n, 0); break;
-    case TMSampleType::UInt8: u8.assign(n, 0); break;
+    case TMSampleType::Float32: f32.resize(n); break;
+    case TMSampleType::UInt16: u16.resize(n); break;
+    case TMSampleType::UInt8: u8.resize(n); break;
     }
 }

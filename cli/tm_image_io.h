@@ -12,7 +12,10 @@
 // double) arrive as Float32, 16-bit unsigned integers as UInt16 file values; alpha
 // is read as stored, never premultiplied or divided. 8-bit and lower images are
 // refused with kTM8BitRefusal (exit code 2), other sample types, deep and volume
-// images with a message (exit code 2); unreadable files fail (exit code 1).
+// images, FIFOs, devices and images larger than the machine's memory with a message
+// (exit code 2); unreadable, truncated and damaged files fail (exit code 1). A
+// header that declares more than the file can hold is refused before any
+// image-sized allocation.
 bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error);
 
 struct TMWriteOptions {

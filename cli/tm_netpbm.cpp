@@ -11,7 +11,6 @@
 #include <memory>
 #include <utility>
 
-#include <sys/stat.h>
 
 namespace {
 
@@ -38,6 +37,8 @@ public:
     explicit HeaderReader(FILE* f) : f_(f) {}
 
     // Reads one token of at most 32 characters; false at end of file or when longer.
+    // The character that ends the token is left unread, so that the position after
+    // the last header token is where the raster's separator begins.
     bool token(std::string* out)
     {
         out->clear();
@@ -48,9 +49,7 @@ public:
             out->push_back(static_cast<char>(c));
             c = std::fgetc(f_);
         }
-        // The single whitespace after the last header token is consumed here, as
-        // the formats require; a '#' right after a token starts a comment.
-        if (c == '#')
+        if (c != EOF)
             std::ungetc(c, f_);
         return !out->empty();
     }
@@ -58,8 +57,14 @@ public:
     bool unsignedValue(uint64_t max, uint64_t* value)
     {
         std::string t;
-        if (!token(&t))
-            return false;
+        return token(&t) && parseUnsigned(t, max, value);
+    }
+
+    // True when only whitespace and comments are left before end of file.
+    bool onlySpaceLeft() { return skipSpace() == EOF; }
+
+    static bool parseUnsigned(const std::string& t, uint64_t max, uint64_t* value)
+    {
         uint64_t v = 0;
         for (char ch : t) {
             if (ch < '0' || ch > '9')
@@ -69,7 +74,7 @@ public:
                 return false;
         }
         *value = v;
-        return true;
+        return !t.empty();
     }
 
 private:
@@ -78,7 +83,7 @@ private:
         int c = std::fgetc(f_);
         while (c != EOF) {
             if (c == '#') {
-                while (c != EOF && c != '\n')
+                while (c != EOF && c != '\n' && c != '\r')
                     c = std::fgetc(f_);
             } else if (!std::isspace(c)) {
                 return c;
@@ -97,44 +102,70 @@ bool fail(TMFileError* error, const std::string& path, const std::string& why, i
     return false;
 }
 
-int64_t remainingBytes(FILE* f)
+// The `count` bytes from the read position are whitespace and comments that
+// end before the last of them: what may separate the header from the raster.
+bool blankSeparator(FILE* f, int64_t count)
 {
-    struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode))
-        return -1; // unknown (pipe, device): rely on short reads instead
-    const long pos = std::ftell(f);
-    return pos < 0 ? -1 : static_cast<int64_t>(st.st_size) - pos;
-}
-
-bool readAsciiSamples(HeaderReader& header, uint32_t maxval, TMImage* image)
-{
-    for (uint16_t& s : image->u16) {
-        uint64_t v = 0;
-        if (!header.unsignedValue(maxval, &v))
+    if (count <= 0)
+        return false;
+    bool inComment = false;
+    for (int64_t i = 0; i < count; ++i) {
+        const int c = std::fgetc(f);
+        if (c == EOF)
             return false;
-        s = static_cast<uint16_t>(v);
+        if (inComment)
+            inComment = c != '\n' && c != '\r';
+        else if (c == '#')
+            inComment = true;
+        else if (!std::isspace(c))
+            return false;
     }
-    return true;
+    return !inComment;
 }
 
-bool readBinarySamples(FILE* f, uint32_t maxval, TMImage* image)
+// Reads the ASCII samples; an empty string or why they could not be read.
+std::string readAsciiSamples(HeaderReader& header, uint32_t maxval, TMImage* image)
+{
+    size_t done = 0;
+    for (uint16_t& s : image->u16) {
+        std::string t;
+        if (!header.token(&t))
+            return t.empty() ? "truncated: " + std::to_string(done) + " of the " +
+                                   std::to_string(image->u16.size()) + " samples the header declares"
+                             : "bad sample '" + t.substr(0, 32) + "...'";
+        uint64_t v = 0;
+        if (!HeaderReader::parseUnsigned(t, 65535, &v))
+            return "bad sample '" + t + "'";
+        if (v > maxval)
+            return "a sample exceeds maxval " + std::to_string(maxval);
+        s = static_cast<uint16_t>(v);
+        ++done;
+    }
+    if (!header.onlySpaceLeft())
+        return "the raster does not match the header: more than the " + std::to_string(image->u16.size()) +
+               " samples it declares";
+    return std::string();
+}
+
+// Reads the big-endian binary samples; an empty string or why they could not be read.
+std::string readBinarySamples(FILE* f, uint32_t maxval, TMImage* image)
 {
     std::vector<uint8_t> row(static_cast<size_t>(image->width) * image->channels * 2);
     uint16_t* out = image->u16.data();
     for (int32_t y = 0; y < image->height; ++y) {
         if (std::fread(row.data(), 1, row.size(), f) != row.size())
-            return false;
+            return std::ferror(f) ? std::strerror(errno) : "truncated: the file shrank while it was read";
         for (size_t i = 0; i < row.size(); i += 2) {
-            const uint32_t v = uint32_t{row[i]} << 8 | row[i + 1]; // big-endian
+            const uint32_t v = uint32_t{row[i]} << 8 | row[i + 1];
             if (v > maxval)
-                return false;
+                return "a sample exceeds maxval " + std::to_string(maxval);
             *out++ = static_cast<uint16_t>(v);
         }
     }
-    return true;
+    return std::string();
 }
 
-bool readPfm(FILE* f, bool littleEndian, TMImage* image)
+std::string readPfm(FILE* f, bool littleEndian, TMImage* image)
 {
     const size_t rowSamples = static_cast<size_t>(image->width) * image->channels;
     std::vector<uint8_t> row(rowSamples * 4);
@@ -142,7 +173,7 @@ bool readPfm(FILE* f, bool littleEndian, TMImage* image)
     // Rows are stored bottom to top.
     for (int32_t y = image->height - 1; y >= 0; --y) {
         if (std::fread(row.data(), 1, row.size(), f) != row.size())
-            return false;
+            return std::ferror(f) ? std::strerror(errno) : "truncated: the file shrank while it was read";
         float* out = image->f32.data() + static_cast<size_t>(y) * rowSamples;
         for (size_t i = 0; i < rowSamples; ++i) {
             uint8_t b[4];
@@ -154,28 +185,40 @@ bool readPfm(FILE* f, bool littleEndian, TMImage* image)
             std::memcpy(&out[i], b, 4);
         }
     }
-    return true;
+    return std::string();
 }
+
+std::string plural(uint64_t n, const char* word) { return std::to_string(n) + " " + word + (n == 1 ? "" : "s"); }
 
 } // namespace
 
+bool TMNetpbmMagic(const unsigned char* start, size_t count)
+{
+    return count >= 3 && start[0] == 'P' && start[1] != 0 && std::strchr("123456Ff", start[1]) &&
+           std::isspace(start[2]);
+}
+
 bool TMLooksLikeNetpbm(const std::string& path)
 {
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
-        return false;
+    TMInputFile file;
+    TMFileError ignored;
     unsigned char magic[3] = {};
-    if (std::fread(magic, 1, 3, f.get()) != 3)
-        return false;
-    return magic[0] == 'P' && std::strchr("123456Ff", magic[1]) && magic[1] != 0 && std::isspace(magic[2]);
+    return file.open(path, &ignored) && TMNetpbmMagic(magic, file.peek(magic, 3));
 }
 
 bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error)
 {
-    FilePtr f(std::fopen(path.c_str(), "rb"));
-    if (!f)
+    TMInputFile file;
+    return file.open(path, error) && TMReadNetpbm(file, image, error);
+}
+
+bool TMReadNetpbm(const TMInputFile& file, TMImage* image, TMFileError* error)
+{
+    const std::string& path = file.path();
+    FILE* f = file.get();
+    if (std::fseek(f, 0, SEEK_SET) != 0)
         return fail(error, path, std::strerror(errno));
-    HeaderReader header(f.get());
+    HeaderReader header(f);
     std::string magic;
     if (!header.token(&magic) || magic.size() != 2 || magic[0] != 'P')
         return fail(error, path, "not a Netpbm file");
@@ -186,7 +229,8 @@ bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error)
         return false;
     }
     const bool isFloat = kind == 'F' || kind == 'f';
-    if (!isFloat && kind != '2' && kind != '3' && kind != '5' && kind != '6')
+    const bool isAscii = kind == '2' || kind == '3';
+    if (!isFloat && !isAscii && kind != '5' && kind != '6')
         return fail(error, path, "unsupported Netpbm variant '" + magic + "'", 2);
     const int32_t channels = (kind == '3' || kind == '6' || kind == 'F') ? 3 : 1;
 
@@ -217,29 +261,43 @@ bool TMReadNetpbm(const std::string& path, TMImage* image, TMFileError* error)
         }
     }
 
-    // Refuse sizes the file cannot hold before allocating for them.
-    // Sides below 2^31 keep the sample count below 2^64; past 2^56 samples no
-    // machine holds the image, and the byte count below cannot overflow.
-    const uint64_t samples = width * height * static_cast<uint64_t>(channels);
-    if (samples > (uint64_t{1} << 56))
-        return fail(error, path, "image too large");
-    // ASCII samples take at least one digit and one separator, the last one a digit.
-    const uint64_t minBytes = isFloat ? samples * 4 : (kind == '5' || kind == '6') ? samples * 2 : 2 * samples - 1;
-    const int64_t left = remainingBytes(f.get());
-    if (left >= 0 && static_cast<uint64_t>(left) < minBytes)
-        return fail(error, path, "file is truncated");
+    // The file's size decides, before anything is allocated: a binary raster is
+    // exactly the file's last samples * bytes bytes, and what lies between it and
+    // the header's last token must be whitespace and comments (a CR LF, a comment
+    // line); ASCII samples take at least a separator and a digit each.
+    const long headerEnd = std::ftell(f);
+    if (headerEnd < 0)
+        return fail(error, path, std::strerror(errno));
+    const int64_t after = file.size() - headerEnd;
+    const uint64_t samples = width * height * static_cast<uint64_t>(channels); // sides < 2^31: no overflow
+    const std::string raster = std::to_string(width) + " x " + std::to_string(height) + " pixels x " +
+                               plural(static_cast<uint64_t>(channels), "channel") + " of " +
+                               (isFloat ? "float" : isAscii ? "text" : "16-bit") + " samples";
+    if (samples > (uint64_t{1} << 56)) // beyond any file system's largest file
+        return fail(error, path, "truncated: the header declares " + raster + ", more than a file can hold");
+    const uint64_t rasterBytes = isAscii ? 2 * samples : samples * (isFloat ? 4 : 2);
+    const uint64_t leastAfter = isAscii ? rasterBytes : rasterBytes + 1;
+    const std::string tail =
+        "but the file ends " + plural(static_cast<uint64_t>(std::max<int64_t>(after, 0)), "byte") + " after it";
+    if (after < 0 || static_cast<uint64_t>(after) < leastAfter)
+        return fail(error, path,
+                    "truncated: the header declares " + raster + " (" + (isAscii ? "at least " : "") +
+                        plural(rasterBytes, "byte") + "), " + tail);
+    if (!isAscii && !blankSeparator(f, after - static_cast<int64_t>(rasterBytes)))
+        return fail(error, path,
+                    "the raster does not match the header: it declares " + raster + " (" +
+                        plural(rasterBytes, "byte") + "), " + tail);
 
+    if (!TMCheckImageMemory(path, static_cast<int64_t>(width), static_cast<int64_t>(height), channels,
+                            isFloat ? 4 : 2, TMMachineMemory(), error))
+        return false;
     image->allocate(isFloat ? TMSampleType::Float32 : TMSampleType::UInt16, static_cast<int32_t>(width),
                     static_cast<int32_t>(height), channels);
-    bool ok;
-    if (isFloat)
-        ok = readPfm(f.get(), littleEndian, image);
-    else if (kind == '5' || kind == '6')
-        ok = readBinarySamples(f.get(), static_cast<uint32_t>(maxval), image);
-    else
-        ok = readAsciiSamples(header, static_cast<uint32_t>(maxval), image);
-    if (!ok)
-        return fail(error, path, "file is truncated or has samples above maxval");
+    const std::string why = isFloat  ? readPfm(f, littleEndian, image)
+                            : isAscii ? readAsciiSamples(header, static_cast<uint32_t>(maxval), image)
+                                      : readBinarySamples(f, static_cast<uint32_t>(maxval), image);
+    if (!why.empty())
+        return fail(error, path, why);
 
     if (maxval != 0 && maxval != 65535)
         for (uint16_t& s : image->u16)

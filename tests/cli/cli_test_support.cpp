@@ -12,6 +12,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -59,7 +60,7 @@ void removeTree(const std::string& path)
 } // namespace
 
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
-              const std::function<void(int pid)>& whileRunning)
+              const std::function<void(int pid)>& whileRunning, unsigned timeoutSeconds)
 {
     RunResult result;
     std::string outPath = tempRoot() + "/tm-run-out-XXXXXX", errPath = tempRoot() + "/tm-run-err-XXXXXX";
@@ -83,14 +84,18 @@ RunResult run(const std::string& exe, const std::vector<std::string>& args,
         dup2(devnull, 0);
         dup2(outFd, 1);
         dup2(errFd, 2);
+        if (timeoutSeconds > 0)
+            alarm(timeoutSeconds); // pending alarms survive exec
         execv(exe.c_str(), argv.data());
         _exit(127);
     }
     int status = 0;
     if (pid > 0 && whileRunning)
         whileRunning(pid);
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+    struct rusage usage {};
+    if (pid < 0 || wait4(pid, &status, 0, &usage) != pid)
         ADD_FAILURE() << "cannot run " << exe;
+    result.peakKilobytes = usage.ru_maxrss;
     close(outFd);
     close(errFd);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

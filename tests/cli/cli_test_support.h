@@ -16,12 +16,14 @@ struct RunResult {
     int status = -1; // exit status; 128 + signal number when killed by a signal
     std::string out;
     std::string err;
+    long peakKilobytes = 0; // the child's largest resident set
 };
 
 // Runs exe with args (argv[0] is exe), stdin closed, stdout and stderr captured.
 // `whileRunning`, if set, is called with the child's process id before the wait.
+// A child still running after `timeoutSeconds` (0: no limit) is killed by SIGALRM.
 RunResult run(const std::string& exe, const std::vector<std::string>& args,
-              const std::function<void(int pid)>& whileRunning = {});
+              const std::function<void(int pid)>& whileRunning = {}, unsigned timeoutSeconds = 0);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with its contents at destruction.
 class TempDir {

@@ -90,7 +90,7 @@ TEST_F(NetpbmFile, SixteenBitSamplesAreReadExactly)
     EXPECT_EQ(img.type, TMSampleType::UInt16);
     EXPECT_EQ(img.width, 256);
     EXPECT_EQ(img.channels, 1);
-    EXPECT_EQ(img.u16, all);
+    EXPECT_EQ(std::vector<uint16_t>(img.u16.begin(), img.u16.end()), all);
 }
 
 TEST_F(NetpbmFile, SmallerMaxvalIsScaledToTheFullRangeAndAsciiIsRead)
@@ -100,7 +100,7 @@ TEST_F(NetpbmFile, SmallerMaxvalIsScaledToTheFullRangeAndAsciiIsRead)
     TMFileError err;
     ASSERT_TRUE(TMReadNetpbm(p, &img, &err)) << err.message;
     EXPECT_EQ(img.channels, 3);
-    EXPECT_EQ(img.u16, (std::vector<uint16_t>{0, 65535, 32776, 16, 65519, 65535}));
+    EXPECT_EQ(img.u16, (TMSampleVector<uint16_t>{0, 65535, 32776, 16, 65519, 65535}));
 }
 
 TEST_F(NetpbmFile, EightBitAndBitmapFilesAreRefusedAsEightBit)
@@ -136,6 +136,58 @@ TEST_F(NetpbmFile, DamagedFilesFailWithoutClaimingSuccess)
     }
 }
 
+TEST_F(NetpbmFile, AnyWhitespaceOrCommentMaySeparateTheHeaderFromTheRaster)
+{
+    // Raster bytes that look like whitespace (LF CR, space TAB) must not be taken
+    // for the separator: the raster is the file's last 4 bytes.
+    const std::vector<uint8_t> raster = {0x0a, 0x0d, 0x20, 0x09};
+    const std::vector<std::string> headers = {
+        "P5\n2 1\n65535\n",      "P5\r\n2 1\r\n65535\r\n", "P5 2 1 65535 # made on a Tuesday\n",
+        "P5\n2 1\n65535#c\r\n\n", "P5\n# a\n2 1 # b\n65535\n\n\n",
+    };
+    for (size_t i = 0; i < headers.size(); ++i) {
+        TMImage img;
+        TMFileError err;
+        ASSERT_TRUE(TMReadNetpbm(write("s" + std::to_string(i) + ".pgm", headers[i], raster), &img, &err))
+            << i << ": " << err.message;
+        EXPECT_EQ(img.u16, (TMSampleVector<uint16_t>{0x0a0d, 0x2009})) << i;
+    }
+    TMImage img;
+    TMFileError err;
+    ASSERT_TRUE(TMReadNetpbm(write("crlf.pfm", "Pf\r\n2 1\r\n-1.0\r\n", floatBytes({1.5f, -2.0f}, true)), &img, &err))
+        << err.message;
+    EXPECT_EQ(img.f32, (TMSampleVector<float>{1.5f, -2.0f}));
+}
+
+TEST_F(NetpbmFile, RastersOfAnotherLengthThanTheHeaderDeclaresAreRefused)
+{
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"Pf\n2 2\n-1.0\n" + std::string(48, '\x01'), // an RGB raster behind a grey header
+         "the raster does not match the header: it declares 2 x 2 pixels x 1 channel of float samples (16 bytes), "
+         "but the file ends 49 bytes after it"},
+        {"P5\n1 1\n65535\n\x01\x02junk", // trailing data
+         "the raster does not match the header: it declares 1 x 1 pixels x 1 channel of 16-bit samples (2 bytes), "
+         "but the file ends 7 bytes after it"},
+        {"P5\n1 1\n65535 # the comment runs into the raster\x01\x02",
+         "the raster does not match the header: it declares 1 x 1 pixels x 1 channel of 16-bit samples (2 bytes), "
+         "but the file ends 37 bytes after it"},
+        {"P6\n2 2\n65535\n" + std::string(23, '\0'),
+         "truncated: the header declares 2 x 2 pixels x 3 channels of 16-bit samples (24 bytes), but the file ends "
+         "24 bytes after it"},
+        {"P3\n2 1\n65535\n1 2 3 4 5 6 7\n",
+         "the raster does not match the header: more than the 6 samples it declares"},
+        {"P3\n2 1\n65535\n1 2 3 4 5  \n# no sixth\n", "truncated: 5 of the 6 samples the header declares"},
+    };
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string p = write("r" + std::to_string(i) + ".pnm", cases[i].first);
+        TMImage img;
+        TMFileError err;
+        EXPECT_FALSE(TMReadNetpbm(p, &img, &err)) << i;
+        EXPECT_EQ(err.exitCode, 1) << i;
+        EXPECT_EQ(err.message, "cannot read input '" + p + "': " + cases[i].second) << i;
+    }
+}
+
 TEST_F(NetpbmFile, PfmRowsAreBottomUpInEitherByteOrder)
 {
     // Stored bottom row first: the file's first float is the image's bottom-left.
@@ -147,7 +199,7 @@ TEST_F(NetpbmFile, PfmRowsAreBottomUpInEitherByteOrder)
         TMFileError err;
         ASSERT_TRUE(TMReadNetpbm(p, &img, &err)) << err.message;
         EXPECT_EQ(img.type, TMSampleType::Float32);
-        EXPECT_EQ(img.f32, (std::vector<float>{-3.0f, 1e6f, 1.5f, 2.5f})) << little;
+        EXPECT_EQ(img.f32, (TMSampleVector<float>{-3.0f, 1e6f, 1.5f, 2.5f})) << little;
     }
 }
 

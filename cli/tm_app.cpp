@@ -252,7 +252,11 @@ int runJob(const TMCliOptions& options, const Job& job, bool several)
     progress.reading(0.0);
     TMImage source;
     TMFileError readError;
-    if (!TMReadImage(job.input, &source, &readError)) {
+    const auto reading = [&progress](double done) {
+        progress.reading(done);
+        return stopped();
+    };
+    if (!TMReadImage(job.input, &source, &readError, reading)) {
         if (stopped())
             return cancelled();
         if (readError.message == kTM8BitRefusal)

@@ -177,7 +177,7 @@ uint64_t leastFileBytes(const OIIO::ImageSpec& header, const std::string& format
 // multi-tile fast paths drop decoding errors altogether, so TIFF files are read one
 // scanline or one tile per call.
 bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeDesc type, void* data,
-                std::string* why)
+                const std::function<bool(double)>& progress, std::string* why)
 {
     constexpr int64_t kBandBytes = int64_t{32} << 20;
     constexpr int64_t kBandRows = 256;
@@ -215,13 +215,18 @@ bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeD
                 return false;
             }
         }
+        if (progress && progress(static_cast<double>(yEnd) / header.height)) {
+            *why = "cancelled";
+            return false;
+        }
     }
     return true;
 }
 
 } // namespace
 
-bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error)
+bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error,
+                 const std::function<bool(double)>& progress)
 {
     const std::string where = "cannot read input '" + path + "': ";
     // Opened once: the Netpbm reader reads this descriptor; the image library opens
@@ -279,7 +284,7 @@ bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error)
                     header.nchannels);
     void* data = isFloat ? static_cast<void*>(image->f32.data()) : static_cast<void*>(image->u16.data());
     std::string why;
-    if (!readPixels(*in, header, isFloat ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT16, data, &why)) {
+    if (!readPixels(*in, header, isFloat ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT16, data, progress, &why)) {
         image->allocate(image->type, 0, 0, 0);
         return fail(error, 1, where + why);
     }

@@ -16,7 +16,10 @@
 // (exit code 2); unreadable, truncated and damaged files fail (exit code 1). A
 // header that declares more than the file can hold is refused before any
 // image-sized allocation.
-bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error);
+// `progress` (may be empty) is called as the pixels arrive with the fraction read;
+// returning true stops the read, which then fails with "cancelled".
+bool TMReadImage(const std::string& path, TMImage* image, TMFileError* error,
+                 const std::function<bool(double)>& progress = {});
 
 struct TMWriteOptions {
     // The codec's compression ("zip", "piz", "lzw", "zip:3", "jpeg:90", ...); empty:

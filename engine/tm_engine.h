@@ -107,8 +107,9 @@ void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, co
 // --- Gradient attenuation -----------------------------------------------------
 // A: log luminance in, divergence of the attenuated gradients out (level 0; the
 // rest of the first entry-5 floats zeroed). B, C: zero in; factors and the
-// log-luminance pyramid out. Returns trunc(1000 x mean coarsest gradient) + 1, or a
-// negative value when that mean is not finite.
+// log-luminance pyramid out. A difference of log luminance beyond +-100 is invalid
+// data, no gradient. Returns trunc(1000 x mean coarsest gradient) + 1, or a negative
+// value when that mean is not finite.
 int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel,
                              int32_t contrastStep, float smoothingFactor, const int32_t* geometry,
                              float* lumBuffer, float* attenBuffer, float* pyramidBuffer);

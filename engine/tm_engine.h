@@ -116,8 +116,8 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
 
 // --- Poisson reconstruction ---------------------------------------------------
 // Four multigrid V-cycles on laplacian(u) = divergence (A level 0), u in C, B as
-// scratch; leaves exp(u) in A level 0. Returns baseWidth, or TMErrTooSmall for a
-// level count the working size cannot hold.
+// scratch; leaves exp(u) in A level 0, at most the largest float. Returns baseWidth,
+// or TMErrTooSmall for a level count the working size cannot hold.
 int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight,
                        int32_t coarseWidth, int32_t coarseHeight, int32_t solverTotal,
                        int32_t levelCount, float* attenBuffer, float* pyramidBuffer,

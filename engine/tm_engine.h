@@ -129,8 +129,10 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 
 // --- Output mapping -----------------------------------------------------------
 // Normalises lum (workWidth x H, row-major) between the clip points in place:
-// black -> 0, white -> G. Returns the white bin (0..65535) or TMErrFlat; it needs
-// no allocation.
+// black -> 0, white -> G. Where the white point lies inside the lowest bin of the
+// 65,536 (a few cells far above all others), the clip points are searched again among
+// the cells of the lowest bins. Returns the white bin (0..65535) or TMErrFlat; it
+// needs no allocation.
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
                               float blackClipPercent, float G, float* lum);
 

@@ -323,14 +323,17 @@ namespace {
 void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
 {
     const float Y = outputLuminance(c[0], c[1], c[2]);
-    if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
+    double L, ratioC[3];
+    if (Y > 0.0f && isFiniteFloat(Y)) {
+        L = blendedLuminance(cv, Y, L0);
+        for (int ch = 0; ch < 3; ++ch)
+            ratioC[ch] = colourRatio(cv, c[ch], Y);
+    } else if (!wideLuminanceTerms(cv, c, Y, L0, &L, ratioC)) {
         result[0] = result[1] = result[2] = 0.0f;
         return;
     }
-    const double L = blendedLuminance(cv, Y, L0);
     for (int ch = 0; ch < 3; ++ch) {
-        const double ratioC = colourRatio(cv, c[ch], Y);
-        const double t = ratioC * L;
+        const double t = ratioC[ch] * L;
         // t >= 1 gives a power of at least 1 for gamma > 0, which is clipped to 1.
         double v = 0.0;
         if (t >= 1.0 && cv.gamma > 0.0)

@@ -89,8 +89,8 @@ int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
 
 // Float samples -> ln(540 r + 1830 g + 190 b) into lum, with negative samples lifted
 // by the plane minima in stats; fills stats' geometricMean and rangeFactor. Pixels
-// without a positive, finite luminance are invalid and take the smallest valid cell.
-// Returns the number of invalid image pixels.
+// with a sample that is not finite, or without a positive luminance, are invalid and
+// take the smallest valid cell. Returns the number of invalid image pixels.
 int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
                          int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
                          float* lum);

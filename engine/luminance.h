@@ -38,6 +38,13 @@ inline double wideLuminance(const float c[3])
     return static_cast<double>(0.3f) * c[0] + static_cast<double>(0.6f) * c[1] + static_cast<double>(0.1f) * c[2];
 }
 
+// A pixel the float output maps to something other than black whatever the settings:
+// finite samples and a positive luminance (overflowing or not).
+inline bool mappablePixel(const float c[3])
+{
+    return finiteSamples(c[0], c[1], c[2]) && outputLuminance(c[0], c[1], c[2]) > 0.0f;
+}
+
 // Plane roles: red first, green in the middle, blue last; one plane serves all three.
 struct PlaneRoles {
     int32_t red, green, blue;

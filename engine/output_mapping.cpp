@@ -212,6 +212,20 @@ int32_t refineLowestBins(float* lum, int64_t n, int64_t blackCount, int64_t whit
 }
 } // namespace
 
+bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples)
+{
+    const PlaneRoles p = planeRoles(layout.planes);
+    for (int32_t y = 0; y < H; ++y) {
+        const float* px = rowAt(samples, layout.rowBytes, y);
+        for (int32_t x = 0; x < W; ++x, px += layout.pixelStride) {
+            const float c[3] = {px[p.red], px[p.green], px[p.blue]};
+            if (mappablePixel(c))
+                return true;
+        }
+    }
+    return false;
+}
+
 float TMBlendWeight32(int32_t strength)
 {
     return static_cast<float>(100 - std::clamp(strength, 0, 100)) * 0.009f;

@@ -136,6 +136,12 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
                               float blackClipPercent, float G, float* lum);
 
+// Whether any pixel of a W x H float image has finite samples and a positive
+// luminance 0.3 r + 0.6 g + 0.1 b. Without one (all zero, all negative, all NaN) the
+// float output mapping makes every pixel black whatever the settings, so the renders
+// refuse the image. Stops at the first such pixel.
+bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples);
+
 // Blend weights of the local result against the global curve (float) or the input
 // samples (16-bit), from the clamped strength.
 float TMBlendWeight32(int32_t strength);

@@ -140,6 +140,8 @@ std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width,
     case TMRenderStep::Canceled: return "cancelled";
     case TMRenderStep::Geometry: return "the image's working geometry cannot be computed";
     case TMRenderStep::InputConversion: return "the image has no valid pixels to tone-map";
+    case TMRenderStep::NothingToMap:
+        return "the image has nothing to tone-map: no pixel has a positive, finite luminance";
     case TMRenderStep::Attenuation: return "the gradient attenuation failed (the image has no finite gradients)";
     case TMRenderStep::Solver: return "the Poisson reconstruction failed";
     case TMRenderStep::Unsupported: return "the image's sample format is not supported";

@@ -698,3 +698,36 @@ TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
     }
 }
 
+// An image the float output would make black whatever the settings is refused by the
+// final render and the preview alike, for the same reason, with the output untouched;
+// one row of positive pixels is enough to render. All negative: lifted into valid
+// input by the plane minima, it still has no pixel the output maps.
+TEST(PreviewSequence, ImagesWithNothingToToneMapAreRefusedLikeTheRender)
+{
+    const size_t n = 120 * 100 * 3;
+    const float nan = __builtin_nanf(""), inf = __builtin_inff();
+    for (int kind = 0; kind < 6; ++kind)
+        for (const bool positiveRow : {false, true}) {
+            std::vector<float> in(n), out;
+            for (size_t i = 0; i < n; ++i) {
+                const float v[6] = {0.0f, -0.001f - 0.5f * (i % 97), -1.0f - (i % 3), nan,
+                                    i % 4 == 0 ? nan : i % 4 == 1 ? -inf : -0.25f * (i % 5), i % 2 ? inf : 0.0f};
+                in[i] = positiveRow && i / 360 == 50 ? 0.01f * (i % 360 / 3 + 1) : v[kind];
+            }
+            TMParameters p = defaults(TMSampleFloat32);
+            TMRenderReport rendered;
+            TMPreviewReport previewed{};
+            const Image img = floatImage(in, 120, 100);
+            Dialog dlg(3);
+            TMPreviewView v = viewFor(img, 512);
+            const int16_t r = renderFloat(in, 120, 100, p, &out, &rendered);
+            const int16_t q = TMRunPreview(&p, img.source(), dlg.buffers(), &v, &previewed);
+            EXPECT_EQ(r, positiveRow ? TMResultOK : TMResultBadParameters) << kind;
+            EXPECT_EQ(q, positiveRow ? TMResultOK : TMResultBadParameters) << kind;
+            if (!positiveRow) {
+                EXPECT_EQ(rendered.failedStep, TMRenderStep::NothingToMap) << kind;
+                EXPECT_EQ(previewed.failedStep, TMRenderStep::NothingToMap) << kind;
+                EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float x) { return x == -7.0f; })) << kind;
+            }
+        }
+}

@@ -213,7 +213,15 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         }
     }
 
-    // Step D: divergence of the attenuated forward differences into A level 0.
+    // Step D: divergence of the attenuated forward differences into A level 0. A
+    // difference beyond +-100 carries no gradient, as in the magnitudes; the rule
+    // applies to each difference, not to their sum, so that every gradient kept enters
+    // the divergences of both its pixels and they still sum to zero. Dropping a whole
+    // divergence instead would leave its neighbours' shares of the same gradients: a
+    // pixel far below or above all its neighbours (a near-zero or a huge sample, whose
+    // four steps add up past 100) would become a source that the solver spreads into a
+    // wide bump of the opposite sign: a bright blot for a dark pixel, darkening the
+    // rest of the image, or a dark one for a bright pixel.
     std::memset(A, 0, sizeof(float) * static_cast<size_t>(geometry[TMGeoSolverTotal]));
     const float* I = C;
     const float* P = B;
@@ -224,13 +232,13 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         const bool hasDown = y < H - 1, hasUp = y > 0;
         float gxLeft = 0.0f;
         for (int32_t x = 0; x < W; ++x) {
-            const float gx = x < W - 1 ? (row[x + 1] - row[x]) * prow[x] : 0.0f;
-            const float gy = hasDown ? (row[x + W] - row[x]) * prow[x] : 0.0f;
+            const float gx = x < W - 1 ? limitDifference(row[x + 1] - row[x]) * prow[x] : 0.0f;
+            const float gy = hasDown ? limitDifference(row[x + W] - row[x]) * prow[x] : 0.0f;
             float d = gx;
             if (x > 0) d -= gxLeft;
             d += gy;
-            if (hasUp) d -= (row[x] - row[x - W]) * prow[x - W];
-            div[x] = limitDifference(d);
+            if (hasUp) d -= limitDifference(row[x] - row[x - W]) * prow[x - W];
+            div[x] = d;
             gxLeft = gx;
         }
     }

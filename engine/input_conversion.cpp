@@ -117,7 +117,7 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
             for (int32_t i = 0; i < count; ++i) {
                 const float* px = src + static_cast<int64_t>(x0 + i) * stride;
                 float r = px[p.red], g = px[p.green], b = px[p.blue];
-                const bool finite = isFiniteFloat(outputLuminance(r, g, b));
+                const bool finite = finiteSamples(r, g, b);
                 if (r < 0.0f) r += offR;
                 if (g < 0.0f) g += offG;
                 if (b < 0.0f) b += offB;

@@ -11,8 +11,6 @@
 namespace tm_detail {
 
 // Luminance of raw float samples as the output mapping weighs them (single precision).
-// Input conversion uses the same figure to refuse pixels it cannot map: a pixel whose
-// value here is not finite (NaN or infinite samples, or an overflowing sum) is invalid.
 inline float outputLuminance(float r, float g, float b) { return 0.3f * r + 0.6f * g + 0.1f * b; }
 
 inline bool isFiniteFloat(float v)
@@ -20,6 +18,31 @@ inline bool isFiniteFloat(float v)
     uint32_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     return (bits & 0x7f800000u) != 0x7f800000u;
+}
+
+// Pixels with a NaN or infinite sample are invalid: they have no luminance to map.
+inline bool finiteSamples(float r, float g, float b)
+{
+    return isFiniteFloat(r) && isFiniteFloat(g) && isFiniteFloat(b);
+}
+
+// A pixel of finite samples whose single-precision luminance Y overflows (samples
+// within a few units in the last place of the largest float). The output maps it with
+// the same sum in double (wideLuminance), so it comes out as bright as it is.
+inline bool overflowingLuminance(const float c[3], float Y)
+{
+    return Y > 3.40282347e38f && finiteSamples(c[0], c[1], c[2]);
+}
+inline double wideLuminance(const float c[3])
+{
+    return static_cast<double>(0.3f) * c[0] + static_cast<double>(0.6f) * c[1] + static_cast<double>(0.1f) * c[2];
+}
+
+// A pixel the float output maps to something other than black whatever the settings:
+// finite samples and a positive luminance (overflowing or not).
+inline bool mappablePixel(const float c[3])
+{
+    return finiteSamples(c[0], c[1], c[2]) && outputLuminance(c[0], c[1], c[2]) > 0.0f;
 }
 
 // Plane roles: red first, green in the middle, blue last; one plane serves all three.

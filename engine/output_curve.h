@@ -58,7 +58,11 @@ inline double blendedLuminance(const Curve32& cv, float Y, float L0)
     if (!(cv.k > 0.0f))
         return L0;
     const float a1 = Y + 1.0f;
-    const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * cv.inv), 0.23) + 2.0);
+    // Y inv beyond the float range (a bright image, whose range factor is tiny) is
+    // taken in double: its power is far inside it.
+    const float q = Y * cv.inv;
+    const double qd = isFiniteFloat(q) ? static_cast<double>(q) : static_cast<double>(Y) * static_cast<double>(cv.inv);
+    const float a2 = static_cast<float>(8.0 * std::pow(qd, 0.23) + 2.0);
     const double B = cv.ratio * std::log(static_cast<double>(a1)) / std::log(static_cast<double>(a2));
     return static_cast<double>(cv.k) * std::pow(B, cv.saturation) + static_cast<double>(cv.localWeight * L0);
 }
@@ -67,6 +71,25 @@ inline double blendedLuminance(const Curve32& cv, float Y, float L0)
 inline double colourRatio(const Curve32& cv, float c, float Y)
 {
     return c > 0.0f ? std::pow(static_cast<double>(c / Y), cv.saturation) : 0.0;
+}
+
+// L and the colour ratios of a pixel whose single-precision luminance Y overflows
+// (overflowingLuminance): the same arithmetic with Y, Y + 1, Y inv and c / Y in double.
+// False for every other pixel.
+inline bool wideLuminanceTerms(const Curve32& cv, const float c[3], float Y, float L0, double* L, double ratio[3])
+{
+    if (!overflowingLuminance(c, Y))
+        return false;
+    const double Yd = wideLuminance(c);
+    *L = L0;
+    if (cv.k > 0.0f) {
+        const float a2 = static_cast<float>(8.0 * std::pow(Yd * static_cast<double>(cv.inv), 0.23) + 2.0);
+        const double B = cv.ratio * std::log(Yd + 1.0) / std::log(static_cast<double>(a2));
+        *L = static_cast<double>(cv.k) * std::pow(B, cv.saturation) + static_cast<double>(cv.localWeight * L0);
+    }
+    for (int ch = 0; ch < 3; ++ch)
+        ratio[ch] = c[ch] > 0.0f ? std::pow(static_cast<double>(c[ch]) / Yd, cv.saturation) : 0.0;
+    return true;
 }
 
 // Pixels per block of the vectorised float paths.

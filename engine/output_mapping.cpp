@@ -117,7 +117,114 @@ TM_NORMALISE_CLONES void applyGain(float* lum, int64_t n, float a, float b)
     for (int64_t i = 0; i < n; ++i)
         lum[i] = a * lum[i] + b;
 }
+
+// The black and white bins of a histogram whose coarse counts are given.
+struct ClipBins {
+    int32_t lo, hi;
+};
+
+// lo: the first bin at which the count of all bins below reaches blackCount (at most
+// the last bin but one); hi: counting down from the last bin while more than
+// whiteCount cells remain at or below it (at least bin 0). Whole coarse bins are
+// passed over where the walk bin by bin could not stop inside them; only the coarse
+// bin where it stops (or the cap's, at either end) is counted bin by bin, by
+// fineBins(lowC, highC, lowBins, highBins) (lowC or highC -1: not wanted).
+template <typename FineBins>
+ClipBins searchClipBins(const int64_t* coarse, int64_t n, int64_t blackCount, int64_t whiteCount,
+                        FineBins fineBins)
+{
+    int32_t lo = 0, lowC = -1;
+    int64_t lowCount = 0;
+    if (blackCount > 0) {
+        lowC = 0;
+        while (lowC < kCoarse - 1 && lowCount + coarse[lowC] < blackCount)
+            lowCount += coarse[lowC++];
+        lo = lowC * 256;
+    }
+    int32_t hi = kBins - 1, highC = -1;
+    int64_t highCount = n;
+    if (highCount > whiteCount) {
+        highC = kCoarse - 1;
+        while (highC > 0 && highCount - coarse[highC] > whiteCount)
+            highCount -= coarse[highC--];
+        hi = highC * 256 + 255;
+    }
+    if (lowC >= 0 || highC >= 0) {
+        int64_t lowBins[256] = {}, highBins[256] = {};
+        fineBins(lowC, highC, lowBins, highBins);
+        for (; lowC >= 0 && lowCount < blackCount && lo < kBins - 1; ++lo)
+            lowCount += lowBins[lo - lowC * 256];
+        for (; highC >= 0 && highCount > whiteCount && hi > 0; --hi)
+            highCount -= highBins[hi - highC * 256];
+    }
+    return ClipBins{lo, hi};
+}
+
+// The bin of a rescaled cell in a histogram of `zoom` bins per unit (zoom 1: binOf),
+// limited to the bins; NaN gives bin 0.
+inline int32_t zoomedBin(float v, double zoom)
+{
+    const double b = static_cast<double>(v) * zoom;
+    return b >= kBins - 1 ? kBins - 1 : b > 0.0 ? static_cast<int32_t>(b) : 0;
+}
+
+// The clip points of a rescaled buffer (cells (v - min) scale, 0..65535) whose white
+// bin is bin 0: more than whiteCount cells lie in bins 0 and 1, so the white point is
+// among them, within two bins of the whole range from the bottom. This happens when
+// a few cells lie far above all others (one extreme pixel). The same search is then
+// run on a histogram of just those cells (from 0 to the largest of them, the cells
+// above counted in its last bin), again while its white bin is 0; the mapping follows
+// the bins found, in double and limited to the float range. Each round narrows the
+// range by at least 32,767, so the rounds end within a dozen: with no range left among
+// the cells the buffer is flat between the clip points.
+int32_t refineLowestBins(float* lum, int64_t n, int64_t blackCount, int64_t whiteCount, float G)
+{
+    double zoom = 1.0;
+    ClipBins bins{0, 0};
+    while (bins.hi == 0) {
+        float top = 0.0f;
+        for (int64_t i = 0; i < n; ++i)
+            if (zoomedBin(lum[i], zoom) < 2 && lum[i] > top)
+                top = lum[i];
+        if (!(top > 0.0f))
+            return TMErrFlat;
+        zoom = (kBins - 1) / static_cast<double>(top);
+        int64_t coarse[kCoarse] = {};
+        for (int64_t i = 0; i < n; ++i)
+            ++coarse[zoomedBin(lum[i], zoom) >> 8];
+        bins = searchClipBins(coarse, n, blackCount, whiteCount,
+                              [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
+                                  for (int64_t i = 0; i < n; ++i) {
+                                      const int32_t b = zoomedBin(lum[i], zoom);
+                                      if (b >> 8 == lowC)
+                                          ++lowBins[b & 255];
+                                      if (b >> 8 == highC)
+                                          ++highBins[b & 255];
+                                  }
+                              });
+    }
+    const double black = bins.lo / zoom;
+    const double gain = G * zoom / bins.hi; // G / (white - black), white = black + hi / zoom
+    constexpr double kLargest = 3.4028234663852886e38;
+    for (int64_t i = 0; i < n; ++i)
+        lum[i] = static_cast<float>(std::min((lum[i] - black) * gain, kLargest));
+    return bins.hi;
+}
 } // namespace
+
+bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples)
+{
+    const PlaneRoles p = planeRoles(layout.planes);
+    for (int32_t y = 0; y < H; ++y) {
+        const float* px = rowAt(samples, layout.rowBytes, y);
+        for (int32_t x = 0; x < W; ++x, px += layout.pixelStride) {
+            const float c[3] = {px[p.red], px[p.green], px[p.blue]};
+            if (mappablePixel(c))
+                return true;
+        }
+    }
+    return false;
+}
 
 float TMBlendWeight32(int32_t strength)
 {
@@ -150,41 +257,19 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     const int64_t blackCount = static_cast<int64_t>(blackClipPercent / 200.0f * cells * static_cast<float>(H));
     const int64_t whiteCount = static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
 
-    // lo: the first bin at which the count of all bins below reaches blackCount (at
-    // most the last bin but one); hi: counting down from the last bin while more than
-    // whiteCount cells remain at or below it (at least bin 0). Whole coarse bins are
-    // passed over where the walk bin by bin could not stop inside them; only the
-    // coarse bin where it stops (or the cap's, at either end) is counted bin by bin.
-    int32_t lo = 0, lowC = -1;
-    int64_t lowCount = 0;
-    if (blackCount > 0) {
-        lowC = 0;
-        while (lowC < kCoarse - 1 && lowCount + coarse[lowC] < blackCount)
-            lowCount += coarse[lowC++];
-        lo = lowC * 256;
-    }
-    int32_t hi = kBins - 1, highC = -1;
-    int64_t highCount = n;
-    if (highCount > whiteCount) {
-        highC = kCoarse - 1;
-        while (highC > 0 && highCount - coarse[highC] > whiteCount)
-            highCount -= coarse[highC--];
-        hi = highC * 256 + 255;
-    }
-    if (lowC >= 0 || highC >= 0) {
-        int64_t lowBins[256] = {}, highBins[256] = {};
-        countFineBins(lum, n, lowC, highC, lowBins, highBins);
-        for (; lowC >= 0 && lowCount < blackCount && lo < kBins - 1; ++lo)
-            lowCount += lowBins[lo - lowC * 256];
-        for (; highC >= 0 && highCount > whiteCount && hi > 0; --hi)
-            highCount -= highBins[hi - highC * 256];
-    }
+    const ClipBins bins = searchClipBins(coarse, n, blackCount, whiteCount,
+                                         [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
+                                             countFineBins(lum, n, lowC, highC, lowBins, highBins);
+                                         });
+    if (bins.hi == 0)
+        return refineLowestBins(lum, n, blackCount, whiteCount, G);
+    const int32_t lo = bins.lo, hi = bins.hi;
 
     const float black = minCell + static_cast<float>(lo) / scale;
     const float white = black + static_cast<float>(hi) / scale;
     const float gain = G / (white - black);
-    // An empty clip range (every cell below the white bin's first bin, or a range lost
-    // to rounding) has no finite gain: the buffer is flat between the clip points.
+    // A clip range lost to rounding (hi bins beside a far larger black level) has no
+    // finite gain: the buffer is flat between the clip points.
     if (!isFiniteFloat(gain) || !(gain > 0.0f))
         return TMErrFlat;
     applyGain(lum, n, gain / scale, (minCell - black) * gain);
@@ -252,14 +337,17 @@ namespace {
 void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
 {
     const float Y = outputLuminance(c[0], c[1], c[2]);
-    if (!(Y > 0.0f) || !isFiniteFloat(Y)) {
+    double L, ratioC[3];
+    if (Y > 0.0f && isFiniteFloat(Y)) {
+        L = blendedLuminance(cv, Y, L0);
+        for (int ch = 0; ch < 3; ++ch)
+            ratioC[ch] = colourRatio(cv, c[ch], Y);
+    } else if (!wideLuminanceTerms(cv, c, Y, L0, &L, ratioC)) {
         result[0] = result[1] = result[2] = 0.0f;
         return;
     }
-    const double L = blendedLuminance(cv, Y, L0);
     for (int ch = 0; ch < 3; ++ch) {
-        const double ratioC = colourRatio(cv, c[ch], Y);
-        const double t = ratioC * L;
+        const double t = ratioC[ch] * L;
         // t >= 1 gives a power of at least 1 for gamma > 0, which is clipped to 1.
         double v = 0.0;
         if (t >= 1.0 && cv.gamma > 0.0)

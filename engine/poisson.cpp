@@ -327,20 +327,24 @@ void prolongAddArea(const float* coarse, int32_t cw, float* fine, int32_t W, int
     }
 }
 
-// out = exp(u) as floats; the fast exponential where its rounding is certain.
+// out = exp(u) as floats; the fast exponential where its rounding is certain. A
+// solution beyond the float range (u above 88.72, behind a pixel far brighter or
+// darker than its neighbours) gives the largest float, not infinity: the output
+// mapping needs finite cells, and any cell that high is far above the white point.
 void exponentiate(const float* u, float* out, size_t n)
 {
     constexpr size_t kBlock = 512;
+    constexpr double kLargest = 3.4028234663852886e38;
     double x[kBlock], e[kBlock];
     for (size_t start = 0; start < n; start += kBlock) {
         const size_t count = std::min(kBlock, n - start);
         for (size_t i = 0; i < count; ++i)
             x[i] = u[start + i];
         tm_fast::expArray(x, e, count);
-        for (size_t i = 0; i < count; ++i)
-            out[start + i] = tm_fast::roundsToSameFloat(e[i], 2 * tm_fast::kFastMathError)
-                                 ? static_cast<float>(e[i])
-                                 : static_cast<float>(std::exp(x[i]));
+        for (size_t i = 0; i < count; ++i) {
+            const double v = tm_fast::roundsToSameFloat(e[i], 2 * tm_fast::kFastMathError) ? e[i] : std::exp(x[i]);
+            out[start + i] = static_cast<float>(std::min(v, kLargest));
+        }
     }
 }
 

@@ -191,6 +191,10 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
         float* A = buffers.lum;
         const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
         if (params->previewLevel > 0) {
+            // The final render's refusal, for the same image.
+            if (src.sampleFormat == TMSampleFloat32 &&
+                !TMHasMappablePixel(src.width, src.height, src.layout, static_cast<const float*>(src.samples)))
+                return out.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
             // B and C are about to be overwritten: the colour terms they held are gone.
             view->terms = TMPreviewTermsKey{};
             std::memset(A, 0, static_cast<size_t>(workWidth) * static_cast<size_t>(workHeight) * sizeof(float));

@@ -41,8 +41,8 @@ int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t
             const float red = px[p.red], green = px[p.green], blue = px[p.blue];
             // The final render's weights (540 for red); negative samples are not lifted.
             const double y = 540.0 * red + 1830.0 * green + 190.0 * blue;
-            // As in the final render, a pixel the output cannot map (not finite) is invalid.
-            if (!(y > 0.0) || !isFiniteFloat(outputLuminance(red, green, blue))) {
+            // As in the final render, a pixel with a sample that is not finite is invalid.
+            if (!(y > 0.0) || !finiteSamples(red, green, blue)) {
                 row[c] = kInvalidCell;
                 continue;
             }

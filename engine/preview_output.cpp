@@ -78,13 +78,19 @@ Pixel32 mapPreviewPixel32(const Curve32& cv, const float c[3], float L0)
 {
     Pixel32 out{{0, 0, 0}, 0};
     const float Y = outputLuminance(c[0], c[1], c[2]);
-    // As in the final render: no positive, finite luminance gives black.
-    if (!(Y > 0.0f) || !isFiniteFloat(Y))
+    // As in the final render: no positive luminance, or a sample that is not finite,
+    // gives black.
+    double L, ratioC[3];
+    if (Y > 0.0f && isFiniteFloat(Y)) {
+        L = blendedLuminance(cv, Y, L0);
+        for (int ch = 0; ch < 3; ++ch)
+            ratioC[ch] = colourRatio(cv, c[ch], Y);
+    } else if (!wideLuminanceTerms(cv, c, Y, L0, &L, ratioC)) {
         return out;
-    const double L = blendedLuminance(cv, Y, L0);
+    }
     int64_t h[3];
     for (int ch = 0; ch < 3; ++ch) {
-        const double t = colourRatio(cv, c[ch], Y) * L;
+        const double t = ratioC[ch] * L;
         out.display[ch] = t > 0.0 ? byteOf(255.0 * std::pow(t, cv.gamma)) : 0;
         h[ch] = truncBounded(255.0 * t);
     }
@@ -808,8 +814,8 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
             tm_fast::logArray(ratio, ratio, static_cast<size_t>(3 * n));
             for (int32_t j = 0; j < n; ++j) {
                 float code;
-                if (exact[j])
-                    code = kInf; // black whatever the settings
+                if (exact[j]) // black whatever the settings; an overflowing luminance per pixel
+                    code = overflowingLuminance(c + 3 * j, Y[j]) ? kNaNf : kInf;
                 else if (!(B[j] >= 0.0) || !std::isfinite(B[j]) || !std::isfinite(q[j]))
                     code = kNaNf;
                 else

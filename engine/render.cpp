@@ -152,6 +152,12 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
         TMBuildSampleLUT(image.lutMode, lutEntries(image.sampleFormat), held.lut);
 
     const TMSampleLayout inLayout{d.planes, image.inPixelStride, image.inRowBytes};
+    // A float image that the output mapping would make black whatever the settings
+    // (all zero, negative or NaN; lifting negative samples makes them valid input, not
+    // mappable output) is refused at the first read of its pixels.
+    if (image.sampleFormat == TMSampleFloat32 &&
+        !TMHasMappablePixel(width, height, inLayout, static_cast<const float*>(image.inData)))
+        return step.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
     float planeMin[3] = {image.planeMin[0], image.planeMin[1], image.planeMin[2]};
     if (image.sampleFormat == TMSampleFloat32 && image.measurePlaneMin)
         TMMeasurePlaneMinima(width, height, inLayout, static_cast<const float*>(image.inData), planeMin);

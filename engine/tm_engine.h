@@ -89,8 +89,8 @@ int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
 
 // Float samples -> ln(540 r + 1830 g + 190 b) into lum, with negative samples lifted
 // by the plane minima in stats; fills stats' geometricMean and rangeFactor. Pixels
-// without a positive, finite luminance are invalid and take the smallest valid cell.
-// Returns the number of invalid image pixels.
+// with a sample that is not finite, or without a positive luminance, are invalid and
+// take the smallest valid cell. Returns the number of invalid image pixels.
 int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
                          int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
                          float* lum);
@@ -107,16 +107,17 @@ void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, co
 // --- Gradient attenuation -----------------------------------------------------
 // A: log luminance in, divergence of the attenuated gradients out (level 0; the
 // rest of the first entry-5 floats zeroed). B, C: zero in; factors and the
-// log-luminance pyramid out. Returns trunc(1000 x mean coarsest gradient) + 1, or a
-// negative value when that mean is not finite.
+// log-luminance pyramid out. A difference of log luminance beyond +-100 is invalid
+// data, no gradient. Returns trunc(1000 x mean coarsest gradient) + 1, or a negative
+// value when that mean is not finite.
 int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel,
                              int32_t contrastStep, float smoothingFactor, const int32_t* geometry,
                              float* lumBuffer, float* attenBuffer, float* pyramidBuffer);
 
 // --- Poisson reconstruction ---------------------------------------------------
 // Four multigrid V-cycles on laplacian(u) = divergence (A level 0), u in C, B as
-// scratch; leaves exp(u) in A level 0. Returns baseWidth, or TMErrTooSmall for a
-// level count the working size cannot hold.
+// scratch; leaves exp(u) in A level 0, at most the largest float. Returns baseWidth,
+// or TMErrTooSmall for a level count the working size cannot hold.
 int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight,
                        int32_t coarseWidth, int32_t coarseHeight, int32_t solverTotal,
                        int32_t levelCount, float* attenBuffer, float* pyramidBuffer,
@@ -128,10 +129,18 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 
 // --- Output mapping -----------------------------------------------------------
 // Normalises lum (workWidth x H, row-major) between the clip points in place:
-// black -> 0, white -> G. Returns the white bin (0..65535) or TMErrFlat; it needs
-// no allocation.
+// black -> 0, white -> G. Where the white point lies inside the lowest bin of the
+// 65,536 (a few cells far above all others), the clip points are searched again among
+// the cells of the lowest bins. Returns the white bin (0..65535) or TMErrFlat; it
+// needs no allocation.
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
                               float blackClipPercent, float G, float* lum);
+
+// Whether any pixel of a W x H float image has finite samples and a positive
+// luminance 0.3 r + 0.6 g + 0.1 b. Without one (all zero, all negative, all NaN) the
+// float output mapping makes every pixel black whatever the settings, so the renders
+// refuse the image. Stops at the first such pixel.
+bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples);
 
 // Blend weights of the local result against the global curve (float) or the input
 // samples (16-bit), from the clamped strength.

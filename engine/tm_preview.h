@@ -53,9 +53,9 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes);
 //
 // Float samples: source positions rounded with halves down (truncate, plus one when
 // the dropped fraction exceeds 0.5); luminance 540 r + 1830 g + 190 b in double, no
-// lift of negative samples; fills stats from the double logarithms. Pixels without
-// a positive, finite luminance are invalid and, when two or more, take the smallest
-// valid value. Returns pw * ph - valid pixels.
+// lift of negative samples; fills stats from the double logarithms. Pixels with a
+// sample that is not finite, or without a positive luminance, are invalid and, when
+// two or more, take the smallest valid value. Returns pw * ph - valid pixels.
 int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
                                 int32_t workHeight, TMPreviewStats* stats, const float* inSamples,
                                 float* lum);
@@ -139,9 +139,10 @@ bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const
 // ln(c / Y) of each colour, as floats (their rounding is part of the error bound the
 // mapping checks, so the display bytes and histogram are those of
 // TMMapPreviewOutput32). Four planes: ln B, red, green, blue. Codes in the ln B
-// plane: +inf for a pixel without a positive, finite luminance (black), -inf for
-// B = 0, NaN for a pixel left to the per-pixel library evaluation; -inf in a colour
-// plane for a sample that is not positive.
+// plane: +inf for a pixel without a positive luminance or with a sample that is not
+// finite (black), -inf for B = 0, NaN for a pixel left to the per-pixel library
+// evaluation (as is one whose luminance overflows single precision); -inf in a
+// colour plane for a sample that is not positive.
 // Fills the planes for their rows (all of the preview's, or its first planes.ph);
 // false (nothing usable) when fewer than four are placed for this preview width, W,
 // H, pw or ph is below 10, or the statistics give no finite curve constants.

@@ -72,6 +72,7 @@ TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, in
 enum class TMRenderStep {
     None, Canceled, TooSmall, Geometry, BufferTooLarge, OutOfMemory, InputConversion,
     Attenuation, Solver, OutputMapping, Unsupported,
+    NothingToMap, // a float image without a pixel of positive, finite luminance
 };
 
 struct TMRenderReport {

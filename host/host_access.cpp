@@ -1,5 +1,6 @@
 #include "host_access.h"
 
+#include <algorithm>
 #include <climits>
 
 namespace {
@@ -164,3 +165,13 @@ void TMReportProgress(const TMFilterRecord* record, int32_t done, int32_t total)
 }
 
 bool TMAbortRequested(const TMFilterRecord* record) { return record->abortProc && record->abortProc() != 0; }
+
+void TMSetErrorString(TMFilterRecord* record, const std::string& text)
+{
+    unsigned char (*target)[256] = record->errorString;
+    if (!target)
+        return;
+    const size_t n = std::min<size_t>(text.size(), 255);
+    (*target)[0] = static_cast<unsigned char>(n);
+    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), *target + 1);
+}

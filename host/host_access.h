@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "tm_protocol.h"
 #include "tm_render.h"
@@ -51,3 +52,7 @@ void TMDisposeHandle(const TMFilterRecord* record, TMHandle handle);
 int16_t TMAdvanceState(const TMFilterRecord* record);
 void TMReportProgress(const TMFilterRecord* record, int32_t done, int32_t total);
 bool TMAbortRequested(const TMFilterRecord* record);
+
+// Writes `text` (at most 255 bytes of it) into the record's error string, a Pascal
+// string; does nothing when the host gives none.
+void TMSetErrorString(TMFilterRecord* record, const std::string& text);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host_access.h"
+#include "tm_render_host.h"
 
 namespace {
 
@@ -133,7 +134,12 @@ int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals*
     view->previewWidth = globals->previewWidth;
     view->previewHeight = globals->previewHeight;
     view->previewCacheOffset = globals->previewCacheOffset;
-    switch (TMRunPreview(params, src, buffers, view)) {
+    TMPreviewReport report;
+    const int16_t result = TMRunPreview(params, src, buffers, view, &report);
+    if (result != TMResultOK)
+        TMSetErrorString(record, TMDescribeRenderFailure(TMRenderReport{report.failedStep, 0, 0, 0},
+                                                         src.width, src.height));
+    switch (result) {
     case TMResultOK: return TMNoErr;
     case TMResultMemFull: return TMMemFullErr;
     default: return TMFilterBadParameters;

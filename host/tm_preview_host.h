@@ -34,5 +34,7 @@ int16_t TMMeasureInputMinima(TMFilterRecord* record, TMGlobals* globals);
 // One preview redraw: requests the whole image (input only), then runs the engine's
 // preview sequence on the buffers of `globals` with the flags of `params`. `view`
 // carries what the preview keeps between redraws of one dialog run (start it
-// zeroed). Returns 0, TMMemFullErr, TMFilterBadParameters or the host's code.
+// zeroed). Returns 0, TMMemFullErr, TMFilterBadParameters or the host's code; a
+// failure of the preview itself names its cause in the record's error string, in the
+// words of the final render (TMDescribeRenderFailure).
 int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals* globals, TMPreviewView* view);

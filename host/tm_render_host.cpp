@@ -61,17 +61,6 @@ void reportProgress(void* ctx, int32_t done, int32_t total)
 
 bool abortRequested(void* ctx) { return TMAbortRequested(static_cast<const TMFilterRecord*>(ctx)); }
 
-// The record's error string is a Pascal string: a length byte, then up to 255 bytes.
-void setErrorString(TMFilterRecord* record, const std::string& text)
-{
-    unsigned char (*target)[256] = record->errorString;
-    if (!target)
-        return;
-    const size_t n = std::min<size_t>(text.size(), 255);
-    (*target)[0] = static_cast<unsigned char>(n);
-    std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), *target + 1);
-}
-
 } // namespace
 
 int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals)
@@ -115,7 +104,7 @@ int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* 
         globals->workHeight = report.workHeight;
     }
     if (result != TMResultOK)
-        setErrorString(record, TMDescribeRenderFailure(report, image.width, image.height));
+        TMSetErrorString(record, TMDescribeRenderFailure(report, image.width, image.height));
     switch (result) {
     case TMResultOK: return TMNoErr;
     case TMResultMemFull: return TMMemFullErr;
@@ -135,11 +124,16 @@ std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width,
     case TMRenderStep::BufferTooLarge:
         return "image too large: " + size + " pixels need more working memory than can be addressed";
     case TMRenderStep::OutOfMemory:
+        if (report.bufferBytes <= 0)
+            return "out of memory for the working buffers";
         return "out of memory: the render of " + size + " pixels needs three working buffers of " +
                std::to_string(report.bufferBytes / (1024 * 1024)) + " MiB each";
     case TMRenderStep::Canceled: return "cancelled";
     case TMRenderStep::Geometry: return "the image's working geometry cannot be computed";
-    case TMRenderStep::InputConversion: return "the image has no valid pixels to tone-map";
+    case TMRenderStep::InputConversion:
+        return "the input conversion failed: the image or its preview is less than 10 pixels on a side";
+    case TMRenderStep::NothingToMap:
+        return "the image has nothing to tone-map: no pixel has a positive, finite luminance";
     case TMRenderStep::Attenuation: return "the gradient attenuation failed (the image has no finite gradients)";
     case TMRenderStep::Solver: return "the Poisson reconstruction failed";
     case TMRenderStep::Unsupported: return "the image's sample format is not supported";

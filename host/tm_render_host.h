@@ -18,5 +18,6 @@
 // difference.
 int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals);
 
-// Why a render of a width x height image stopped, as one line of text.
+// Why a render, or a preview, of a width x height image stopped, as one line of text.
+// A preview's report carries no working size (bufferBytes 0).
 std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width, int32_t height);

@@ -2,6 +2,7 @@
 // small synthetic log-luminance images.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -49,4 +50,23 @@ inline void fillLandscape(std::vector<float>& v, int32_t W, int32_t H)
             v[static_cast<size_t>(y) * W + x] = static_cast<float>(
                 3.0 + std::sin(x * 0.05) * std::cos(y * 0.07) + 6.0 * std::exp(-(dx * dx + dy * dy) / 200.0));
         }
+}
+
+// An ordinary HDR image, 128 x 128 float RGB (packed): luminances from 0.002 to about
+// 28 in smooth waves, slightly warm, every sample times `scale`.
+inline std::vector<float> wavyHdrImage(float scale = 1.0f)
+{
+    const int32_t n = 128;
+    std::vector<float> img(static_cast<size_t>(n) * n * 3);
+    for (int32_t y = 0; y < n; ++y)
+        for (int32_t x = 0; x < n; ++x) {
+            double t = (x + 0.37 * y + 5.0 * std::sin(0.2 * x) * std::cos(0.13 * y)) / (1.37 * n + 5.0);
+            t = std::clamp(t, 0.0, 1.0);
+            const double v = 0.002 * std::pow(31.0 / 0.002, t);
+            float* px = &img[(static_cast<size_t>(y) * n + x) * 3];
+            px[0] = static_cast<float>(1.1 * v) * scale;
+            px[1] = static_cast<float>(v) * scale;
+            px[2] = static_cast<float>(0.8 * v) * scale;
+        }
+    return img;
 }

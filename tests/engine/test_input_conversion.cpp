@@ -136,13 +136,15 @@ TEST(InputConversion32, NonFiniteSamplesAreInvalidPixels)
     img[0] = nan;
     img[4] = inf;
     img[8] = -inf;
-    img[9] = img[10] = img[11] = big; // luminance overflows single precision
+    // Finite samples whose single-precision luminance overflows: a valid, bright pixel.
+    img[9] = img[10] = img[11] = big;
     TMImageStats stats = {};
     int32_t invalid = 0;
     std::vector<float> lum = convert32(5, 1, 3, 0, img, &stats, &invalid);
-    EXPECT_EQ(invalid, 4);
-    for (float v : lum)
-        EXPECT_FLOAT_EQ(v, static_cast<float>(std::log(2560.0 * 2.0)));
+    EXPECT_EQ(invalid, 3);
+    for (int i : {0, 1, 2, 4})
+        EXPECT_FLOAT_EQ(lum[i], static_cast<float>(std::log(2560.0 * 2.0)));
+    EXPECT_EQ(lum[3], static_cast<float>(std::log(2560.0 * static_cast<double>(big))));
     EXPECT_TRUE(std::isfinite(stats.geometricMean));
     EXPECT_TRUE(std::isfinite(stats.rangeFactor));
 }

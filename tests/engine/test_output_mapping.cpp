@@ -166,6 +166,37 @@ TEST(ClipPoints, FlatOrEmptyClipRangeIsRefusedWithoutNaN)
     EXPECT_EQ(TMNormaliseClipPoints(20, 20, 0.255f, 0.0f, 1.0f, dot.data()), TMErrFlat);
 }
 
+// A few cells far above all others (one extreme pixel) put every bin below the white
+// point into bin 0, where the search over 65,536 bins finds no white point. A finer
+// search among those cells does: the ordinary cells map as if the far ones stood at
+// their top (to the bin width), the far ones exceed G. A second far level inside the
+// first's bin 0 takes a second round. The 16-bit mapping (G 255) shares it.
+TEST(ClipPoints, AWhitePointInsideTheLowestBinIsFoundByAFinerSearch)
+{
+    std::vector<float> lut(65536);
+    TMBuildSampleLUT(0, 65536, lut.data());
+    const float farLevels[][2] = {{1e8f, 0}, {3.40282347e38f, 0}, {1e12f, 1e6f}};
+    for (const auto& far : farLevels)
+        for (const float G : {1.0f, 255.0f}) {
+            std::vector<float> lum = ramp(10000, 1.0f, 2.0f), expected = lum;
+            lum[1234] = lum[5678] = far[0];
+            lum[4321] = far[1] > 0 ? far[1] : lum[4321];
+            for (int i : {1234, 5678, 4321})
+                expected[i] = std::min(lum[i], 2.0f);
+            const std::vector<float> spiked = lum;
+            ASSERT_GT(referenceClipPoints(100, 100, 1.0f, 2.0f, G, expected), 0);
+            ASSERT_GT(TMNormaliseClipPoints(100, 100, 1.0f, 2.0f, G, lum.data()), 0) << far[0];
+            for (int i = 0; i < 10000; ++i)
+                ASSERT_TRUE(spiked[i] > 2.0f ? lum[i] > G : std::fabs(lum[i] - expected[i]) <= 2e-4f * G)
+                    << far[0] << " cell " << i << ": " << lum[i] << " for " << expected[i];
+            std::vector<float> cells = spiked;
+            std::vector<uint16_t> in(30000, 16384), out(30000);
+            EXPECT_GT(TMMapOutput16(100, 100, 3, 0, 46, 1.0f, 2.0f, 100, &kNoStats, lut.data(), in.data(),
+                                    cells.data(), out.data()), 0);
+            EXPECT_EQ(out[3 * 1234], 32768);
+        }
+}
+
 TEST(BlendWeights, EndsOfStrength)
 {
     EXPECT_FLOAT_EQ(TMBlendWeight32(0), 0.9f);

@@ -136,3 +136,20 @@ TEST(Poisson, LevelCountsTheSizeCannotHoldAreRefused)
     EXPECT_EQ(TMSolvePoisson(100, 100, 100, 100, 13, 13, ws.geometry[TMGeoSolverTotal], 7, ws.B.data(),
                              ws.C.data(), ws.A.data()), TMErrTooSmall);
 }
+
+TEST(Poisson, SolutionsBeyondTheFloatRangeGiveTheLargestFloat)
+{
+    // A point sink that lifts u far past ln(FLT_MAX) = 88.7 around it: those cells
+    // are the largest float, not infinity, and the rest keep exp(u).
+    Workspace ws(100, 100, 1);
+    ws.A[50 * 100 + 50] = -4000.0f;
+    ws.solve();
+    int largest = 0;
+    for (int i = 0; i < 100 * 100; ++i) {
+        ASSERT_TRUE(std::isfinite(ws.A[i])) << i;
+        ASSERT_GT(ws.A[i], 0.0f) << i;
+        largest += ws.A[i] == std::numeric_limits<float>::max();
+    }
+    EXPECT_GT(largest, 0);
+    EXPECT_LT(largest, 100 * 100);
+}

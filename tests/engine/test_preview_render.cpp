@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "demo_scene.h"
+#include "engine_test_util.h"
 #include "tm_parameters.h"
 #include "tm_preview.h"
 #include "tm_render.h"
@@ -583,4 +585,149 @@ TEST(PreviewSequence, SquareFloatPreviewsKeepTermsForTheirFirstRows)
     ASSERT_TRUE(d.vk.terms.valid);
     EXPECT_EQ(d.vk.terms.planes.ph, 770);
     d.expectSameRefresh(45);
+}
+
+namespace {
+
+Image floatImage(std::vector<float> samples, int32_t width, int32_t height)
+{
+    return Image{TMSampleFloat32, width, height, 3, std::move(samples), {}};
+}
+
+// The final render of a packed float image.
+int16_t renderFloat(std::vector<float> in, int32_t width, int32_t height, const TMParameters& p,
+                    std::vector<float>* out, TMRenderReport* report = nullptr)
+{
+    out->assign(in.size(), -7.0f);
+    const int64_t row = int64_t{width} * 12;
+    const TMHostImage img{TMSampleFloat32, width, height, 3, 3, 3, in.data(), row, out->data(), row, 0, {0, 0, 0}, 1};
+    return TMRunStages(p, img, TMHeapAllocator(), TMProgressSink{}, report);
+}
+
+// Median of green(i) over the pixels of a 128 x 128 image at least 16 away from (70, 60).
+template <typename Green> double farMedian(Green green)
+{
+    std::vector<double> v;
+    for (int32_t y = 0; y < 128; ++y)
+        for (int32_t x = 0; x < 128; ++x)
+            if (std::abs(x - 70) >= 16 || std::abs(y - 60) >= 16)
+                v.push_back(green(y * 128 + x));
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+// One pixel (70, 60) near either end of the float range in an ordinary image, or the
+// whole image scaled toward them: rendered and previewed (1:1, the second strength as
+// an output-only refresh with the kept colour terms) at the default Luminosity and at
+// -10, where extreme steps keep most of their height. A bright pixel is white, a dark
+// one never bright, and the rest of the image neither black nor clipped. Without the
+// global curve (strength 100) the result does not depend on the scale; with it,
+// bright images go white and dim ones look like any dim image.
+TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
+{
+    const float kMax = 3.40282347e38f;
+    const float pixels[] = {1e15f, 1e20f, 1e25f, 1e30f, 1e35f, 1e38f, 3.4e38f, kMax, 1e-38f, 1e-40f, 1e-42f, 1.4e-45f,
+                            0, 0, 0, 0, 0, 0, 0};
+    const float scales[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1e-40f, 1e-38f, 1e-20f, 1e20f, 1e25f, 1e30f, 1e37f};
+    const int32_t plane = 128 * 128, odd = 60 * 128 + 70;
+    for (const int32_t luminosity : {10, 0}) {
+        TMParameters p = defaults(TMSampleFloat32);
+        p.luminosity = luminosity;
+        std::vector<float> ordinary[2], dim[2];
+        std::vector<uint8_t> usual[2];
+        for (int s = 0; s < 2; ++s) {
+            p.strength = s ? 100 : 70;
+            ASSERT_EQ(renderFloat(wavyHdrImage(), 128, 128, p, &ordinary[s]), TMResultOK);
+            ASSERT_EQ(renderFloat(wavyHdrImage(1e-10f), 128, 128, p, &dim[s]), TMResultOK);
+            const Image plain = floatImage(wavyHdrImage(), 128, 128);
+            Dialog dlg(3);
+            TMPreviewView v = viewFor(plain, 512);
+            p.previewLevel = 2;
+            ASSERT_EQ(TMRunPreview(&p, plain.source(), dlg.buffers(), &v), TMResultOK);
+            usual[s] = dlg.shown(v);
+        }
+        for (size_t c = 0; c < std::size(pixels); ++c) {
+            std::vector<float> samples = wavyHdrImage(scales[c]);
+            if (pixels[c] != 0)
+                samples[3 * odd] = samples[3 * odd + 1] = samples[3 * odd + 2] = pixels[c];
+            const Image img = floatImage(samples, 128, 128);
+            Dialog dlg(3);
+            TMPreviewView view = viewFor(img, 512);
+            p.previewLevel = 2;
+            for (int s = 0; s < 2; ++s) {
+                p.strength = s ? 100 : 70;
+                char what[80];
+                std::snprintf(what, sizeof what, "pixel %g scale %g luminosity %d strength %d", pixels[c], scales[c],
+                              luminosity, p.strength);
+                std::vector<float> out;
+                ASSERT_EQ(renderFloat(samples, 128, 128, p, &out), TMResultOK) << what;
+                ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &view), TMResultOK) << what;
+                p.previewLevel = 0;
+                const std::vector<uint8_t> shown = dlg.shown(view);
+                const float brightest = *std::max_element(&ordinary[s][3 * odd], &ordinary[s][3 * odd + 3]);
+                for (int ch = 0; ch < 3; ++ch) {
+                    if (pixels[c] > 1) {
+                        EXPECT_EQ(out[3 * odd + ch], 1.0f) << what;
+                        EXPECT_EQ(shown[ch * plane + odd], 255) << what;
+                    } else if (pixels[c] > 0) {
+                        EXPECT_LE(out[3 * odd + ch], 1.25f * brightest) << what;
+                        EXPECT_LE(shown[ch * plane + odd], 2 * usual[s][ch * plane + odd] + 8) << what;
+                    }
+                }
+                if (scales[c] > 1 && s == 0) {
+                    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float x) { return x == 1.0f; })) << what;
+                    EXPECT_TRUE(std::all_of(shown.begin(), shown.end(), [](uint8_t x) { return x == 255; })) << what;
+                    continue;
+                }
+                if (scales[c] != 1) {
+                    const std::vector<float>& like = s ? ordinary[s] : dim[s];
+                    for (size_t i = 0; i < out.size(); ++i)
+                        ASSERT_NEAR(out[i], like[i], 1e-3) << what << " sample " << i;
+                    continue;
+                }
+                const double median = farMedian([&](int32_t i) { return out[3 * i + 1]; });
+                const double shownMedian = farMedian([&](int32_t i) { return shown[plane + i]; });
+                EXPECT_GE(median, 0.5 * farMedian([&](int32_t i) { return ordinary[s][3 * i + 1]; })) << what;
+                EXPECT_LT(median, 0.9) << what;
+                EXPECT_GE(shownMedian, 0.5 * farMedian([&](int32_t i) { return usual[s][plane + i]; })) << what;
+                EXPECT_LT(shownMedian, 230) << what;
+            }
+        }
+    }
+}
+
+// An image the float output would make black whatever the settings is refused by the
+// final render and the preview alike, for the same reason, with the output untouched;
+// one row of positive pixels is enough to render. All negative: lifted into valid
+// input by the plane minima, it still has no pixel the output maps.
+TEST(PreviewSequence, ImagesWithNothingToToneMapAreRefusedLikeTheRender)
+{
+    const size_t n = 120 * 100 * 3;
+    const float nan = __builtin_nanf(""), inf = __builtin_inff();
+    for (int kind = 0; kind < 6; ++kind)
+        for (const bool positiveRow : {false, true}) {
+            std::vector<float> in(n), out;
+            for (size_t i = 0; i < n; ++i) {
+                const float v[6] = {0.0f, -0.001f - 0.5f * (i % 97), -1.0f - (i % 3), nan,
+                                    i % 4 == 0 ? nan : i % 4 == 1 ? -inf : -0.25f * (i % 5), i % 2 ? inf : 0.0f};
+                in[i] = positiveRow && i / 360 == 50 ? 0.01f * (i % 360 / 3 + 1) : v[kind];
+            }
+            TMParameters p = defaults(TMSampleFloat32);
+            TMRenderReport rendered;
+            TMPreviewReport previewed{};
+            const Image img = floatImage(in, 120, 100);
+            Dialog dlg(3);
+            TMPreviewView v = viewFor(img, 512);
+            const int16_t r = renderFloat(in, 120, 100, p, &out, &rendered);
+            const int16_t q = TMRunPreview(&p, img.source(), dlg.buffers(), &v, &previewed);
+            EXPECT_EQ(r, positiveRow ? TMResultOK : TMResultBadParameters) << kind;
+            EXPECT_EQ(q, positiveRow ? TMResultOK : TMResultBadParameters) << kind;
+            if (!positiveRow) {
+                EXPECT_EQ(rendered.failedStep, TMRenderStep::NothingToMap) << kind;
+                EXPECT_EQ(previewed.failedStep, TMRenderStep::NothingToMap) << kind;
+                EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float x) { return x == -7.0f; })) << kind;
+            }
+        }
 }

@@ -3,8 +3,10 @@
 // engine's preview sequence on the delivered image.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "plugin_main.h"
@@ -12,6 +14,7 @@
 #include "tm_parameters.h"
 #include "tm_preview_host.h"
 #include "tm_sim_host.h"
+#include "tm_sim_run.h"
 
 namespace {
 
@@ -176,4 +179,30 @@ TEST(PreviewHost, ARedrawIsTheEnginesPreviewOfTheDeliveredImage)
     TMReleasePreviewBuffers(pre.r(), &pre.g());
     EXPECT_EQ(pre.host.liveBuffers(), 0);
     });
+}
+
+TEST(PreviewHost, AFailedRedrawNamesItsCauseInTheRendersWords)
+{
+    // An image with nothing to tone-map: the preview's error string is the one the
+    // final render writes for the same document.
+    Doc d(200, 150);
+    std::fill(d.pixels.begin(), d.pixels.end(), 0.0f);
+    Prepared pre(d.doc);
+    std::string previewText;
+    pre.host.inside([&] {
+        ASSERT_EQ(TMSetPreviewSize(pre.r(), &pre.g(), 512), 0);
+        ASSERT_EQ(TMAcquirePreviewBuffers(pre.r(), &pre.g()), 0);
+        pre.p().previewLevel = 2;
+        TMPreviewView view{};
+        EXPECT_EQ(TMRenderPreview(pre.r(), &pre.p(), &pre.g(), &view), TMFilterBadParameters);
+        const unsigned char* text = pre.host.errorString();
+        previewText.assign(reinterpret_cast<const char*>(text + 1), text[0]);
+        TMReleasePreviewBuffers(pre.r(), &pre.g());
+    });
+    TMParameters params;
+    applyDefaults(&params, TMSampleFloat32);
+    const tmsim::Outcome rendered = tmsim::RunWithSettings(PluginMain, d.doc, params);
+    EXPECT_EQ(rendered.result, TMFilterBadParameters);
+    EXPECT_NE(previewText.find("nothing to tone-map"), std::string::npos) << previewText;
+    EXPECT_EQ(previewText, rendered.failure);
 }

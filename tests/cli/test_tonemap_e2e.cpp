@@ -376,6 +376,14 @@ TEST_F(Tonemap, FlatAndTinyImagesFailAndLeaveNoFile)
     writeImage(dir / "small.exr", 99, 500, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, small.data());
     expectFailure({dir / "small.exr", dir / "out.exr"}, 1, "too small: 99 x 500 pixels; the minimum is 100 x 100",
                   {"flat.exr", "old.png", "small.exr"});
+
+    // Nothing to tone-map: the render and the preview give the same cause.
+    std::vector<float> zero(W * H * 3, 0.0f);
+    writeImage(dir / "zero.exr", W, H, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, zero.data());
+    const std::vector<std::string> files = {"flat.exr", "old.png", "small.exr", "zero.exr"};
+    expectFailure({dir / "zero.exr", dir / "out.exr"}, 1, "the image has nothing to tone-map", files);
+    expectFailure({dir / "zero.exr", "--preview", "512", dir / "p.png"}, 1,
+                  "the preview could not be computed: the image has nothing to tone-map", files);
 }
 
 TEST_F(Tonemap, UnknownOutputExtensionIsAUsageError)

@@ -1,5 +1,7 @@
 #include "tm_input_file.h"
 
+#include "tm_fd.h"
+
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -77,20 +79,7 @@ bool TMInputFile::open(const std::string& path, TMFileError* error)
     return true;
 }
 
-size_t TMInputFile::peek(void* buffer, size_t count) const
-{
-    size_t done = 0;
-    while (done < count) {
-        const ssize_t n = pread(fileno(file_), static_cast<char*>(buffer) + done, count - done,
-                                static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<size_t>(n);
-    }
-    return done;
-}
+size_t TMInputFile::peek(void* buffer, size_t count) const { return TMReadAt(fileno(file_), buffer, count, 0); }
 
 uint64_t TMMachineMemory()
 {

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tm_fd.h"
+
 namespace {
 
 std::string errnoText() { return std::strerror(errno); }
@@ -153,19 +155,7 @@ bool TMByteSink::write(const void* data, size_t n, int64_t offset)
     return true;
 }
 
-size_t TMByteSink::read(void* data, size_t n, int64_t offset) const
-{
-    size_t got = 0;
-    while (got < n) {
-        const ssize_t r = pread(fd_, static_cast<char*>(data) + got, n - got, static_cast<off_t>(offset) + static_cast<off_t>(got));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        got += static_cast<size_t>(r);
-    }
-    return got;
-}
+size_t TMByteSink::read(void* data, size_t n, int64_t offset) const { return TMReadAt(fd_, data, n, offset); }
 
 TMOutputFile::~TMOutputFile() { discard(); }
 

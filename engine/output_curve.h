@@ -92,6 +92,18 @@ inline bool wideLuminanceTerms(const Curve32& cv, const float c[3], float Y, flo
     return true;
 }
 
+// L and the colour ratios of a pixel, in single precision where Y fits and in double
+// where it overflows; false for a pixel that maps to black (no positive luminance).
+inline bool pixelTerms(const Curve32& cv, const float c[3], float Y, float L0, double* L, double ratio[3])
+{
+    if (!(Y > 0.0f && isFiniteFloat(Y)))
+        return wideLuminanceTerms(cv, c, Y, L0, L, ratio);
+    *L = blendedLuminance(cv, Y, L0);
+    for (int ch = 0; ch < 3; ++ch)
+        ratio[ch] = colourRatio(cv, c[ch], Y);
+    return true;
+}
+
 // Pixels per block of the vectorised float paths.
 constexpr int32_t kFastBlock = 256;
 

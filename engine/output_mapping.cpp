@@ -338,11 +338,7 @@ void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
 {
     const float Y = outputLuminance(c[0], c[1], c[2]);
     double L, ratioC[3];
-    if (Y > 0.0f && isFiniteFloat(Y)) {
-        L = blendedLuminance(cv, Y, L0);
-        for (int ch = 0; ch < 3; ++ch)
-            ratioC[ch] = colourRatio(cv, c[ch], Y);
-    } else if (!wideLuminanceTerms(cv, c, Y, L0, &L, ratioC)) {
+    if (!pixelTerms(cv, c, Y, L0, &L, ratioC)) {
         result[0] = result[1] = result[2] = 0.0f;
         return;
     }

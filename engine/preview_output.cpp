@@ -81,11 +81,7 @@ Pixel32 mapPreviewPixel32(const Curve32& cv, const float c[3], float L0)
     // As in the final render: no positive luminance, or a sample that is not finite,
     // gives black.
     double L, ratioC[3];
-    if (Y > 0.0f && isFiniteFloat(Y)) {
-        L = blendedLuminance(cv, Y, L0);
-        for (int ch = 0; ch < 3; ++ch)
-            ratioC[ch] = colourRatio(cv, c[ch], Y);
-    } else if (!wideLuminanceTerms(cv, c, Y, L0, &L, ratioC)) {
+    if (!pixelTerms(cv, c, Y, L0, &L, ratioC)) {
         return out;
     }
     int64_t h[3];

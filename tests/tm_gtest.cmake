@@ -22,15 +22,23 @@ else()
   target_include_directories(gtest BEFORE PUBLIC ${CMAKE_CURRENT_LIST_DIR}/mingw)
 
   if(CMAKE_SIZEOF_VOID_P EQUAL 4)
-    # Debian's 32-bit loader lives in /usr/lib/wine; elsewhere `wine` runs both kinds.
-    find_program(TM_WINE_LOADER NAMES wine HINTS /usr/lib/wine DOC "Wine loader for 32-bit programs")
+    # Debian's 32-bit loader lives in /usr/lib/wine (package wine32:i386); elsewhere
+    # `wine` runs both kinds. On Debian /usr/bin/wine without that package hands a
+    # 32-bit program to the 64-bit loader, which cannot run it, so it is not taken.
+    if(EXISTS /usr/lib/wine)
+      find_program(TM_WINE_LOADER NAMES wine PATHS /usr/lib/wine NO_DEFAULT_PATH
+        DOC "Wine loader for 32-bit programs")
+    else()
+      find_program(TM_WINE_LOADER NAMES wine DOC "Wine loader for 32-bit programs")
+    endif()
   else()
     # Debian's `wine` prefers its 32-bit loader whenever that is installed.
     find_program(TM_WINE_LOADER NAMES wine64 wine HINTS /usr/lib/wine DOC "Wine loader for 64-bit programs")
   endif()
   # The test steps decide again when they run; this is to say it early.
   if(NOT TM_WINE_LOADER)
-    message(WARNING "Wine not found: the tests of this Windows build will be skipped (scripts/bootstrap installs Wine)")
+    message(WARNING "No Wine loader for this build's bitness: its tests will be skipped (scripts/bootstrap "
+      "installs Wine, and the 32-bit loader where this machine can run it)")
     set(TM_WINE_LOADER "")
   else()
     execute_process(COMMAND ${TM_WINE_LOADER} --version RESULT_VARIABLE _tm_wine_result OUTPUT_QUIET ERROR_QUIET)

@@ -144,7 +144,7 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
     if (pw < 1 || ph < 1 || pw > TMPreviewMaxSide || ph > TMPreviewMaxSide)
         return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
     int32_t geometry[TMGeometrySize] = {};
-    TMComputeBoundedGeometry(pw, ph, std::clamp(params->smoothing, -2, 2), 4, geometry);
+    TMComputeBoundedGeometry(pw, ph, std::clamp(params->settings.smoothing, -2, 2), 4, geometry);
     for (int i = 1; i <= 10; ++i)
         if (geometry[i] < 1)
             return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
@@ -286,27 +286,27 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                                key.buffers[2] == A;
 
         // The 16-bit preview takes White Clipping without the + 1 of the other paths.
-        const float white16 = static_cast<float>(static_cast<int64_t>(params->whiteClip) * 0.005);
+        const float white16 = static_cast<float>(static_cast<int64_t>(params->settings.whiteClip) * 0.005);
         const int32_t mapped =
             src.sampleFormat == TMSampleFloat32
                 ? (termsHeld ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             params->colorSaturation, d.whiteClipPercent,
-                                                             d.blackClipPercent, params->strength, d.gamma, &stats,
+                                                             params->settings.colorSaturation, d.whiteClipPercent,
+                                                             d.blackClipPercent, params->settings.strength, d.gamma, &stats,
                                                              static_cast<const float*>(src.samples), key.planes, A,
                                                              hist, buffers.image)
                              : TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout,
-                                                           params->colorSaturation, d.whiteClipPercent,
-                                                           d.blackClipPercent, params->strength, d.gamma, &stats,
+                                                           params->settings.colorSaturation, d.whiteClipPercent,
+                                                           d.blackClipPercent, params->settings.strength, d.gamma, &stats,
                                                            static_cast<const float*>(src.samples), A, hist,
                                                            buffers.image))
                 : (termsHeld ? TMMapPreviewOutput16WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             params->colorSaturation, white16, d.blackClipPercent,
-                                                             params->strength, held.lut,
+                                                             params->settings.colorSaturation, white16, d.blackClipPercent,
+                                                             params->settings.strength, held.lut,
                                                              static_cast<const uint16_t*>(src.samples), key.planes,
                                                              A, hist, buffers.image)
                              : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout,
-                                                           params->colorSaturation, white16, d.blackClipPercent,
-                                                           params->strength, held.lut,
+                                                           params->settings.colorSaturation, white16, d.blackClipPercent,
+                                                           params->settings.strength, held.lut,
                                                            static_cast<const uint16_t*>(src.samples), A, hist,
                                                            buffers.image));
         if (mapped < 0)

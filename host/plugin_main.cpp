@@ -134,7 +134,7 @@ void start(Call& c)
     lockBoth(c);
     if (*c.result != TMNoErr)
         return;
-    const TMSettingsSnapshot saved = snapshot(*c.params);
+    const TMSettings saved = snapshot(*c.params);
     bool proceed = true;
     bool showDialog = false;
     const int16_t scriptError = readScriptParameters(c.record, *c.globals, c.params, &showDialog);

@@ -20,11 +20,11 @@ bool readOk(TMOSErr err) { return err == TMNoErr || err == TMCoercedParamErr; }
 
 int32_t* integerField(TMParameters* p, TMFourCC key)
 {
-    if (key == TMKeyLuminosity) return &p->luminosity;
-    if (key == TMKeyStrength) return &p->strength;
-    if (key == TMKeySaturation) return &p->colorSaturation;
-    if (key == TMKeyWhiteClip) return &p->whiteClip;
-    if (key == TMKeyBlackClip) return &p->blackClip;
+    if (key == TMKeyLuminosity) return &p->settings.luminosity;
+    if (key == TMKeyStrength) return &p->settings.strength;
+    if (key == TMKeySaturation) return &p->settings.colorSaturation;
+    if (key == TMKeyWhiteClip) return &p->settings.whiteClip;
+    if (key == TMKeyBlackClip) return &p->settings.blackClip;
     return nullptr;
 }
 
@@ -64,7 +64,7 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
                 TMFourCC value = 0;
                 const TMOSErr r = procs->getEnumeratedProc(token, &value);
                 if (readOk(r))
-                    (key == TMKeySmoothing ? params->smoothing : params->microcontrast) = enumLevel(value);
+                    (key == TMKeySmoothing ? params->settings.smoothing : params->settings.microcontrast) = enumLevel(value);
                 else
                     err = r;
             } else {

@@ -25,16 +25,16 @@ std::vector<DescriptorItem> recordedSettings(const TMParameters& p)
 {
     const TMFourCC integer = TMFourCCOf("long");
     std::vector<DescriptorItem> items = {
-        {TMKeyLuminosity, integer, p.luminosity, 0, TMNoErr},
-        {TMKeyStrength, integer, p.strength, 0, TMNoErr},
-        {TMKeySaturation, integer, p.colorSaturation, 0, TMNoErr},
-        {TMKeyWhiteClip, integer, p.whiteClip, 0, TMNoErr},
-        {TMKeyBlackClip, integer, p.blackClip, 0, TMNoErr},
+        {TMKeyLuminosity, integer, p.settings.luminosity, 0, TMNoErr},
+        {TMKeyStrength, integer, p.settings.strength, 0, TMNoErr},
+        {TMKeySaturation, integer, p.settings.colorSaturation, 0, TMNoErr},
+        {TMKeyWhiteClip, integer, p.settings.whiteClip, 0, TMNoErr},
+        {TMKeyBlackClip, integer, p.settings.blackClip, 0, TMNoErr},
     };
     TMFourCC code = 0;
-    if (enumerated(p.smoothing, &code))
+    if (enumerated(p.settings.smoothing, &code))
         items.push_back({TMKeySmoothing, kEnumType, 0, code, TMNoErr});
-    if (enumerated(p.microcontrast, &code))
+    if (enumerated(p.settings.microcontrast, &code))
         items.push_back({TMKeyMicrocontrast, kEnumType, 0, code, TMNoErr});
     return items;
 }
@@ -60,12 +60,12 @@ Outcome RunWithSettings(EntryPoint entry, const Document& doc, const TMParameter
         // parameters call created (hosts restore stored settings the same way).
         auto* stored = static_cast<TMParameters*>(host.parametersData());
         TMFourCC code = 0;
-        stored->microsmoothing = params.microsmoothing;
-        stored->image360 = params.image360;
-        if (!enumerated(params.smoothing, &code))
-            stored->smoothing = params.smoothing;
-        if (!enumerated(params.microcontrast, &code))
-            stored->microcontrast = params.microcontrast;
+        stored->settings.microsmoothing = params.settings.microsmoothing;
+        stored->settings.image360 = params.settings.image360;
+        if (!enumerated(params.settings.smoothing, &code))
+            stored->settings.smoothing = params.settings.smoothing;
+        if (!enumerated(params.settings.microcontrast, &code))
+            stored->settings.microcontrast = params.settings.microcontrast;
         outcome.result = host.run(false).result;
     }
     if (outcome.result != TMNoErr) {

@@ -201,16 +201,16 @@ TEST(CliSettings, GivenOptionsAreStoredInTheRecordsUnits)
                                 "--micro-contrast", "-2", "--micro-smoothing", "30", "--360"});
     ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
     const TMParameters p = TMResolveSettings(r.options.settings, TMSample16);
-    EXPECT_EQ(p.luminosity, 0);
-    EXPECT_EQ(p.strength, 0); // given: not replaced by the 16-bit default
-    EXPECT_EQ(p.colorSaturation, 100);
-    EXPECT_EQ(p.whiteClip, 1000);
-    EXPECT_EQ(p.blackClip, 3);
-    EXPECT_EQ(p.smoothing, -2);
-    EXPECT_EQ(p.microcontrast, -2);
-    EXPECT_EQ(p.microsmoothing, 30);
-    EXPECT_EQ(p.image360, 1);
-    EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).luminosity,
+    EXPECT_EQ(p.settings.luminosity, 0);
+    EXPECT_EQ(p.settings.strength, 0); // given: not replaced by the 16-bit default
+    EXPECT_EQ(p.settings.colorSaturation, 100);
+    EXPECT_EQ(p.settings.whiteClip, 1000);
+    EXPECT_EQ(p.settings.blackClip, 3);
+    EXPECT_EQ(p.settings.smoothing, -2);
+    EXPECT_EQ(p.settings.microcontrast, -2);
+    EXPECT_EQ(p.settings.microsmoothing, 30);
+    EXPECT_EQ(p.settings.image360, 1);
+    EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).settings.luminosity,
               20);
 }
 

@@ -62,20 +62,20 @@ TEST(PluginCall, EverySettingReachesTheRender)
     std::vector<TMParameters> cases;
     for (int32_t step : {-2, -1, 1, 2}) {
         TMParameters p = base;
-        p.smoothing = step;
-        p.microcontrast = -step;
+        p.settings.smoothing = step;
+        p.settings.microcontrast = -step;
         cases.push_back(p);
     }
     TMParameters keyed = base;
-    keyed.luminosity = 3;
-    keyed.strength = 35;
-    keyed.colorSaturation = 90;
-    keyed.whiteClip = 150;
-    keyed.blackClip = 40;
+    keyed.settings.luminosity = 3;
+    keyed.settings.strength = 35;
+    keyed.settings.colorSaturation = 90;
+    keyed.settings.whiteClip = 150;
+    keyed.settings.blackClip = 40;
     cases.push_back(keyed);
     TMParameters keyless = base;
-    keyless.microsmoothing = 17;
-    keyless.image360 = 1;
+    keyless.settings.microsmoothing = 17;
+    keyless.settings.image360 = 1;
     cases.push_back(keyless);
 
     const std::vector<float> input = scene(3);
@@ -84,8 +84,8 @@ TEST(PluginCall, EverySettingReachesTheRender)
         const TMPluginOutcome outcome = renderWithPlugin(v, 3, 3, p);
         ASSERT_EQ(outcome.result, 0) << outcome.failure;
         EXPECT_EQ(v, engineResult(input, 3, 3, p))
-            << "smoothing " << p.smoothing << " microcontrast " << p.microcontrast << " strength " << p.strength
-            << " microsmoothing " << p.microsmoothing;
+            << "smoothing " << p.settings.smoothing << " microcontrast " << p.settings.microcontrast << " strength " << p.settings.strength
+            << " microsmoothing " << p.settings.microsmoothing;
     }
 }
 

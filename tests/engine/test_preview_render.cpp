@@ -170,8 +170,8 @@ TEST(PreviewSequence, OutputOnlyRefreshRunsNoCoreStageAndEqualsAFullRefresh)
 
         for (const int32_t strength : {20, 100, 55}) {
             p.previewLevel = 0;
-            p.strength = strength;
-            p.colorSaturation = 30 + strength / 2;
+            p.settings.strength = strength;
+            p.settings.colorSaturation = 30 + strength / 2;
             ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
             EXPECT_FALSE(r.recomputed);
             EXPECT_TRUE(r.mapped);
@@ -229,7 +229,7 @@ TEST(PreviewSequence, OriginalIsBuiltOncePerSideAndRestoredWithoutRecomputing)
 
     // The next redraw recomputes even for an output setting alone.
     p.previewLevel = 0;
-    p.strength = 90;
+    p.settings.strength = 90;
     ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
     EXPECT_TRUE(r.recomputed);
     EXPECT_EQ(p.previewLevel, 2);
@@ -422,10 +422,10 @@ void expectKeptTermsMatchPlain(int32_t format)
                 p->previewLevel = s.previewLevel;
             else if (s.showPreview && !s.restorePreview)
                 p->previewLevel = p->forcePreviewRecompute ? p->previewLevel : 0;
-            p->strength = s.strength;
-            p->colorSaturation = s.saturation;
-            p->whiteClip = s.whiteClip;
-            p->blackClip = s.blackClip;
+            p->settings.strength = s.strength;
+            p->settings.colorSaturation = s.saturation;
+            p->settings.whiteClip = s.whiteClip;
+            p->settings.blackClip = s.blackClip;
         }
         vp.terms = TMPreviewTermsKey{};
         TMPreviewReport rk{}, rp{};
@@ -488,7 +488,7 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     TMParameters pf = p;
     p.previewLevel = 0;
     pf.previewLevel = 0;
-    p.strength = pf.strength = 20;
+    p.settings.strength = pf.settings.strength = 20;
     ASSERT_EQ(TMRunPreview(&p, other.source(), dlg.buffers(), &v), TMResultOK);
     ASSERT_EQ(TMRunPreview(&pf, other.source(), fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
@@ -512,7 +512,7 @@ TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
     vf.terms = TMPreviewTermsKey{};
     TMParameters pf = p;
     p.previewLevel = pf.previewLevel = 0;
-    p.colorSaturation = pf.colorSaturation = 90;
+    p.settings.colorSaturation = pf.settings.colorSaturation = 90;
     ASSERT_EQ(TMRunPreview(&p, linear, dlg.buffers(), &v), TMResultOK);
     ASSERT_EQ(TMRunPreview(&pf, linear, fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
@@ -539,8 +539,8 @@ struct KeptAndPlain {
     void expectSameRefresh(int32_t strength)
     {
         pk.previewLevel = pp.previewLevel = 0;
-        pk.strength = pp.strength = strength;
-        pk.colorSaturation = pp.colorSaturation = 60;
+        pk.settings.strength = pp.settings.strength = strength;
+        pk.settings.colorSaturation = pp.settings.colorSaturation = 60;
         vp.terms = TMPreviewTermsKey{};
         ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
         ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
@@ -634,11 +634,11 @@ TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
     const int32_t plane = 128 * 128, odd = 60 * 128 + 70;
     for (const int32_t luminosity : {10, 0}) {
         TMParameters p = defaults(TMSampleFloat32);
-        p.luminosity = luminosity;
+        p.settings.luminosity = luminosity;
         std::vector<float> ordinary[2], dim[2];
         std::vector<uint8_t> usual[2];
         for (int s = 0; s < 2; ++s) {
-            p.strength = s ? 100 : 70;
+            p.settings.strength = s ? 100 : 70;
             ASSERT_EQ(renderFloat(wavyHdrImage(), 128, 128, p, &ordinary[s]), TMResultOK);
             ASSERT_EQ(renderFloat(wavyHdrImage(1e-10f), 128, 128, p, &dim[s]), TMResultOK);
             const Image plain = floatImage(wavyHdrImage(), 128, 128);
@@ -657,10 +657,10 @@ TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
             TMPreviewView view = viewFor(img, 512);
             p.previewLevel = 2;
             for (int s = 0; s < 2; ++s) {
-                p.strength = s ? 100 : 70;
+                p.settings.strength = s ? 100 : 70;
                 char what[80];
                 std::snprintf(what, sizeof what, "pixel %g scale %g luminosity %d strength %d", pixels[c], scales[c],
-                              luminosity, p.strength);
+                              luminosity, p.settings.strength);
                 std::vector<float> out;
                 ASSERT_EQ(renderFloat(samples, 128, 128, p, &out), TMResultOK) << what;
                 ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &view), TMResultOK) << what;

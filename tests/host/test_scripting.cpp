@@ -89,7 +89,7 @@ TEST_F(ScriptingFixture, NoDescriptorFollowsThePendingDialog)
     const TMParameters before = params;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMNoErr);
     EXPECT_TRUE(show);
-    EXPECT_EQ(params.strength, before.strength);
+    EXPECT_EQ(params.settings.strength, before.settings.strength);
     globals.dialogPending = 0;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMNoErr);
     EXPECT_FALSE(show);
@@ -104,10 +104,10 @@ TEST_F(ScriptingFixture, RecordedValuesAreReadAndTheDescriptorConsumed)
     bool show = true;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMNoErr);
     EXPECT_FALSE(show) << "playInfo 0 renders silently even with a dialog pending";
-    EXPECT_EQ(params.strength, 55);
-    EXPECT_EQ(params.whiteClip, 200);
-    EXPECT_EQ(params.smoothing, -2);
-    EXPECT_EQ(params.microcontrast, 0);
+    EXPECT_EQ(params.settings.strength, 55);
+    EXPECT_EQ(params.settings.whiteClip, 200);
+    EXPECT_EQ(params.settings.smoothing, -2);
+    EXPECT_EQ(params.settings.microcontrast, 0);
     EXPECT_TRUE(rec.disposed);
     EXPECT_EQ(dp.descriptor, nullptr);
     const TMFourCC expectedKeys[8] = {TMKeyLuminosity, TMKeyStrength, TMKeySaturation, TMKeyWhiteClip,
@@ -129,8 +129,8 @@ TEST_F(ScriptingFixture, UnknownKeyStopsTheReadingAndFailedReadsKeepTheField)
     rec.items = {{TMKeyStrength, 12}, {TMFourCCOf("zzzz"), 1}, {TMKeyBlackClip, 300}};
     bool show = true;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMReadErr);
-    EXPECT_EQ(params.strength, 12);
-    EXPECT_EQ(params.blackClip, 0) << "keys after the unknown one are not read";
+    EXPECT_EQ(params.settings.strength, 12);
+    EXPECT_EQ(params.settings.blackClip, 0) << "keys after the unknown one are not read";
 
     applyDefaults(&params, TMSampleFloat32);
     dp.descriptor = &descriptorBlock;
@@ -138,12 +138,12 @@ TEST_F(ScriptingFixture, UnknownKeyStopsTheReadingAndFailedReadsKeepTheField)
     rec.next = 0;
     rec.integerResult = TMParamErr;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMParamErr);
-    EXPECT_EQ(params.luminosity, 10);
+    EXPECT_EQ(params.settings.luminosity, 10);
 
     // A converted value (+2) is a valid value.
     dp.descriptor = &descriptorBlock;
     rec.next = 0;
     rec.integerResult = TMCoercedParamErr;
     EXPECT_EQ(readScriptParameters(&record, globals, &params, &show), TMNoErr);
-    EXPECT_EQ(params.luminosity, 3);
+    EXPECT_EQ(params.settings.luminosity, 3);
 }

@@ -76,20 +76,26 @@ struct Stepper {
 
 TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes)
 {
+    const TMSettings& s = params.settings;
     TMDerivedSettings d;
     d.planes = std::clamp(hostPlanes, 1, 3);
-    d.pad = params.settings.image360 ? width / 4 : 0;
-    const int32_t luminosity = std::clamp(params.settings.luminosity, 0, 20);
+    d.pad = s.image360 ? width / 4 : 0;
+    d.smoothing = std::clamp(s.smoothing, -2, 2);
+    const int32_t luminosity = std::clamp(s.luminosity, 0, 20);
     d.lumLevel = static_cast<int32_t>(luminosity * 0.6 + 1.0);
-    d.contrastStep = std::clamp(params.settings.microcontrast, -2, 2) - 2;
-    const int32_t micro = std::clamp(params.settings.microsmoothing, 0, 30);
+    d.contrastStep = std::clamp(s.microcontrast, -2, 2) - 2;
+    const int32_t micro = std::clamp(s.microsmoothing, 0, 30);
     // 0.7333 is the constant of the second segment, not 11/15.
     d.smoothingFactor = micro <= 11 ? static_cast<float>(micro / 15.0)
                                     : static_cast<float>((micro - 11) / 10.0 + 0.7333);
-    // Clip settings: widened before the + 1; the output stage limits them to 0..10 %.
-    d.whiteClipPercent = static_cast<float>((static_cast<int64_t>(params.settings.whiteClip) + 1) * 0.005);
-    d.blackClipPercent = static_cast<float>(static_cast<int64_t>(params.settings.blackClip) * 0.005);
+    // Clip settings: widened before the + 1; the output mapping limits the
+    // percentages to 0..10.
+    d.whiteClipPercent = static_cast<float>((static_cast<int64_t>(s.whiteClip) + 1) * 0.005);
+    d.blackClipPercent = static_cast<float>(static_cast<int64_t>(s.blackClip) * 0.005);
     d.gamma = static_cast<double>(2.2f);
+    d.output = TMLimitOutputSettings(s.colorSaturation, d.whiteClipPercent, d.blackClipPercent, s.strength);
+    const float white16 = static_cast<float>(static_cast<int64_t>(s.whiteClip) * 0.005);
+    d.preview16 = TMLimitOutputSettings(s.colorSaturation, white16, d.blackClipPercent, s.strength);
     return d;
 }
 
@@ -126,7 +132,7 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
     const int32_t workWidth = static_cast<int32_t>(workWidth64);
 
     int32_t geometry[TMGeometrySize] = {};
-    TMComputeBoundedGeometry(workWidth, height, std::clamp(params.settings.smoothing, -2, 2), 4, geometry);
+    TMComputeBoundedGeometry(workWidth, height, d.smoothing, 4, geometry);
     for (int i = 1; i <= 10; ++i)
         if (geometry[i] < 1)
             return step.fail(TMRenderStep::Geometry, TMResultBadParameters);
@@ -210,12 +216,9 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
 
     const int32_t mapped =
         image.sampleFormat == TMSampleFloat32
-            ? TMMapOutput32Strided(width, height, inLayout, outLayout, d.pad, params.settings.colorSaturation,
-                                   d.whiteClipPercent, d.blackClipPercent, params.settings.strength, d.gamma,
-                                   &stats, static_cast<const float*>(image.inData), A,
-                                   static_cast<float*>(image.outData))
-            : TMMapOutput16Strided(width, height, inLayout, outLayout, d.pad, params.settings.colorSaturation,
-                                   d.whiteClipPercent, d.blackClipPercent, params.settings.strength, held.lut,
+            ? TMMapOutput32Strided(width, height, inLayout, outLayout, d.pad, d.output, d.gamma, &stats,
+                                   static_cast<const float*>(image.inData), A, static_cast<float*>(image.outData))
+            : TMMapOutput16Strided(width, height, inLayout, outLayout, d.pad, d.output, held.lut,
                                    static_cast<const uint16_t*>(image.inData), A,
                                    static_cast<uint16_t*>(image.outData));
     if (mapped < 0)

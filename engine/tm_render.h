@@ -52,20 +52,28 @@ struct TMHostImage {
     int32_t measurePlaneMin;
 };
 
-// Values the stages receive, derived from the settings.
+// Everything the stages take from the settings, derived once for a render or a
+// preview redraw. Settings can arrive unchecked (scripting stores what it receives):
+// TMDeriveSettings limits each to what the engine honours, and nothing downstream
+// reads TMParameters' settings.
 struct TMDerivedSettings {
     int32_t planes;          // min(host planes, 3), at least 1
     int32_t pad;             // wrapped columns each side: width / 4 for a 360° image
-    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1)
-    int32_t contrastStep;    // microcontrast - 2
-    float smoothingFactor;   // from microsmoothing
-    float whiteClipPercent;  // (whiteClip + 1) * 0.005
-    float blackClipPercent;  // blackClip * 0.005
+    int32_t smoothing;       // Light Smoothing, -2..2: solver levels the geometry adds
+    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1), luminosity 0..20
+    int32_t contrastStep;    // microcontrast - 2, microcontrast -2..2
+    float smoothingFactor;   // from microsmoothing 0..30
+    float whiteClipPercent;  // (whiteClip + 1) * 0.005, before the output's limit
+    float blackClipPercent;  // blackClip * 0.005, before the output's limit
     double gamma;            // single-precision 2.2, widened
+    // The output mapping's figures (TMLimitOutputSettings): Color Saturation and its
+    // exponent, the clip percentages above, Strength and its blend weights.
+    TMOutputSettings output;
+    // The same for the 16-bit preview, which takes White Clipping without the + 1
+    // (whiteClip * 0.005).
+    TMOutputSettings preview16;
 };
 
-// Settings outside their documented ranges (possible through scripting) are first
-// clamped to them.
 TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes);
 
 // Why a render stopped, for tools that explain failures.

@@ -731,3 +731,71 @@ TEST(PreviewSequence, ImagesWithNothingToToneMapAreRefusedLikeTheRender)
             }
         }
 }
+
+namespace {
+
+// What the final render writes for `img` with `p`, as bytes.
+std::vector<unsigned char> renderBytes(const Image& img, const TMParameters& p)
+{
+    const int64_t bytes = img.format == TMSampleFloat32 ? 4 : 2;
+    std::vector<unsigned char> out(static_cast<size_t>(int64_t{img.width} * img.height * 3 * bytes));
+    const int64_t row = int64_t{img.width} * 3 * bytes;
+    const void* in = img.format == TMSampleFloat32 ? static_cast<const void*>(img.f.data()) : img.s.data();
+    const TMHostImage host{img.format, img.width, img.height, 3, 3, 3, in, row, out.data(), row, 0, {0, 0, 0}, 1};
+    EXPECT_EQ(TMRunStages(p, host, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
+    return out;
+}
+
+// A full preview, then an output-only refresh: the display image and histogram of each.
+std::vector<uint8_t> previewBytes(const Image& img, TMParameters p)
+{
+    Dialog dlg(3);
+    TMPreviewView v = viewFor(img, 512);
+    std::vector<uint8_t> shown;
+    for (const int32_t level : {2, 0}) {
+        p.previewLevel = level;
+        EXPECT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+        const std::vector<uint8_t> image = dlg.shown(v);
+        const std::vector<int32_t> histogram = dlg.block(0);
+        shown.insert(shown.end(), image.begin(), image.end());
+        shown.insert(shown.end(), reinterpret_cast<const uint8_t*>(histogram.data()),
+                     reinterpret_cast<const uint8_t*>(histogram.data() + histogram.size()));
+    }
+    return shown;
+}
+
+} // namespace
+
+// Scripting stores settings as it receives them. Whatever the value, the render and
+// the preview (full and output-only) use the value at the end of the range it lies
+// beyond: one limit for both, on every path.
+TEST(DerivedSettings, SettingsBeyondTheirRangeActAsTheirLimitOnEveryPath)
+{
+    struct Case {
+        int32_t TMSettings::*field;
+        int32_t beyond, limit;
+    };
+    // The clip percentages are limited to 10 %: White Clipping 2000 steps (without
+    // the + 1 of the render, which the 16-bit preview leaves out) and Black Clipping
+    // 2000 steps.
+    const Case cases[] = {
+        {&TMSettings::luminosity, 99, 20},          {&TMSettings::luminosity, -7, 0},
+        {&TMSettings::strength, 250, 100},          {&TMSettings::strength, -3, 0},
+        {&TMSettings::colorSaturation, 400, 100},   {&TMSettings::colorSaturation, 5, 20},
+        {&TMSettings::microcontrast, 9, 2},         {&TMSettings::microcontrast, -9, -2},
+        {&TMSettings::smoothing, 9, 2},             {&TMSettings::smoothing, -9, -2},
+        {&TMSettings::microsmoothing, 99, 30},      {&TMSettings::microsmoothing, -4, 0},
+        {&TMSettings::whiteClip, INT32_MAX, 2000},  {&TMSettings::whiteClip, -50, -1},
+        {&TMSettings::blackClip, 5000, 2000},       {&TMSettings::blackClip, INT32_MIN, 0},
+    };
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        const Image img = scene(format, 120, 100);
+        for (const Case& c : cases) {
+            TMParameters beyond = defaults(format), limit = beyond;
+            beyond.settings.*c.field = c.beyond;
+            limit.settings.*c.field = c.limit;
+            EXPECT_EQ(renderBytes(img, beyond), renderBytes(img, limit)) << format << ": " << c.beyond;
+            EXPECT_EQ(previewBytes(img, beyond), previewBytes(img, limit)) << format << ": " << c.beyond;
+        }
+    }
+}

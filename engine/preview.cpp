@@ -55,11 +55,11 @@ struct Held {
 
 struct Outcome {
     TMPreviewReport* report;
-    int16_t fail(TMRenderStep step, int16_t code) const
+    TMResult fail(TMRenderStep step, TMResult result) const
     {
         if (report)
             report->failedStep = step;
-        return code;
+        return result;
     }
 };
 
@@ -130,8 +130,8 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes)
     }
 }
 
-int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
-                     const TMPreviewBuffers& buffers, TMPreviewView* view, TMPreviewReport* report)
+TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src,
+                      const TMPreviewBuffers& buffers, TMPreviewView* view, TMPreviewReport* report)
 {
     if (report)
         *report = TMPreviewReport{false, false, false, false, false, false, TMRenderStep::None};

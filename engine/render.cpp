@@ -64,11 +64,11 @@ struct Stepper {
             sink.report(sink.context, done, 100);
     }
     bool cancelled() const { return sink.cancelled && sink.cancelled(sink.context); }
-    int16_t fail(TMRenderStep step, int16_t code) const
+    TMResult fail(TMRenderStep step, TMResult result) const
     {
         if (report)
             report->failedStep = step;
-        return code;
+        return result;
     }
 };
 
@@ -99,9 +99,9 @@ TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, in
     return d;
 }
 
-int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
-                    const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                    TMRenderReport* report)
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
+                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
+                     TMRenderReport* report)
 {
     if (report)
         *report = TMRenderReport{TMRenderStep::None, 0, 0, 0};
@@ -222,8 +222,7 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
                                    static_cast<const uint16_t*>(image.inData), A,
                                    static_cast<uint16_t*>(image.outData));
     if (mapped < 0)
-        return step.fail(mapped == TMErrAlloc ? TMRenderStep::OutOfMemory : TMRenderStep::OutputMapping,
-                         TMResultBadParameters);
+        return step.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
     held.release(0);
     held.freeLut();
 

@@ -8,12 +8,14 @@
 #include "tm_engine.h"
 #include "tm_parameters.h"
 
-// Result codes, as the filter protocol reports them to the host.
-enum : int16_t {
+// How a render or a preview redraw ended: the engine's own status, not the host's
+// codes. With the step that failed (TMRenderReport, TMPreviewReport) it is the reason
+// that host/ turns into the protocol's result code and error string.
+enum TMResult : int16_t {
     TMResultOK = 0,
-    TMResultBadParameters = -30100, // refused image or failed stage
-    TMResultMemFull = -108,         // a working buffer or table is unavailable
-    TMResultCanceled = -128,        // the user asked to stop
+    TMResultBadParameters, // a refused image, size, format or geometry, or a failed stage
+    TMResultMemFull,       // a working buffer or table is unavailable
+    TMResultCanceled,      // the user asked to stop
 };
 
 // Where the three large working buffers come from: the host's buffer suite in the
@@ -90,11 +92,11 @@ struct TMRenderReport {
     int64_t bufferBytes; // size of each working buffer
 };
 
-// Renders the whole image. Returns one of the TMResult codes; on failure the output
+// Renders the whole image. On failure the report names the step, and the output
 // holds whatever it held before the failing step wrote (nothing once a stage fails).
-int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
-                    const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                    TMRenderReport* report = nullptr);
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
+                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
+                     TMRenderReport* report = nullptr);
 
 // Working buffers from the C heap, for tools and tests.
 TMBufferAllocator TMHeapAllocator();

@@ -135,13 +135,6 @@ int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals*
     view->previewHeight = globals->previewHeight;
     view->previewCacheOffset = globals->previewCacheOffset;
     TMPreviewReport report;
-    const int16_t result = TMRunPreview(params, src, buffers, view, &report);
-    if (result != TMResultOK)
-        TMSetErrorString(record, TMDescribeRenderFailure(TMRenderReport{report.failedStep, 0, 0, 0},
-                                                         src.width, src.height));
-    switch (result) {
-    case TMResultOK: return TMNoErr;
-    case TMResultMemFull: return TMMemFullErr;
-    default: return TMFilterBadParameters;
-    }
+    const TMResult result = TMRunPreview(params, src, buffers, view, &report);
+    return TMHostResult(record, result, TMRenderReport{report.failedStep, 0, 0, 0}, src.width, src.height);
 }

@@ -98,19 +98,27 @@ int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* 
     const TMBufferAllocator allocator{&buffers, GlobalsBuffers::acquire, GlobalsBuffers::release};
     const TMProgressSink progress{record, reportProgress, abortRequested};
     TMRenderReport report;
-    const int16_t result = TMRunStages(params, image, allocator, progress, &report);
+    const TMResult result = TMRunStages(params, image, allocator, progress, &report);
     if (report.workWidth > 0) {
         globals->workWidth = report.workWidth;
         globals->workHeight = report.workHeight;
     }
-    if (result != TMResultOK)
-        TMSetErrorString(record, TMDescribeRenderFailure(report, image.width, image.height));
+    return TMHostResult(record, result, report, image.width, image.height);
+}
+
+int16_t TMHostResult(TMFilterRecord* record, TMResult result, const TMRenderReport& report, int32_t width,
+                     int32_t height)
+{
+    if (result == TMResultOK)
+        return TMNoErr;
+    TMSetErrorString(record, TMDescribeRenderFailure(report, width, height));
     switch (result) {
-    case TMResultOK: return TMNoErr;
     case TMResultMemFull: return TMMemFullErr;
     case TMResultCanceled: return TMUserCanceledErr;
-    default: return TMFilterBadParameters;
+    case TMResultOK:
+    case TMResultBadParameters: break;
     }
+    return TMFilterBadParameters;
 }
 
 std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width, int32_t height)

@@ -15,6 +15,7 @@
 #include "tm_preview_host.h"
 #include "tm_render.h"
 #include "tm_sim_host.h"
+#include "tm_sim_run.h"
 
 namespace {
 
@@ -350,6 +351,34 @@ TEST_F(SimRuns, SelectorSequencesOfMenuRunsRepeatsAndRefusals)
     Host about(PluginMain, document(in, out, 3));
     EXPECT_EQ(about.about(), TMNoErr);
     EXPECT_EQ(about.liveHandles(), 0);
+}
+
+// A host that keeps the plug-in's settings hands them back, as opaque bytes in a
+// handle of its own, once the Parameters call has reset the record: the run renders
+// with them, no dialog is due, and the plug-in's handle is replaced, not leaked. A
+// repeat (no Parameters call) keeps the record the plug-in holds.
+TEST_F(SimRuns, StoredSettingsAreHandedBackAfterTheParametersCall)
+{
+    const std::vector<float> in = picture<float>(3, 3);
+    std::vector<float> out(in.size());
+    TMParameters stored = defaults(TMSampleFloat32);
+    stored.settings.strength = 20;
+    stored.settings.smoothing = 2;
+    stored.settings.microsmoothing = 17;
+    stored.settings.image360 = 1;
+    Host host(PluginMain, document(in, out, 3), tmsim::ReplayOptions(stored));
+    ASSERT_EQ(host.run().result, TMNoErr);
+    EXPECT_EQ(out, reference(in, 3, 3, stored));
+    EXPECT_EQ(std::memcmp(&settingsOf(host), &stored, sizeof stored), 0);
+    EXPECT_EQ(host.liveHandles(), 2) << "the plug-in's parameters handle is disposed of";
+    EXPECT_EQ(host.handleAllocations(), 2) << "the host's own handle is not one of the plug-in's";
+    expectClean(host);
+
+    std::fill(out.begin(), out.end(), 0.0f);
+    host.rearm(tmsim::ReplayOptions(defaults(TMSampleFloat32)));
+    ASSERT_EQ(host.run(false).result, TMNoErr);
+    EXPECT_EQ(out, reference(in, 3, 3, stored)) << "a repeat renders with the record the plug-in kept";
+    expectClean(host);
 }
 
 TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)

@@ -459,21 +459,24 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
 // Reads the --settings file into `settings`, or prints why it cannot.
 bool loadSettingsFile(const std::string& path, TMCliSettings* settings)
 {
+    // Like INPUT, a regular file only: a pipe would keep the run waiting for a writer.
+    struct stat st {};
+    const bool exists = stat(path.c_str(), &st) == 0;
+    const int missing = exists ? 0 : errno;
     std::array<int32_t, TMXmpRecordSize> record{};
-    const int code = readSettingsXmp(path.c_str(), record.data());
+    int code = TMXmpNotReadable;
+    if (exists && S_ISREG(st.st_mode))
+        code = readSettingsXmp(path.c_str(), record.data());
     if (code > 0) {
         settings->fromFile = record;
         return true;
     }
     // The dialog's message, and for a file that could not be read at all, why.
     std::string why = TMXmpLoadMessage(code);
-    struct stat st {};
-    if (code == TMXmpNotReadable || code == TMXmpShortRead) {
-        if (stat(path.c_str(), &st) != 0)
-            why += std::string(" (") + std::strerror(errno) + ")";
-        else if (S_ISDIR(st.st_mode))
-            why += " (is a directory)";
-    }
+    if (!exists)
+        why += std::string(" (") + std::strerror(missing) + ")";
+    else if (!S_ISREG(st.st_mode))
+        why += S_ISDIR(st.st_mode) ? " (is a directory)" : " (not a regular file)";
     std::fprintf(stderr, "tonemap: cannot load settings '%s': %s\n", path.c_str(), why.c_str());
     return false;
 }

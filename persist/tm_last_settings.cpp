@@ -41,28 +41,26 @@ const Entry kEntries[] = {
 
 const char kFolderValue[] = "LastUsedDir";
 
-// Closes the store whatever happens to the session.
+// One session on the store, closed whatever happens to it.
 class Session {
 public:
-    Session(TMSettingsStore& store, bool forWriting) : store_(store), result_(store.open(forWriting)) {}
+    Session(TMSettingsStore& store, bool forWriting) : store_(store), opened_(store.open(forWriting)) {}
     ~Session()
     {
-        if (result_ == 0)
+        if (opened_ == 0 && !closed_)
             store_.close();
     }
-    bool ok() const { return result_ == 0; }
-    int result() const { return result_; }
-    // The close's result, once.
+    int opened() const { return opened_; } // 0 when the store is open
     int close()
     {
-        const int r = store_.close();
-        result_ = -1;
-        return r;
+        closed_ = true;
+        return store_.close();
     }
 
 private:
     TMSettingsStore& store_;
-    int result_;
+    int opened_;
+    bool closed_ = false;
 };
 
 } // namespace
@@ -70,8 +68,8 @@ private:
 int saveLastSettings(const TMParameters& params, TMSettingsStore& store)
 {
     Session session(store, true);
-    if (!session.ok())
-        return session.result();
+    if (session.opened() != 0)
+        return session.opened();
     TMParameters p = params;
     TMClampSettings(&p);
     int result = 0;
@@ -96,7 +94,7 @@ int saveLastSettings(const TMParameters& params, TMSettingsStore& store)
 int loadLastSettings(TMParameters* params, TMSettingsStore& store)
 {
     Session session(store, false);
-    if (!session.ok())
+    if (session.opened() != 0)
         return 0;
     int count = 0;
     TMStoredValue value;
@@ -128,7 +126,7 @@ int loadLastFolder(char* folder, TMSettingsStore& store)
 {
     Session session(store, false);
     TMStoredValue value;
-    if (!session.ok() || !store.get(kFolderValue, &value) || value.type != TMValueText)
+    if (session.opened() != 0 || !store.get(kFolderValue, &value) || value.type != TMValueText)
         return 0;
     // The text ends at its first zero, or with the value when it has none.
     const auto end = std::find(value.bytes.begin(), value.bytes.end(), uint8_t(0));
@@ -147,8 +145,8 @@ int saveLastFolder(const char* folder, TMSettingsStore& store)
         return -1;
     const uint32_t size = static_cast<uint32_t>(static_cast<const char*>(zero) - folder) + 1;
     Session session(store, true);
-    if (!session.ok())
-        return session.result();
+    if (session.opened() != 0)
+        return session.opened();
     const int result = store.set(kFolderValue, TMValueText, folder, size);
     const int closed = session.close();
     return result != 0 ? result : closed;

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli_test_support.h"
 
 using namespace tmtest;
@@ -149,6 +151,12 @@ TEST_F(SettingsFiles, AFileThatDoesNotLoadIsAnErrorAndNothingIsWritten)
                   "'" + dir / "missing.xmp" + "': Error found when loading XMP file. (No such file or directory)",
                   files);
     expectFailure({"--settings", dir / "missing.xmp", "--save-settings", saved}, 2, "Error found when loading", files);
+
+    // A pipe would keep the run waiting for a writer.
+    ASSERT_EQ(mkfifo((dir / "pipe.xmp").c_str(), 0600), 0);
+    const RunResult r = run(kTonemap, {in, out, "--settings", dir / "pipe.xmp"}, {}, 60);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Error found when loading XMP file. (not a regular file)"), std::string::npos) << r.err;
 }
 
 TEST_F(SettingsFiles, NoFileTheUserHasIsOverwritten)

@@ -1,15 +1,14 @@
 // Helpers of the persistence tests: a private temporary folder, whole-file reads
-// and writes, and a settings store in memory that can be told to fail.
+// and writes, an environment variable set for a scope.
 #pragma once
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
-
-#include "tm_settings_store.h"
 
 namespace persisttest {
 
@@ -56,54 +55,30 @@ inline void writeBytes(const std::string& path, const std::string& bytes)
     out << bytes;
 }
 
-// The store as a map; `failOpen`, `failSet` (the name whose write fails) and
-// `failClose` make the session fail where a registry or a file system can.
-class MemoryStore : public TMSettingsStore {
+// Sets (or, for nullptr, removes) an environment variable until the end of the scope.
+class Environment {
 public:
-    int open(bool forWriting) override
+    Environment(const char* name, const char* value) : name_(name)
     {
-        if (failOpen || (!forWriting && !exists))
-            return 2;
-        exists = true;
-        isOpen = true;
-        ++sessions;
-        return 0;
+        if (const char* old = std::getenv(name))
+            old_ = old;
+        set(value);
     }
-    bool get(const char* name, TMStoredValue* value) override
-    {
-        const auto it = values.find(name);
-        if (!isOpen || it == values.end())
-            return false;
-        *value = it->second;
-        return true;
-    }
-    int set(const char* name, uint32_t type, const void* data, uint32_t size) override
-    {
-        if (!isOpen || failSet == name)
-            return 5;
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        values[name] = TMStoredValue{type, std::vector<uint8_t>(bytes, bytes + size)};
-        return 0;
-    }
-    int close() override
-    {
-        isOpen = false;
-        return failClose ? 6 : 0;
-    }
+    ~Environment() { set(old_ ? old_->c_str() : nullptr); }
+    Environment(const Environment&) = delete;
+    Environment& operator=(const Environment&) = delete;
 
-    void put(const std::string& name, uint32_t type, std::vector<uint8_t> bytes)
+private:
+    void set(const char* value)
     {
-        exists = true;
-        values[name] = TMStoredValue{type, std::move(bytes)};
+#ifdef _WIN32
+        _putenv_s(name_, value ? value : "");
+#else
+        value ? setenv(name_, value, 1) : unsetenv(name_);
+#endif
     }
-
-    std::map<std::string, TMStoredValue> values;
-    bool exists = false; // the key: a read session fails without it
-    bool isOpen = false;
-    bool failOpen = false;
-    std::string failSet;
-    bool failClose = false;
-    int sessions = 0;
+    const char* name_;
+    std::optional<std::string> old_;
 };
 
 } // namespace persisttest

@@ -526,13 +526,13 @@ int run(const TMCliOptions& given)
             return kExitFailure;
         }
     }
-    // Each image is written as it is done; one that fails does not stop the others,
-    // and the exit status is the worst of them. A signal stops them all.
     // The settings saved are those of the first image done; with no image, those of
     // a float image.
     std::optional<TMParameters> saved;
     if (jobs->empty())
         saved = TMResolveSettings(options.settings, TMSampleFloat32);
+    // Each image is written as it is done; one that fails does not stop the others,
+    // and the exit status is the worst of them. A signal stops them all.
     int worst = 0;
     for (const Job& job : *jobs) {
         int status = 0;

@@ -9,8 +9,9 @@
 #include <system_error>
 
 #include "tm_control_notes.h"
+#include "tm_version.h"
 
-const char* const kTMVersionText = "tonemap 1.0.1";
+const char* const kTMVersionText = "tonemap " TM_VERSION_TEXT;
 
 namespace {
 

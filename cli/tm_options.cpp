@@ -10,8 +10,9 @@
 
 #include "tm_control_notes.h"
 #include "tm_settings_exchange.h"
+#include "tm_version.h"
 
-const char* const kTMVersionText = "tonemap 1.0.1";
+const char* const kTMVersionText = "tonemap " TM_VERSION_TEXT;
 
 namespace {
 

@@ -81,4 +81,4 @@ std::string TMUsageText();
 // One-line hint printed after a usage error.
 std::string TMUsageHint();
 
-extern const char* const kTMVersionText; // "tonemap 1.0.1"
+extern const char* const kTMVersionText; // "tonemap " and the project's version (tm_version.h)

@@ -1,9 +1,7 @@
 // tm-bench-scene FILE [--megapixels N]
 //
 // Writes the procedural scene (3:2, about N megapixels, default 24) as a float RGB
-// PFM file and prints "WIDTH HEIGHT" on standard output. PFM is a header
-// "PF\n<w> <h>\n-1.0\n" (negative scale: little-endian) followed by the rows from the
-// bottom of the image to the top, three floats per pixel.
+// PFM file (tm_netpbm_codec.h) and prints "WIDTH HEIGHT" on standard output.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +10,7 @@
 #include <vector>
 
 #include "demo_scene.h"
+#include "tm_netpbm_file.h"
 
 namespace {
 
@@ -19,14 +18,6 @@ int usage()
 {
     std::fprintf(stderr, "usage: tm-bench-scene FILE [--megapixels N]\n");
     return 2;
-}
-
-bool littleEndianHost()
-{
-    const uint32_t one = 1;
-    unsigned char first = 0;
-    std::memcpy(&first, &one, 1);
-    return first == 1;
 }
 
 } // namespace
@@ -49,29 +40,20 @@ int main(int argc, char** argv)
     }
     if (!path)
         return usage();
-    if (!littleEndianHost()) {
-        std::fprintf(stderr, "tm-bench-scene: writes little-endian PFM only\n");
-        return 1;
-    }
 
     int32_t width = 0, height = 0;
     TMDemoSceneSize(megapixels, &width, &height);
     std::vector<float> rgb(static_cast<size_t>(width) * static_cast<size_t>(height) * 3);
     TMMakeDemoScene(width, height, rgb.data());
 
-    std::FILE* f = std::fopen(path, "wb");
-    if (!f) {
-        std::perror(path);
-        return 1;
-    }
-    bool ok = std::fprintf(f, "PF\n%d %d\n-1.0\n", width, height) > 0;
-    const size_t rowFloats = static_cast<size_t>(width) * 3;
-    for (int32_t y = height - 1; ok && y >= 0; --y)
-        ok = std::fwrite(rgb.data() + static_cast<size_t>(y) * rowFloats, sizeof(float), rowFloats, f) ==
-             rowFloats;
-    ok = (std::fclose(f) == 0) && ok;
-    if (!ok) {
-        std::fprintf(stderr, "tm-bench-scene: could not write %s\n", path);
+    TMNetpbmView view;
+    view.width = width;
+    view.height = height;
+    view.channels = 3;
+    view.f32 = rgb.data();
+    std::string error;
+    if (!TMNetpbmWriteFile(path, view, &error)) {
+        std::fprintf(stderr, "tm-bench-scene: could not write %s: %s\n", path, error.c_str());
         return 1;
     }
     std::printf("%d %d\n", width, height);

@@ -27,6 +27,8 @@
 #include "tm_progress.h"
 #include "tm_protocol.h"
 #include "tm_samples.h"
+#include "tm_settings_exchange.h"
+#include "tm_xmp_settings.h"
 
 namespace {
 
@@ -236,7 +238,8 @@ std::string compressionFor(const TMCliOptions& options, const Job& job, const OI
     return std::string();
 }
 
-int runJob(const TMCliOptions& options, const Job& job, bool several)
+// `used` receives the settings the image was tone-mapped with.
+int runJob(const TMCliOptions& options, const Job& job, bool several, TMParameters* used)
 {
     const Reporter say(job, several);
     TMProgressBar bar(stderr, !options.quiet && isatty(fileno(stderr)));
@@ -287,6 +290,7 @@ int runJob(const TMCliOptions& options, const Job& job, bool several)
         TMImage host = hostSamples(source);
         const TMParameters params = TMResolveSettings(
             options.settings, host.type == TMSampleType::Float32 ? TMSampleFloat32 : TMSample16);
+        *used = params;
         TMImage encoded;
         std::array<int32_t, 256> counts{};
         const TMPluginOutcome preview =
@@ -317,6 +321,7 @@ int runJob(const TMCliOptions& options, const Job& job, bool several)
     TMImage result = hostSamples(source);
     const bool isFloat = result.type == TMSampleType::Float32;
     const TMParameters params = TMResolveSettings(options.settings, isFloat ? TMSampleFloat32 : TMSample16);
+    *used = params;
     const auto renderStart = std::chrono::steady_clock::now();
     const TMPluginOutcome outcome = TMRenderWithPlugin(
         params, result,
@@ -358,7 +363,7 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
 {
     std::vector<Job> jobs;
     const std::string extensions = "use .exr, .hdr, .pfm, .tif, .tiff, .ppm, .pgm, .pnm, .png, .jpg or .jpeg";
-    if (options.outputDir.empty()) {
+    if (options.outputDir.empty() && !options.input.empty()) {
         Job job{options.input, options.output, options.histogram, TMOutputFormat::Png};
         const std::optional<TMOutputFormat> format = TMOutputFormatFromPath(options.output);
         if (!format) {
@@ -367,7 +372,7 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
         }
         job.format = *format;
         jobs.push_back(job);
-    } else {
+    } else if (!options.outputDir.empty()) {
         for (const std::string& input : options.inputs) {
             std::string name = baseName(input);
             const size_t dot = name.find_last_of('.');
@@ -422,17 +427,92 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
             *error = "--histogram '" + job.histogram + "' is the same file as OUTPUT '" + job.output + "'";
             return std::nullopt;
         }
+        // The settings file read is an input too; the one saved is one more output
+        // (it may replace the file read: that is how a look is edited).
+        const std::string& saved = options.saveSettings;
+        const std::pair<const std::string*, const char*> written[] = {{&job.output, "OUTPUT"},
+                                                                      {&job.histogram, "--histogram"}};
+        for (const auto& [path, name] : written) {
+            if (!path->empty() && !options.settingsFile.empty() && TMSameFile(*path, options.settingsFile)) {
+                *error = std::string(name) + " '" + *path + "' is the same file as --settings '" +
+                         options.settingsFile + "'; an input is never overwritten";
+                return std::nullopt;
+            }
+            if (!path->empty() && !saved.empty() && TMSameFile(*path, saved)) {
+                *error = "--save-settings '" + saved + "' is the same file as " + name + " '" + *path + "'";
+                return std::nullopt;
+            }
+        }
+        if (!saved.empty() && TMSameFile(saved, job.input)) {
+            *error = "--save-settings '" + saved + "' is the same file as INPUT '" + job.input +
+                     "'; an input is never overwritten";
+            return std::nullopt;
+        }
     }
     return jobs;
 }
 
-int run(const TMCliOptions& options)
+// Reads the --settings file into `settings`, or prints why it cannot.
+bool loadSettingsFile(const std::string& path, TMCliSettings* settings)
+{
+    // Like INPUT, a regular file only: a pipe would keep the run waiting for a writer.
+    struct stat st {};
+    const bool exists = stat(path.c_str(), &st) == 0;
+    const int missing = exists ? 0 : errno;
+    std::array<int32_t, TMXmpRecordSize> record{};
+    int code = TMXmpNotReadable;
+    if (exists && S_ISREG(st.st_mode))
+        code = readSettingsXmp(path.c_str(), record.data());
+    if (code > 0) {
+        settings->fromFile = record;
+        return true;
+    }
+    // The dialog's message, and for a file that could not be read at all, why.
+    std::string why = TMXmpLoadMessage(code);
+    if (!exists)
+        why += std::string(" (") + std::strerror(missing) + ")";
+    else if (!S_ISREG(st.st_mode))
+        why += S_ISDIR(st.st_mode) ? " (is a directory)" : " (not a regular file)";
+    std::fprintf(stderr, "tonemap: cannot load settings '%s': %s\n", path.c_str(), why.c_str());
+    return false;
+}
+
+// Writes `params` as a settings file into `file` and puts it in place.
+int saveSettingsFile(TMOutputFile& file, const TMParameters& params)
+{
+    std::array<int32_t, TMXmpRecordSize> record{};
+    TMRecordFromSettings(params, record.data());
+    std::string text;
+    TMFormatSettingsXmp(record.data(), &text); // always in range: the record is clamped
+    TMByteSink sink(file.fd(), &gSignal);
+    std::string error;
+    if (!sink.write(text.data(), text.size(), 0))
+        error = sink.error();
+    if (stopped())
+        return cancelled();
+    if (error.empty() && file.commit(&error))
+        return 0;
+    std::fprintf(stderr, "tonemap: cannot write settings '%s': %s\n", file.targetPath().c_str(), error.c_str());
+    return kExitFailure;
+}
+
+int run(const TMCliOptions& given)
 {
     std::string error;
-    const std::optional<std::vector<Job>> jobs = planJobs(options, &error);
+    const std::optional<std::vector<Job>> jobs = planJobs(given, &error);
     if (!jobs) {
         std::fprintf(stderr, "tonemap: %s\n", error.c_str());
         return kExitUsage;
+    }
+    TMCliOptions options = given;
+    if (!options.settingsFile.empty() && !loadSettingsFile(options.settingsFile, &options.settings))
+        return kExitUsage;
+    // Like every output, the settings file fails before any work when it cannot be written.
+    TMOutputFile settingsFile;
+    if (!options.saveSettings.empty() && !settingsFile.create(options.saveSettings, &error)) {
+        std::fprintf(stderr, "tonemap: cannot write settings '%s': %s\n", options.saveSettings.c_str(),
+                     error.c_str());
+        return kExitFailure;
     }
     if (!options.outputDir.empty()) {
         struct stat st {};
@@ -442,20 +522,30 @@ int run(const TMCliOptions& options)
             return kExitFailure;
         }
     }
+    // The settings saved are those of the first image done; with no image, those of
+    // a float image.
+    std::optional<TMParameters> saved;
+    if (jobs->empty())
+        saved = TMResolveSettings(options.settings, TMSampleFloat32);
     // Each image is written as it is done; one that fails does not stop the others,
     // and the exit status is the worst of them. A signal stops them all.
     int worst = 0;
     for (const Job& job : *jobs) {
         int status = 0;
+        TMParameters used{};
         try {
-            status = runJob(options, job, jobs->size() > 1);
+            status = runJob(options, job, jobs->size() > 1, &used);
         } catch (const std::bad_alloc&) {
             status = Reporter(job, jobs->size() > 1).complain(kExitFailure, "out of memory");
         }
         if (status > kExitUsage)
             return status;
+        if (status == 0 && !saved)
+            saved = used;
         worst = std::max(worst, status);
     }
+    if (!options.saveSettings.empty() && saved)
+        worst = std::max(worst, saveSettingsFile(settingsFile, *saved));
     return worst;
 }
 

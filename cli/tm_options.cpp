@@ -9,8 +9,10 @@
 #include <system_error>
 
 #include "tm_control_notes.h"
+#include "tm_settings_exchange.h"
+#include "tm_version.h"
 
-const char* const kTMVersionText = "tonemap 1.0.1";
+const char* const kTMVersionText = "tonemap " TM_VERSION_TEXT;
 
 namespace {
 
@@ -58,6 +60,8 @@ const TextOption kTextOptions[] = {
     {"output-dir", &TMCliOptions::outputDir, "a folder"},
     {"format", &TMCliOptions::format, "an output extension such as png or exr"},
     {"compression", &TMCliOptions::compression, "a compression name such as zip, piz or zip:3"},
+    {"settings", &TMCliOptions::settingsFile, "a settings file (.xmp)"},
+    {"save-settings", &TMCliOptions::saveSettings, "a settings file name (.xmp)"},
 };
 
 const OptionInfo* findValueOption(const std::string& name)
@@ -257,6 +261,12 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
             return usageError("--histogram writes one file: it cannot be used with --output-dir");
         o.inputs = operands;
     } else {
+        // Saving settings alone needs no image.
+        if (operands.empty() && !o.saveSettings.empty() && o.previewSide == 0 && o.compression.empty() &&
+            o.format.empty()) {
+            result.action = TMCliAction::Run;
+            return result;
+        }
         if (operands.size() < 2)
             return usageError(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT");
         if (operands.size() > 2)
@@ -275,6 +285,8 @@ TMParameters TMResolveSettings(const TMCliSettings& s, int32_t sampleFormat)
 {
     TMParameters p{};
     applyDefaults(&p, sampleFormat);
+    if (s.fromFile)
+        TMSettingsFromRecord(s.fromFile->data(), &p);
     if (s.luminosity)
         p.settings.luminosity = *s.luminosity + 10; // stored 0..20
     if (s.strength)
@@ -323,6 +335,7 @@ std::string TMUsageText()
     std::ostringstream s;
     s << "Usage: tonemap [options] INPUT OUTPUT\n"
          "       tonemap [options] --output-dir DIR INPUT...\n"
+         "       tonemap [options] --save-settings FILE.xmp\n"
          "\n"
          "Tone-maps high-dynamic-range images into displayable ones: the shadows and\n"
          "highlights both stay visible, with their local detail.\n"
@@ -340,6 +353,14 @@ std::string TMUsageText()
     }
     s << "  --360\n" << folded(TMControlNoteSummary(TMControlImage360), kIndent, kWidth);
     s << "\n"
+         "Settings files (.xmp, as the filter's dialog saves and loads them):\n"
+         "  --settings FILE    start from the file's eight settings (one the file lacks\n"
+         "                     is 0, as when the dialog loads it); the options above\n"
+         "                     override them\n"
+         "  --save-settings FILE\n"
+         "                     write the settings in effect as a settings file; with no\n"
+         "                     INPUT and OUTPUT, only that (Strength then defaults to 70)\n"
+         "\n"
          "Output:\n"
          "  --output-dir DIR   tone-map every INPUT into DIR, each written as it is done\n"
          "  --format EXT       with --output-dir: the outputs' format (png, exr, ...);\n"

@@ -2,6 +2,7 @@
 // the flags. Parsing does no I/O, so every rule here is unit-testable.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -22,6 +23,9 @@ struct TMCliSettings {
     std::optional<int32_t> microContrast;  // -2..2
     std::optional<int32_t> microSmoothing; // 0..30
     bool image360 = false;
+    // The exchange record read from the --settings file: the starting point that
+    // the options above override.
+    std::optional<std::array<int32_t, 8>> fromFile;
 };
 
 struct TMCliOptions {
@@ -43,6 +47,8 @@ struct TMCliOptions {
     int32_t previewSide = 0;
     bool original = false;
     std::string histogram;
+    std::string settingsFile; // --settings: a settings file to start from
+    std::string saveSettings; // --save-settings: where the settings in effect go
 };
 
 enum class TMCliAction {
@@ -64,8 +70,9 @@ struct TMCliParse {
 // --help and --version act as soon as they are seen.
 TMCliParse TMParseCommandLine(const std::vector<std::string>& args);
 
-// Defaults for the sample format (TMSampleFloat32 or TMSample16), then every
-// setting given on the command line, converted to the stored units.
+// Defaults for the sample format (TMSampleFloat32 or TMSample16), then the settings
+// file's record (all eight settings, clamped to their ranges), then every setting
+// given on the command line, converted to the stored units.
 TMParameters TMResolveSettings(const TMCliSettings& settings, int32_t sampleFormat);
 
 // Text of --help: usage with every option and its range.
@@ -74,4 +81,4 @@ std::string TMUsageText();
 // One-line hint printed after a usage error.
 std::string TMUsageHint();
 
-extern const char* const kTMVersionText; // "tonemap 1.0.1"
+extern const char* const kTMVersionText; // "tonemap " and the project's version (tm_version.h)

@@ -5,7 +5,8 @@
  * C preprocessor (the version resource in ToneMapping.rc) and C++ (the PiPL and
  * terminology builders, and the scripting keys in host/scripting.h). Macros that
  * name protocol constants (TMMode..., TMFilterCase...) expand only in C++, where
- * host/tm_protocol.h declares them.
+ * host/tm_protocol.h declares them. The version number comes from the build
+ * (tm_version.h in the build folder).
  *
  * Every string is 7-bit ASCII: hosts decode PiPL strings as Windows-1252 and the
  * version resource stores them as UTF-16. Strings with a length byte hold at most
@@ -105,13 +106,11 @@
 
 /* --- Version resource (US English, Unicode) -------------------------------------- */
 
-/* The text form is what users see as the product version; the numeric form is the
- * file's fixed version record. */
-#define TM_VERSION_TEXT "1.0.1"
-#define TM_VERSION_MAJOR 1
-#define TM_VERSION_MINOR 0
-#define TM_VERSION_PATCH 0
-#define TM_VERSION_BUILD 0
+/* The version number itself is the project's (tm_version.h, generated). The texts
+ * carry all of it; the file's fixed version record carries the release line,
+ * major.minor.0.0, which patch releases keep (1.0.1 gives "1.0.1" and 1.0.0.0). */
+#include "tm_version.h"
+#define TM_FIXED_VERSION TM_VERSION_MAJOR, TM_VERSION_MINOR, 0, 0
 #define TM_COMPANY_NAME "Quarrystone"
 #define TM_PRODUCT_NAME "Kestrimond Tone Mapping"
 #define TM_FILE_DESCRIPTION "Tone Mapping"

@@ -34,6 +34,9 @@ Host* gActive = nullptr; // the host whose call is running
 constexpr TMFourCC kNullKey = TMFourCCOf("null");
 constexpr TMFourCC kLong = TMFourCCOf("long");
 constexpr int16_t kMax16 = 32767;
+// Fills the pad bytes of delivered rows: any value the plug-in writes there, a zero
+// included, shows up as a change.
+constexpr uint8_t kPadByte = 0xA5;
 
 int16_t clamp16(int32_t v) { return static_cast<int16_t>(std::min<int32_t>(v, kMax16)); }
 TMRect16 to16(const TMVRect& r)
@@ -208,12 +211,20 @@ void Host::dropDescriptor()
 void Host::rearm(const Options& options)
 {
     opt_ = options;
-    allocations_ = bufferLocks_ = handleNews_ = handleLocks_ = 0;
+    allocations_ = bufferLocks_ = bufferUnlocks_ = bufferFrees_ = handleNews_ = handleLocks_ = 0;
+    lastAllocationSize_ = 0;
     polls_ = advances_ = refused_ = misuses_ = 0;
     paddingWrites_ = 0;
     progress_.clear();
     keysOffered_.clear();
     configure();
+}
+
+void Host::newSession()
+{
+    if (data_)
+        disposeHandle(reinterpret_cast<TMHandle>(data_));
+    data_ = 0;
 }
 
 bool Host::descriptorPending() const { return descriptorHandle_ && handles_.count(descriptorHandle_) != 0; }
@@ -281,6 +292,7 @@ void Host::inside(const std::function<void()>& work)
         ~Active() { gActive = previous; }
     } active(this);
     work();
+    commitOutput();
 }
 
 RunResult Host::run(bool ask)
@@ -426,11 +438,16 @@ void Host::unlockHandle(TMHandle h)
 TMOSErr Host::allocate(int64_t size, TMBufferID* id)
 {
     ++allocations_;
+    lastAllocationSize_ = size;
     *id = nullptr;
     if (size < 0)
         return TMParamErr;
-    if (opt_.failAllocation && allocations_ == opt_.failAllocation)
+    if ((opt_.failAllocation && allocations_ == opt_.failAllocation) ||
+        (opt_.bufferLimit > 0 && size > opt_.bufferLimit)) {
+        if (opt_.garbageIdOnFailure)
+            *id = reinterpret_cast<TMBufferID>(uintptr_t{0x1234}); // what a careless plug-in would lock
         return TMMemFullErr;
+    }
     Buffer b;
     b.memory.reset(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<int64_t>(size, 1))]);
     if (!b.memory)
@@ -458,6 +475,7 @@ void* Host::lockBuffer(TMBufferID id)
 
 void Host::unlockBuffer(TMBufferID id)
 {
+    ++bufferUnlocks_;
     auto it = buffers_.find(id);
     if (it == buffers_.end()) {
         ++misuses_;
@@ -468,6 +486,7 @@ void Host::unlockBuffer(TMBufferID id)
 
 void Host::freeBuffer(TMBufferID id)
 {
+    ++bufferFrees_;
     if (buffers_.erase(id) == 0)
         ++misuses_;
 }
@@ -546,7 +565,7 @@ bool Host::deliver(Area& area, const TMVRect& rect, int32_t lo, int32_t hi, bool
             for (int32_t x = 0; x < w; ++x)
                 std::memcpy(dst + static_cast<int64_t>(x) * n * S, src + x * pixelBytes, static_cast<size_t>(n) * S);
         }
-        std::memset(dst + area.packedRowBytes, 0, static_cast<size_t>(padding));
+        std::memset(dst + area.packedRowBytes, kPadByte, static_cast<size_t>(padding));
     }
     area.data = area.memory.get();
     return true;
@@ -572,7 +591,7 @@ void Host::commitOutput()
                 std::memcpy(dst + x * pixelBytes, src + static_cast<int64_t>(x) * n * S, static_cast<size_t>(n) * S);
         }
         for (int64_t k = a.packedRowBytes; k < a.rowBytes; ++k)
-            paddingWrites_ += src[k] != 0 ? 1 : 0;
+            paddingWrites_ += src[k] != kPadByte ? 1 : 0;
     }
 }
 
@@ -647,6 +666,10 @@ TMOSErr Host::advanceState()
 {
     ++advances_;
     commitOutput();
+    if (opt_.advanceResult != TMNoErr) {
+        releaseAreas();
+        return opt_.advanceResult;
+    }
     return deliverRequests();
 }
 

@@ -72,10 +72,13 @@ struct Options {
     int16_t numBufferProcs = 5;       // 8 offers the 64-bit allocation
     int32_t maxSpace = 1000000000;
     int failAllocation = 0;           // fail the Nth buffer allocation (1-based); 0: never
+    bool garbageIdOnFailure = false;  // a failed allocation still writes an id, as careless hosts do
+    int64_t bufferLimit = 0;          // refuse buffers of more bytes than this; 0: no limit
     int failLock = 0;                 // fail the Nth buffer lock; 0: never
     int failHandle = 0;               // fail the Nth handle allocation; 0: never
     int failHandleLock = 0;           // fail the Nth handle lock; 0: never
     int abortAtPoll = 0;              // abort from the Nth poll on; 0: never
+    TMOSErr advanceResult = TMNoErr;  // forced result of advanceState (nothing delivered), if non-zero
     const std::atomic<bool>* abortFlag = nullptr; // abort while set (e.g. by a signal handler)
     int32_t maxLoops = 100000;        // continue calls before the host gives up
     std::function<void(int32_t done, int32_t total)> onProgress; // shown to the user, if set
@@ -111,12 +114,17 @@ public:
     // The About selector with an about record.
     int16_t about();
     // Runs `work` as if inside a selector call, so that code of the plug-in that uses
-    // the host's callbacks (a dialog's preview does) can be driven directly.
+    // the host's callbacks (a dialog's preview does) can be driven directly. The
+    // output area handed out is committed when `work` returns, as when Start returns.
     void inside(const std::function<void()>& work);
 
     // Starts the next run: re-arms the recorded descriptor (if any) and the failure
     // counters, keeps the parameters handle and the data slot.
     void rearm(const Options& options);
+    // Starts a new session of the same filter: the data slot is 0 again and the
+    // plug-in's data handle is gone with the old session, while the parameters
+    // handle, which hosts keep with the document's settings, stays.
+    void newSession();
 
     TMFilterRecord& record() { return *record_; }
     intptr_t dataSlot() const { return data_; }
@@ -134,14 +142,18 @@ public:
     int liveHandles() const { return static_cast<int>(handles_.size()); } // all, incl. parameters/data
     int lockedHandles() const;
     int bufferAllocations() const { return allocations_; }
+    int64_t lastAllocationSize() const { return lastAllocationSize_; } // bytes asked for; 0: none yet
     int bufferLocks() const { return bufferLocks_; }
+    int bufferUnlocks() const { return bufferUnlocks_; }
+    int bufferFrees() const { return bufferFrees_; }
     int handleAllocations() const { return handleNews_; }
     int abortPolls() const { return polls_; }
     int advanceCalls() const { return advances_; }
     const std::vector<std::pair<int32_t, int32_t>>& progress() const { return progress_; }
     bool descriptorPending() const; // the recorded descriptor is still the host's
     const std::vector<TMFourCC>& keysOffered() const { return keysOffered_; }
-    // Pad bytes of delivered rows that the plug-in overwrote (must stay 0).
+    // Pad bytes of delivered rows that the plug-in overwrote (counted when the output
+    // is committed).
     int64_t paddingWrites() const { return paddingWrites_; }
     // Requests the host refused (area outside the image, planes out of range).
     int refusedRequests() const { return refused_; }
@@ -223,7 +235,8 @@ private:
     Area in_, out_;
     std::unique_ptr<Descriptor> reading_;
     TMHandle descriptorHandle_ = nullptr;
-    int allocations_ = 0, bufferLocks_ = 0, handleNews_ = 0, handleLocks_ = 0;
+    int allocations_ = 0, bufferLocks_ = 0, bufferUnlocks_ = 0, bufferFrees_ = 0, handleNews_ = 0, handleLocks_ = 0;
+    int64_t lastAllocationSize_ = 0;
     int polls_ = 0, advances_ = 0, refused_ = 0, misuses_ = 0;
     int64_t paddingWrites_ = 0;
     std::vector<std::pair<int32_t, int32_t>> progress_;

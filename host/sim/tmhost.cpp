@@ -7,21 +7,19 @@
 //   tmhost PLUGIN                     list the module's filter entries
 //   tmhost PLUGIN IN OUT [IN OUT ...] render each IN to OUT
 //
-// IN and OUT: PFM (float, 1 or 3 channels, either byte order; written
-// little-endian) or binary PGM/PPM with maxval 65535. Exit status: 0 done, 1 a
+// IN and OUT: PFM (float, 1 or 3 channels) or 16-bit PGM/PPM, as the shared Netpbm
+// codec reads and writes them (tm_netpbm_codec.h). Exit status: 0 done, 1 a
 // render failed, 2 the module, its resources or a file could not be used.
 #include <windows.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tm_netpbm_file.h"
 #include "tm_parameters.h"
 #include "tm_protocol.h"
 #include "tm_samples.h"
@@ -117,129 +115,42 @@ bool findFilterEntries(HMODULE module, std::vector<FilterEntry>* entries, std::s
     return true;
 }
 
-// --- Image files ---------------------------------------------------------------------
-
-struct Picture {
-    int32_t width = 0, height = 0, channels = 0;
-    bool isFloat = true;
-    std::vector<float> f32;      // rows top to bottom
-    std::vector<uint16_t> u16;   // file values 0..65535
-};
-
-bool readHeaderFields(std::istream& in, std::string* magic, std::vector<std::string>* fields, int count)
-{
-    in >> *magic;
-    for (int i = 0; i < count; ++i) {
-        std::string f;
-        if (!(in >> f))
-            return false;
-        fields->push_back(f);
-    }
-    in.get(); // the single white-space character before the samples
-    return static_cast<bool>(in);
-}
-
-bool readPicture(const std::string& path, Picture* p, std::string* error)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    std::vector<std::string> f;
-    if (!in || !readHeaderFields(in, &magic, &f, 3)) {
-        *error = "cannot read " + path;
-        return false;
-    }
-    p->width = std::atoi(f[0].c_str());
-    p->height = std::atoi(f[1].c_str());
-    if (p->width <= 0 || p->height <= 0 || p->width > 100000 || p->height > 100000) {
-        *error = path + ": bad size";
-        return false;
-    }
-    const size_t pixels = static_cast<size_t>(p->width) * p->height;
-    if (magic == "PF" || magic == "Pf") {
-        p->channels = magic == "PF" ? 3 : 1;
-        p->isFloat = true;
-        const bool little = std::atof(f[2].c_str()) < 0.0;
-        std::vector<uint8_t> raw(pixels * p->channels * 4);
-        in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-        if (!in) {
-            *error = path + ": truncated";
-            return false;
-        }
-        p->f32.resize(pixels * p->channels);
-        const size_t row = static_cast<size_t>(p->width) * p->channels;
-        for (int32_t y = 0; y < p->height; ++y) // stored bottom to top
-            for (size_t i = 0; i < row; ++i) {
-                const uint8_t* b = &raw[(static_cast<size_t>(p->height - 1 - y) * row + i) * 4];
-                const uint32_t bits = little ? le32(b) : (uint32_t{b[0]} << 24 | b[1] << 16 | b[2] << 8 | b[3]);
-                std::memcpy(&p->f32[y * row + i], &bits, 4);
-            }
-        return true;
-    }
-    if ((magic == "P6" || magic == "P5") && f[2] == "65535") {
-        p->channels = magic == "P6" ? 3 : 1;
-        p->isFloat = false;
-        std::vector<uint8_t> raw(pixels * p->channels * 2);
-        in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-        if (!in) {
-            *error = path + ": truncated";
-            return false;
-        }
-        p->u16.resize(pixels * p->channels);
-        for (size_t i = 0; i < p->u16.size(); ++i)
-            p->u16[i] = static_cast<uint16_t>(raw[2 * i] << 8 | raw[2 * i + 1]);
-        return true;
-    }
-    *error = path + ": not a PFM or a 16-bit PGM/PPM file";
-    return false;
-}
-
-bool writePicture(const std::string& path, const Picture& p, std::string* error)
-{
-    std::ofstream out(path, std::ios::binary);
-    const size_t row = static_cast<size_t>(p.width) * p.channels;
-    if (p.isFloat) {
-        out << (p.channels == 3 ? "PF" : "Pf") << '\n' << p.width << ' ' << p.height << "\n-1\n";
-        for (int32_t y = p.height - 1; y >= 0; --y)
-            out.write(reinterpret_cast<const char*>(&p.f32[y * row]), static_cast<std::streamsize>(row * 4));
-    } else {
-        out << (p.channels == 3 ? "P6" : "P5") << '\n' << p.width << ' ' << p.height << "\n65535\n";
-        std::vector<uint8_t> raw(p.u16.size() * 2);
-        for (size_t i = 0; i < p.u16.size(); ++i) {
-            raw[2 * i] = static_cast<uint8_t>(p.u16[i] >> 8);
-            raw[2 * i + 1] = static_cast<uint8_t>(p.u16[i]);
-        }
-        out.write(reinterpret_cast<const char*>(raw.data()), static_cast<std::streamsize>(raw.size()));
-    }
-    out.close();
-    if (!out) {
-        *error = "cannot write " + path;
-        return false;
-    }
-    return true;
-}
-
 // Renders `p` in place through the entry point: float samples as they are, 16-bit
 // file values in the host's range 0..32768 and back.
-tmsim::Outcome render(tmsim::EntryPoint entry, Picture* p)
+tmsim::Outcome render(tmsim::EntryPoint entry, TMNetpbmPicture* p)
 {
-    if (!p->isFloat)
+    const TMNetpbmHeader& h = p->header;
+    if (!h.isFloat)
         for (uint16_t& v : p->u16)
             v = TMFileToHost16(v);
     tmsim::Document doc;
-    doc.source = doc.destination = p->isFloat ? static_cast<void*>(p->f32.data()) : static_cast<void*>(p->u16.data());
-    doc.width = p->width;
-    doc.height = p->height;
-    doc.planes = p->channels;
-    doc.rowBytes = int64_t{p->width} * p->channels * (p->isFloat ? 4 : 2);
-    doc.depth = p->isFloat ? 32 : 16;
-    doc.imageMode = p->isFloat ? TMModeRGB96 : TMModeRGB48;
+    doc.source = doc.destination = h.isFloat ? static_cast<void*>(p->f32.data()) : static_cast<void*>(p->u16.data());
+    doc.width = h.width;
+    doc.height = h.height;
+    doc.planes = h.channels;
+    doc.rowBytes = int64_t{h.width} * h.channels * (h.isFloat ? 4 : 2);
+    doc.depth = h.isFloat ? 32 : 16;
+    doc.imageMode = h.isFloat ? TMModeRGB96 : TMModeRGB48;
     TMParameters params{};
-    applyDefaults(&params, p->isFloat ? TMSampleFloat32 : TMSample16);
+    applyDefaults(&params, h.isFloat ? TMSampleFloat32 : TMSample16);
     const tmsim::Outcome outcome = tmsim::RunWithSettings(entry, doc, params);
-    if (!p->isFloat)
+    if (!h.isFloat)
         for (uint16_t& v : p->u16)
             v = TMHostToFile16(v);
     return outcome;
+}
+
+TMNetpbmView viewOf(const TMNetpbmPicture& p)
+{
+    TMNetpbmView view;
+    view.width = p.header.width;
+    view.height = p.header.height;
+    view.channels = p.header.channels;
+    if (p.header.isFloat)
+        view.f32 = p.f32.data();
+    else
+        view.u16 = p.u16.data();
+    return view;
 }
 
 } // namespace
@@ -276,9 +187,10 @@ int main(int argc, char** argv)
     }
     int status = 0;
     for (int i = 2; i + 1 < argc; i += 2) {
-        Picture picture;
-        if (!readPicture(argv[i], &picture, &error)) {
-            std::fprintf(stderr, "tmhost: %s\n", error.c_str());
+        TMNetpbmPicture picture;
+        TMNetpbmError readError;
+        if (!TMNetpbmReadFile(argv[i], &picture, &readError)) {
+            std::fprintf(stderr, "tmhost: cannot read %s: %s\n", argv[i], readError.message.c_str());
             return 2;
         }
         const tmsim::Outcome outcome = render(entry, &picture);
@@ -288,8 +200,8 @@ int main(int argc, char** argv)
             status = 1;
             continue;
         }
-        if (!writePicture(argv[i + 1], picture, &error)) {
-            std::fprintf(stderr, "tmhost: %s\n", error.c_str());
+        if (!TMNetpbmWriteFile(argv[i + 1], viewOf(picture), &error)) {
+            std::fprintf(stderr, "tmhost: cannot write %s: %s\n", argv[i + 1], error.c_str());
             return 2;
         }
         std::printf("%s -> %s\n", argv[i], argv[i + 1]);

@@ -234,3 +234,55 @@ TEST(CliOptions, PreviewOptions)
         EXPECT_FALSE(r.error.empty());
     }
 }
+
+TEST(CliOptions, SettingsFilesAndSavingWithoutAnImage)
+{
+    TMCliParse r = parse({"--save-settings", "look.xmp", "--strength", "85"});
+    ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
+    EXPECT_EQ(r.options.saveSettings, "look.xmp");
+    EXPECT_TRUE(r.options.input.empty() && r.options.output.empty());
+    r = parse({"in.exr", "--settings=a.xmp", "out.exr", "--save-settings", "b.xmp"});
+    ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
+    EXPECT_EQ(r.options.settingsFile, "a.xmp");
+    EXPECT_EQ(r.options.saveSettings, "b.xmp");
+    EXPECT_FALSE(r.options.settings.fromFile) << "read by the run, not by parsing";
+
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--settings", "a.xmp"}, {"--save-settings=", "in.exr", "out.exr"},
+          {"--save-settings", "s.xmp", "--preview", "512"}, {"--save-settings", "s.xmp", "--compression", "zip"},
+          {"--save-settings", "s.xmp", "--format", "png"}, {"--save-settings", "s.xmp", "in.exr"},
+          {"in.exr", "out.exr", "--settings"}}) {
+        r = parse(args);
+        EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(args);
+        EXPECT_FALSE(r.error.empty());
+    }
+}
+
+TEST(CliSettings, TheFilesRecordLiesBetweenDefaultsAndOptions)
+{
+    TMCliParse r = parse({"in.exr", "out.exr", "--strength", "20", "--360"});
+    ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
+    r.options.settings.fromFile = std::array<int32_t, 8>{-4, 85, 60, 250, 3, 3, 2, 9};
+    TMParameters p = TMResolveSettings(r.options.settings, TMSample16);
+    EXPECT_EQ(p.settings.luminosity, 6);
+    EXPECT_EQ(p.settings.strength, 20) << "the option overrides the file";
+    EXPECT_EQ(p.settings.colorSaturation, 60);
+    EXPECT_EQ(p.settings.whiteClip, 250);
+    EXPECT_EQ(p.settings.blackClip, 3);
+    EXPECT_EQ(p.settings.smoothing, -1);
+    EXPECT_EQ(p.settings.microcontrast, 0);
+    EXPECT_EQ(p.settings.microsmoothing, 9);
+    EXPECT_EQ(p.settings.image360, 1);
+
+    TMCliSettings wild;
+    wild.fromFile = std::array<int32_t, 8>{99, -5, 500, -1, 100000, 9, -9, 31};
+    p = TMResolveSettings(wild, TMSampleFloat32);
+    EXPECT_EQ(p.settings.luminosity, 20);
+    EXPECT_EQ(p.settings.strength, 0);
+    EXPECT_EQ(p.settings.colorSaturation, 100);
+    EXPECT_EQ(p.settings.whiteClip, 0);
+    EXPECT_EQ(p.settings.blackClip, 1000);
+    EXPECT_EQ(p.settings.smoothing, -2);
+    EXPECT_EQ(p.settings.microcontrast, 2);
+    EXPECT_EQ(p.settings.microsmoothing, 30);
+}

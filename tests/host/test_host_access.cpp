@@ -1,14 +1,52 @@
+// Host access against the simulated host: rectangles in the form the host uses, and
+// buffers acquired, locked and released through its buffer suite, including every
+// way the suite can fail.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <set>
 #include <vector>
 
-#include "fake_host.h"
 #include "host_access.h"
+#include "tm_sim_host.h"
 
-using namespace fakehost;
+namespace {
+
+// No plug-in runs: the tests call host access themselves, inside the host's context.
+void noPlugin(int16_t, void*, intptr_t*, int16_t* result) { *result = TMNoErr; }
+
+// A host offering the 16-bit record and the five-call buffer suite; every test leaves
+// no buffer allocated and no id the host never handed out.
+struct HostFixture : ::testing::Test {
+    static tmsim::Options hostOptions()
+    {
+        tmsim::Options o;
+        o.bigDocument = false;
+        return o;
+    }
+    static tmsim::Document document(std::vector<float>& pixels)
+    {
+        tmsim::Document d;
+        d.source = d.destination = pixels.data();
+        d.width = 4;
+        d.height = 2;
+        d.rowBytes = 4 * 3 * 4;
+        return d;
+    }
+
+    std::vector<float> pixels = std::vector<float>(4 * 2 * 3, 1.0f);
+    tmsim::Options options = hostOptions();
+    tmsim::Host host{noPlugin, document(pixels), options};
+    TMFilterRecord& record = host.record();
+    TMBigDocumentStruct big{};
+
+    void TearDown() override
+    {
+        EXPECT_EQ(host.liveBuffers(), 0) << "buffers left allocated";
+        EXPECT_EQ(host.misuses(), 0) << "an id the host never handed out was locked or freed";
+    }
+};
+
+} // namespace
 
 TEST_F(HostFixture, RectanglesUseTheFormTheHostUses)
 {
@@ -37,52 +75,63 @@ TEST_F(HostFixture, RectanglesUseTheFormTheHostUses)
 
 TEST_F(HostFixture, BufferAcquiredLockedAndReleased)
 {
-    TMHostBuffer b;
-    ASSERT_EQ(TMAcquireHostBuffer(&record, 4096, &b), TMNoErr);
-    EXPECT_NE(b.data, nullptr);
-    EXPECT_EQ(buffers.lastSize, 4096);
-    TMReleaseHostBuffer(&record, &b);
-    EXPECT_EQ(b.id, nullptr);
-    EXPECT_EQ(b.data, nullptr);
-    EXPECT_EQ(buffers.unlocks, 1);
-    EXPECT_EQ(buffers.frees, 1);
-    TMReleaseHostBuffer(&record, &b); // an empty buffer: nothing happens
-    EXPECT_EQ(buffers.frees, 1);
+    host.inside([&] {
+        TMHostBuffer b;
+        ASSERT_EQ(TMAcquireHostBuffer(&record, 4096, &b), TMNoErr);
+        EXPECT_NE(b.data, nullptr);
+        EXPECT_EQ(host.lastAllocationSize(), 4096);
+        TMReleaseHostBuffer(&record, &b);
+        EXPECT_EQ(b.id, nullptr);
+        EXPECT_EQ(b.data, nullptr);
+        EXPECT_EQ(host.bufferUnlocks(), 1);
+        EXPECT_EQ(host.bufferFrees(), 1);
+        TMReleaseHostBuffer(&record, &b); // an empty buffer: nothing happens
+        EXPECT_EQ(host.bufferFrees(), 1);
+    });
 }
 
 TEST_F(HostFixture, FailedAllocateIsNeverLocked)
 {
     // The allocate call's result decides, even when the host scribbled an id.
-    buffers.allocateResult = TMMemFullErr;
-    buffers.writeIdOnFailure = true;
-    TMHostBuffer b;
-    EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
-    EXPECT_EQ(buffers.locks, 0);
-    EXPECT_EQ(b.id, nullptr);
+    options.failAllocation = 1;
+    options.garbageIdOnFailure = true;
+    host.rearm(options);
+    host.inside([&] {
+        TMHostBuffer b;
+        EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
+        EXPECT_EQ(host.bufferLocks(), 0);
+        EXPECT_EQ(b.id, nullptr);
+    });
 }
 
 TEST_F(HostFixture, FailedLockIsOnlyFreed)
 {
-    buffers.failLock = true;
-    TMHostBuffer b;
-    EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
-    EXPECT_EQ(buffers.frees, 1);
-    EXPECT_EQ(buffers.unlocks, 0);
-    EXPECT_EQ(b.id, nullptr);
+    options.failLock = 1;
+    host.rearm(options);
+    host.inside([&] {
+        TMHostBuffer b;
+        EXPECT_EQ(TMAcquireHostBuffer(&record, 100, &b), TMMemFullErr);
+        EXPECT_EQ(host.bufferFrees(), 1);
+        EXPECT_EQ(host.bufferUnlocks(), 0);
+        EXPECT_EQ(b.id, nullptr);
+    });
 }
 
 TEST_F(HostFixture, SizesBeyondThirtyTwoBitsNeedTheWideAllocate)
 {
-    TMHostBuffer b;
-    const int64_t big = int64_t{3} << 30;
-    EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr) << "never a wrapped 32-bit size";
-    EXPECT_EQ(buffers.lastSize, 0) << "the 32-bit allocate is not called";
-    procs.numBufferProcs = 8;
-    procs.allocateProc64 = allocate64;
-    EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr);
-    EXPECT_EQ(buffers.lastSize, big);
-    record.bufferProcs = nullptr;
-    EXPECT_EQ(TMAcquireHostBuffer(&record, 16, &b), TMMemFullErr) << "no buffer suite";
+    host.inside([&] {
+        TMHostBuffer b;
+        const int64_t big = int64_t{3} << 30;
+        EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr) << "never a wrapped 32-bit size";
+        EXPECT_EQ(host.lastAllocationSize(), 0) << "the 32-bit allocate is not called";
+        options.numBufferProcs = 8;
+        options.bufferLimit = int64_t{1} << 30; // nothing this large is available here
+        host.rearm(options);
+        EXPECT_EQ(TMAcquireHostBuffer(&record, big, &b), TMMemFullErr);
+        EXPECT_EQ(host.lastAllocationSize(), big);
+        record.bufferProcs = nullptr;
+        EXPECT_EQ(TMAcquireHostBuffer(&record, 16, &b), TMMemFullErr) << "no buffer suite";
+    });
 }
 
 TEST_F(HostFixture, EngineRendersThroughTheHostBuffers)
@@ -94,10 +143,13 @@ TEST_F(HostFixture, EngineRendersThroughTheHostBuffers)
     TMParameters p;
     applyDefaults(&p, TMSampleFloat32);
     const TMHostImage img{TMSampleFloat32, W, H, 3, 3, 3, in.data(), W * 12, out.data(), W * 12, 0, {0, 0, 0}, 0};
-    EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultOK);
-    EXPECT_EQ(buffers.frees, 3);
-    buffers.failLock = true;
-    EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultMemFull);
+    host.inside([&] {
+        EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultOK);
+        EXPECT_EQ(host.bufferFrees(), 3);
+        options.failLock = 1;
+        host.rearm(options);
+        EXPECT_EQ(TMRunStages(p, img, TMHostBufferAllocator(&record), TMProgressSink{}), TMResultMemFull);
+    });
 }
 
 TEST(HostAccess, RowBytesAndMissingServices)

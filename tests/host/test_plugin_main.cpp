@@ -1,111 +1,58 @@
+// The entry point's selectors one by one, called through the simulated host: the
+// handles it creates and keeps, the checks of prepare, and renders with kept settings.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <map>
+#include <algorithm>
 #include <vector>
 
-#include "fake_host.h"
 #include "plugin_main.h"
 #include "shown_messages.h"
 #include "tm_globals.h"
-
-using namespace fakehost;
+#include "tm_parameters.h"
+#include "tm_sim_host.h"
 
 namespace {
 
-// Handles with lock counts; allocation can be refused.
-struct FakeHandles {
-    std::map<void*, int> locks; // handle -> lock depth
-    bool failNew = false;
-    int news = 0;
-};
-FakeHandles* handles = nullptr;
-
-TMHandle newHandle(int32_t size)
-{
-    if (handles->failNew)
-        return nullptr;
-    ++handles->news;
-    void* p = std::calloc(1, static_cast<size_t>(size));
-    handles->locks[p] = 0;
-    return p;
-}
-void* lockHandle(TMHandle h, TMBoolean)
-{
-    ++handles->locks[h];
-    return h;
-}
-void unlockHandle(TMHandle h) { --handles->locks[h]; }
-void disposeHandle(TMHandle h)
-{
-    handles->locks.erase(h);
-    std::free(h);
-}
-
-std::vector<float>* input = nullptr;
-std::vector<float>* output = nullptr;
-TMFilterRecord* current = nullptr;
-TMOSErr advance()
-{
-    current->inData = input->data();
-    current->outData = output->data();
-    current->inRowBytes = current->outRowBytes = 0; // under-reported: packed rows
-    return TMNoErr;
-}
-
-struct EntryFixture : HostFixture {
-    FakeHandles fh;
-    TMHandleProcs hp{};
-    intptr_t data = 0;
-    int16_t result = 0;
-    std::vector<float> in, out;
+struct EntryFixture : ::testing::Test {
     static constexpr int W = 120, H = 100;
 
-    void SetUp() override
+    static tmsim::Options hostOptions()
     {
-        HostFixture::SetUp();
-        handles = &fh;
-        hp.numHandleProcs = 8;
-        hp.newProc = newHandle;
-        hp.lockProc = lockHandle;
-        hp.unlockProc = unlockHandle;
-        hp.disposeProc = disposeHandle;
-        record.handleProcs = &hp;
-        record.filterRect = TMRect16{0, 0, H, W};
-        record.planes = 3;
-        record.imageMode = TMModeRGB96;
-        record.depth = 32;
-        record.maxSpace = 100000000;
-        record.advanceState = advance;
+        tmsim::Options o;
+        o.bigDocument = false;
+        o.maxSpace = 100000000;
+        return o;
+    }
+    tmsim::Document document()
+    {
         in.resize(W * H * 3);
         for (size_t i = 0; i < in.size(); ++i)
             in[i] = 0.01f + static_cast<float>((i * 37) % 101);
         out.assign(in.size(), -1.0f);
-        input = &in;
-        output = &out;
-        current = &record;
-        TMRecordedMessages().clear();
+        tmsim::Document d;
+        d.source = in.data();
+        d.destination = out.data();
+        d.width = W;
+        d.height = H;
+        d.rowBytes = int64_t{W} * 3 * 4;
+        return d;
     }
+
+    std::vector<float> in, out;
+    tmsim::Options options = hostOptions();
+    tmsim::Host host{PluginMain, document(), options};
+    TMFilterRecord& record = host.record();
+
+    void SetUp() override { TMRecordedMessages().clear(); }
     void TearDown() override
     {
-        for (auto& [h, depth] : fh.locks)
-            EXPECT_EQ(depth, 0) << "a handle is left locked";
-        if (record.parameters)
-            disposeHandle(record.parameters);
-        if (data)
-            disposeHandle(reinterpret_cast<TMHandle>(data));
-        handles = nullptr;
-        HostFixture::TearDown();
+        EXPECT_EQ(host.lockedHandles(), 0) << "a handle is left locked";
+        EXPECT_EQ(host.liveBuffers(), 0) << "buffers left allocated";
+        EXPECT_EQ(host.misuses(), 0) << "an id or handle the host never handed out was used";
     }
-    int16_t call(int16_t selector)
-    {
-        result = 0;
-        PluginMain(selector, &record, &data, &result);
-        return result;
-    }
-    TMParameters& params() { return *static_cast<TMParameters*>(record.parameters); }
-    TMGlobals& globals() { return *reinterpret_cast<TMGlobals*>(data); }
+    int16_t call(int16_t selector) { return host.call(selector); }
+    TMParameters& params() { return *static_cast<TMParameters*>(host.parametersData()); }
+    TMGlobals& globals() { return *static_cast<TMGlobals*>(host.globalsData()); }
 };
 
 } // namespace
@@ -159,8 +106,7 @@ TEST_F(EntryFixture, PrepareResetsAStaleRecordAndParametersAlwaysResets)
     params().settings.strength = 5;
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
     EXPECT_EQ(params().settings.strength, 5) << "both handles present: unchanged";
-    disposeHandle(reinterpret_cast<TMHandle>(data));
-    data = 0;
+    host.newSession();
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
     EXPECT_EQ(params().settings.strength, 70) << "settings without their working record are reset";
     params().settings.strength = 9;
@@ -171,9 +117,9 @@ TEST_F(EntryFixture, PrepareResetsAStaleRecordAndParametersAlwaysResets)
 TEST_F(EntryFixture, MissingHandlesAndFailedAllocations)
 {
     EXPECT_EQ(call(TMSelectorStart), TMFilterBadParameters) << "start without handles";
-    fh.failNew = true;
+    options.failHandle = 1;
+    host.rearm(options);
     EXPECT_EQ(call(TMSelectorParameters), TMMemFullErr);
-    fh.failNew = false;
 }
 
 TEST_F(EntryFixture, ARepeatWithoutParametersRendersWithTheKeptSettings)

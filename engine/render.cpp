@@ -76,25 +76,27 @@ struct Stepper {
 
 TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes)
 {
-    const TMSettings& s = params.settings;
+    // Every setting limited to its range, but the clips: the output mapping limits
+    // their percentages to 10 %, so clip settings up to 2000 steps (twice the dialog's
+    // range) keep their effect.
+    TMSettings s = params.settings;
+    TMClampSettings(&s);
+    const int64_t whiteClip = params.settings.whiteClip, blackClip = params.settings.blackClip;
     TMDerivedSettings d;
     d.planes = std::clamp(hostPlanes, 1, 3);
     d.pad = s.image360 ? width / 4 : 0;
-    d.smoothing = std::clamp(s.smoothing, -2, 2);
-    const int32_t luminosity = std::clamp(s.luminosity, 0, 20);
-    d.lumLevel = static_cast<int32_t>(luminosity * 0.6 + 1.0);
-    d.contrastStep = std::clamp(s.microcontrast, -2, 2) - 2;
-    const int32_t micro = std::clamp(s.microsmoothing, 0, 30);
+    d.smoothing = s.smoothing;
+    d.lumLevel = static_cast<int32_t>(s.luminosity * 0.6 + 1.0);
+    d.contrastStep = s.microcontrast - 2;
     // 0.7333 is the constant of the second segment, not 11/15.
-    d.smoothingFactor = micro <= 11 ? static_cast<float>(micro / 15.0)
-                                    : static_cast<float>((micro - 11) / 10.0 + 0.7333);
-    // Clip settings: widened before the + 1; the output mapping limits the
-    // percentages to 0..10.
-    d.whiteClipPercent = static_cast<float>((static_cast<int64_t>(s.whiteClip) + 1) * 0.005);
-    d.blackClipPercent = static_cast<float>(static_cast<int64_t>(s.blackClip) * 0.005);
+    d.smoothingFactor = s.microsmoothing <= 11 ? static_cast<float>(s.microsmoothing / 15.0)
+                                               : static_cast<float>((s.microsmoothing - 11) / 10.0 + 0.7333);
+    // Widened before the + 1.
+    d.whiteClipPercent = static_cast<float>((whiteClip + 1) * 0.005);
+    d.blackClipPercent = static_cast<float>(blackClip * 0.005);
     d.gamma = static_cast<double>(2.2f);
     d.output = TMLimitOutputSettings(s.colorSaturation, d.whiteClipPercent, d.blackClipPercent, s.strength);
-    const float white16 = static_cast<float>(static_cast<int64_t>(s.whiteClip) * 0.005);
+    const float white16 = static_cast<float>(whiteClip * 0.005);
     d.preview16 = TMLimitOutputSettings(s.colorSaturation, white16, d.blackClipPercent, s.strength);
     return d;
 }

@@ -56,8 +56,9 @@ struct TMHostImage {
 
 // Everything the stages take from the settings, derived once for a render or a
 // preview redraw. Settings can arrive unchecked (scripting stores what it receives):
-// TMDeriveSettings limits each to what the engine honours, and nothing downstream
-// reads TMParameters' settings.
+// TMDeriveSettings limits each to its range (TMClampSettings; the clips only as
+// percentages, to 10 %, in the output's limits), and nothing downstream reads
+// TMParameters' settings.
 struct TMDerivedSettings {
     int32_t planes;          // min(host planes, 3), at least 1
     int32_t pad;             // wrapped columns each side: width / 4 for a 360° image

@@ -1,5 +1,7 @@
 #include "tm_parameters.h"
 
+#include <algorithm>
+
 TMSettings TMDefaultSettings(int32_t sampleFormat)
 {
     TMSettings s{};
@@ -29,6 +31,25 @@ void applyDefaults(TMParameters* params, int32_t sampleFormat, TMDefaults form)
     fresh.originalStale768 = 1;
     fresh.originalStale1024 = 1;
     *params = fresh;
+}
+
+int TMClampSettings(TMSettings* s)
+{
+    int outside = 0;
+    const auto limit = [&outside](int32_t* v, int32_t lo, int32_t hi) {
+        const int32_t c = std::clamp(*v, lo, hi);
+        outside += c != *v;
+        *v = c;
+    };
+    limit(&s->luminosity, 0, 20);
+    limit(&s->strength, 0, 100);
+    limit(&s->colorSaturation, 0, 100);
+    limit(&s->whiteClip, 0, 1000);
+    limit(&s->blackClip, 0, 1000);
+    limit(&s->microcontrast, -2, 2);
+    limit(&s->smoothing, -2, 2);
+    limit(&s->microsmoothing, 0, 30);
+    return outside;
 }
 
 TMSettings snapshot(const TMParameters& params) { return params.settings; }

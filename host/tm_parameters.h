@@ -75,6 +75,11 @@ enum class TMDefaults {
 // dialog that has not run).
 void applyDefaults(TMParameters* params, int32_t sampleFormat, TMDefaults form = TMDefaults::All);
 
+// Each of the eight user settings limited to its range (the table above: what the
+// dialog offers and settings files and the last-used store hold). Returns how many
+// were outside. The one definition of those ranges.
+int TMClampSettings(TMSettings* settings);
+
 // The settings a cancelled dialog must give back unchanged, and giving them back.
 TMSettings snapshot(const TMParameters& params);
 void restore(TMParameters* params, const TMSettings& saved);

@@ -71,7 +71,7 @@ int saveLastSettings(const TMParameters& params, TMSettingsStore& store)
     if (session.opened() != 0)
         return session.opened();
     TMParameters p = params;
-    TMClampSettings(&p);
+    TMClampSettings(&p.settings);
     int result = 0;
     for (const Entry& e : kEntries) {
         const int32_t v = p.settings.*e.field + e.offset;

@@ -142,8 +142,7 @@ Setup makeSetup(int32_t format, int megapixels)
     applyDefaults(&s.params, format);
     s.d = TMDeriveSettings(s.params, s.width, kPlanes);
     s.workWidth = s.width + 2 * s.d.pad;
-    TMComputeBoundedGeometry(s.workWidth, s.height, std::clamp(s.params.smoothing, -2, 2), 4,
-                             s.geometry);
+    TMComputeBoundedGeometry(s.workWidth, s.height, s.d.smoothing, 4, s.geometry);
     s.bufferBytes = TMWorkingBufferBytes(s.geometry);
     scenes().select(s.width, s.height);
     return s;
@@ -401,8 +400,8 @@ void BM_Output32(benchmark::State& state, int mp)
     for (auto _ : state) {
         restore(lum, saved);
         timed(state, &spent, [&] {
-            result = TMMapOutput32(s.width, s.height, kPlanes, s.d.pad, s.params.colorSaturation,
-                                   s.d.whiteClipPercent, s.d.blackClipPercent, s.params.strength,
+            result = TMMapOutput32(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation,
+                                   s.d.output.white, s.d.output.black, s.d.output.strength,
                                    s.d.gamma, &stats, rgb, lum.data(), out.data());
         });
         if (result < 0)
@@ -436,8 +435,8 @@ void BM_Output16(benchmark::State& state, int mp)
     for (auto _ : state) {
         restore(lum, saved);
         timed(state, &spent, [&] {
-            result = TMMapOutput16(s.width, s.height, kPlanes, s.d.pad, s.params.colorSaturation,
-                                   s.d.whiteClipPercent, s.d.blackClipPercent, s.params.strength,
+            result = TMMapOutput16(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation,
+                                   s.d.output.white, s.d.output.black, s.d.output.strength,
                                    &stats, lut.data(), samples, lum.data(), out.data());
         });
         if (result < 0)
@@ -669,7 +668,7 @@ void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32
             params.previewLevel = 2;
         } else if (mode == PreviewMode::OutputOnly) {
             params.previewLevel = 0;
-            params.strength = 40 + 10 * (iteration++ % 4);
+            params.settings.strength = 40 + 10 * (iteration++ % 4);
         } else {
             params.showPreview = 0;
         }

@@ -146,16 +146,22 @@ TMImage hostSamples(TMImage& source)
     return host;
 }
 
-TMToolImage toolImage(TMImage& host, int32_t planes)
+// The one place where what the filter came to becomes the run's exit status and
+// message: 0 when it succeeded; the cancelled status when a signal stopped the run
+// or the host's abort ended the filter; else kExitFailure, with the cause the
+// plug-in named (or its code).
+int filterStatus(const Reporter& say, const TMPluginOutcome& outcome, bool preview)
 {
-    TMToolImage image;
-    image.isFloat = host.type == TMSampleType::Float32;
-    image.width = host.width;
-    image.height = host.height;
-    image.channels = host.channels;
-    image.planes = planes;
-    image.data = image.isFloat ? static_cast<void*>(host.f32.data()) : static_cast<void*>(host.u16.data());
-    return image;
+    if (stopped() || outcome.result == TMUserCanceledErr)
+        return cancelled();
+    if (outcome.result == TMNoErr)
+        return 0;
+    std::string why = outcome.failure;
+    if (why.empty())
+        why = preview && outcome.result == TMMemFullErr
+                  ? "out of memory for the preview buffers"
+                  : "the filter failed with code " + std::to_string(outcome.result);
+    return say.complain(kExitFailure, preview ? "the preview could not be computed: " + why : why);
 }
 
 // Encodes `image` into `file`'s temporary file. Returns 0, kExitFailure with the cause
@@ -273,7 +279,7 @@ int runJob(const TMCliOptions& options, const Job& job, bool several, TMParamete
     const double readSeconds = secondsSince(start);
     progress.reading(1.0);
 
-    const int32_t planes = source.channels >= 3 ? 3 : 1;
+    const int32_t planes = TMFilterPlaneCount(source.channels);
     const int32_t alpha = source.meta.alpha_channel;
     // The filter works on each pixel's own colour, as an editor shows a layer with
     // transparency: colour stored multiplied by alpha is divided by it first.
@@ -285,22 +291,16 @@ int runJob(const TMCliOptions& options, const Job& job, bool several, TMParamete
         const TMParameters params = TMResolveSettings(
             options.settings, host.type == TMSampleType::Float32 ? TMSampleFloat32 : TMSample16);
         *used = params;
-        const TMPreviewOutcome preview =
-            TMPreviewWithPlugin(params, toolImage(host, planes), options.previewSide, options.original);
-        if (stopped())
-            return cancelled();
-        if (preview.result != 0)
-            return say.complain(kExitFailure, "the preview could not be computed: " + preview.failure);
-        progress.filtering(1.0);
         TMImage encoded;
-        encoded.allocate(TMSampleType::UInt8, preview.width, preview.height, 3);
-        const size_t n = static_cast<size_t>(preview.width) * static_cast<size_t>(preview.height);
-        for (size_t i = 0; i < n; ++i)
-            for (size_t c = 0; c < 3; ++c)
-                encoded.u8[i * 3 + c] = preview.planar[c * n + i];
-        encoded.meta = OIIO::ImageSpec(preview.width, preview.height, 3, OIIO::TypeDesc::UINT8);
+        std::array<int32_t, 256> counts{};
+        const TMPluginOutcome preview =
+            TMPreviewWithPlugin(params, host, options.previewSide, options.original, &encoded, &counts);
+        if (const int status = filterStatus(say, preview, true))
+            return status;
+        progress.filtering(1.0);
+        encoded.meta = OIIO::ImageSpec(encoded.width, encoded.height, 3, OIIO::TypeDesc::UINT8);
         // Both files are complete before either replaces anything.
-        if (!job.histogram.empty() && !writeHistogram(histogram, preview.histogram, &error)) {
+        if (!job.histogram.empty() && !writeHistogram(histogram, counts, &error)) {
             if (stopped())
                 return cancelled();
             return say.complain(kExitFailure, "cannot write histogram '" + job.histogram + "': " + error);
@@ -324,15 +324,11 @@ int runJob(const TMCliOptions& options, const Job& job, bool several, TMParamete
     *used = params;
     const auto renderStart = std::chrono::steady_clock::now();
     const TMPluginOutcome outcome = TMRenderWithPlugin(
-        params, toolImage(result, planes),
+        params, result,
         [&progress](int32_t done, int32_t total) { progress.filtering(total > 0 ? double(done) / total : 0.0); },
         &gStop);
-    if (stopped() || outcome.result == TMUserCanceledErr)
-        return cancelled();
-    if (outcome.result != 0)
-        return say.complain(kExitFailure, outcome.failure.empty()
-                                              ? "the filter failed with code " + std::to_string(outcome.result)
-                                              : outcome.failure);
+    if (const int status = filterStatus(say, outcome, false))
+        return status;
     const double renderSeconds = secondsSince(renderStart);
     progress.filtering(1.0);
 

@@ -23,3 +23,5 @@ void TMImage::allocate(TMSampleType t, int32_t w, int32_t h, int32_t c)
     case TMSampleType::UInt8: u8.resize(n); break;
     }
 }
+
+int32_t TMFilterPlaneCount(int32_t channels) { return channels >= 3 ? 3 : 1; }

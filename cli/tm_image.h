@@ -78,6 +78,10 @@ struct TMImage {
     void allocate(TMSampleType t, int32_t w, int32_t h, int32_t c);
 };
 
+// Planes the filter works on in an image of `channels` channels: 3 (red, green, blue)
+// for colour, 1 for grey; the channels after them keep their values.
+int32_t TMFilterPlaneCount(int32_t channels);
+
 // Why a file could not be read or written. exitCode is 1 for failures (missing
 // file, I/O error, corrupt data) and 2 for files the tool refuses by design.
 struct TMFileError {

@@ -288,22 +288,22 @@ TMParameters TMResolveSettings(const TMCliSettings& s, int32_t sampleFormat)
     if (s.fromFile)
         TMSettingsFromRecord(s.fromFile->data(), &p);
     if (s.luminosity)
-        p.luminosity = *s.luminosity + 10; // stored 0..20
+        p.settings.luminosity = *s.luminosity + 10; // stored 0..20
     if (s.strength)
-        p.strength = *s.strength;
+        p.settings.strength = *s.strength;
     if (s.saturation)
-        p.colorSaturation = *s.saturation;
+        p.settings.colorSaturation = *s.saturation;
     if (s.whiteClipSteps)
-        p.whiteClip = *s.whiteClipSteps;
+        p.settings.whiteClip = *s.whiteClipSteps;
     if (s.blackClipSteps)
-        p.blackClip = *s.blackClipSteps;
+        p.settings.blackClip = *s.blackClipSteps;
     if (s.lightSmoothing)
-        p.smoothing = *s.lightSmoothing;
+        p.settings.smoothing = *s.lightSmoothing;
     if (s.microContrast)
-        p.microcontrast = *s.microContrast;
+        p.settings.microcontrast = *s.microContrast;
     if (s.microSmoothing)
-        p.microsmoothing = *s.microSmoothing;
-    p.image360 = s.image360 ? 1 : 0;
+        p.settings.microsmoothing = *s.microSmoothing;
+    p.settings.image360 = s.image360 ? 1 : 0;
     return p;
 }
 

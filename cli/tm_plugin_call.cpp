@@ -10,27 +10,38 @@
 
 namespace {
 
-tmsim::Document documentOf(const TMToolImage& image)
+void* samplesOf(TMImage& image)
 {
-    const int32_t sampleBytes = image.isFloat ? 4 : 2;
+    switch (image.type) {
+    case TMSampleType::Float32: return image.f32.data();
+    case TMSampleType::UInt16: return image.u16.data();
+    case TMSampleType::UInt8: break;
+    }
+    return image.u8.data();
+}
+
+tmsim::Document documentOf(TMImage& image)
+{
+    const int32_t depth = image.type == TMSampleType::Float32 ? 32 : image.type == TMSampleType::UInt16 ? 16 : 8;
     tmsim::Document doc;
-    doc.source = image.data;
-    doc.destination = image.data; // in place: no second image-sized copy
+    void* samples = samplesOf(image);
+    doc.source = samples;
+    doc.destination = samples; // in place: no second image-sized copy
     doc.width = image.width;
     doc.height = image.height;
-    doc.planes = image.planes;
+    doc.planes = TMFilterPlaneCount(image.channels);
     doc.pixelStride = image.channels;
-    doc.rowBytes = int64_t{image.width} * image.channels * sampleBytes;
-    doc.depth = image.isFloat ? 32 : 16;
+    doc.rowBytes = int64_t{image.width} * image.channels * tmsim::SampleBytes(depth);
+    doc.depth = depth;
     // A grey image is handed over as a one-plane colour document: the filter works
     // on the planes it is given, and refuses only the host's grey modes.
-    doc.imageMode = image.isFloat ? TMModeRGB96 : TMModeRGB48;
+    doc.imageMode = depth == 32 ? TMModeRGB96 : depth == 16 ? TMModeRGB48 : TMModeRGBColor;
     return doc;
 }
 
 } // namespace
 
-TMPluginOutcome TMRenderWithPlugin(const TMParameters& params, const TMToolImage& image,
+TMPluginOutcome TMRenderWithPlugin(const TMParameters& params, TMImage& image,
                                    const std::function<void(int32_t, int32_t)>& progress,
                                    const std::atomic<bool>* cancel)
 {
@@ -38,38 +49,32 @@ TMPluginOutcome TMRenderWithPlugin(const TMParameters& params, const TMToolImage
     return TMPluginOutcome{outcome.result, outcome.failure};
 }
 
-TMPreviewOutcome TMPreviewWithPlugin(const TMParameters& params, const TMToolImage& image, int32_t side,
-                                     bool original)
+TMPluginOutcome TMPreviewWithPlugin(const TMParameters& params, TMImage& image, int32_t side, bool original,
+                                    TMImage* shown, std::array<int32_t, 256>* histogram)
 {
-    tmsim::Options options;
-    options.delivery = tmsim::Delivery::Direct;
-    options.descriptorSuite = false;
-    tmsim::Host host(PluginMain, documentOf(image), options);
-    TMPreviewOutcome outcome;
+    tmsim::Host host(PluginMain, documentOf(image), tmsim::ReplayOptions(params));
+    TMPluginOutcome outcome;
     outcome.result = host.call(TMSelectorParameters);
-    if (outcome.result != TMNoErr)
+    if (outcome.result == TMNoErr)
+        outcome.result = host.call(TMSelectorPrepare);
+    if (outcome.result != TMNoErr) {
+        outcome.failure = tmsim::FailureText(host);
         return outcome;
-    // The dialog edits the settings record in place; its preview bookkeeping keeps
-    // the state the parameters call gave it.
-    auto* stored = static_cast<TMParameters*>(host.parametersData());
-    restore(stored, snapshot(params));
-    outcome.result = host.call(TMSelectorPrepare);
-    if (outcome.result != TMNoErr)
-        return outcome;
+    }
 
+    // The plug-in's records, as the dialog reaches them while it runs.
+    auto* stored = static_cast<TMParameters*>(host.parametersData());
     auto* globals = static_cast<TMGlobals*>(host.globalsData());
     TMFilterRecord* record = &host.record();
     host.inside([&] {
         // What the dialog does when it opens, then the first preview, then (for the
-        // unprocessed view) the "Show Original" button.
+        // unprocessed view) its "Show Original" button.
         int16_t r = TMSetPreviewSize(record, globals, side);
         if (r == TMNoErr)
             r = TMAcquirePreviewBuffers(record, globals);
         if (r == TMNoErr && globals->sampleFormat == TMSampleFloat32)
             r = TMMeasureInputMinima(record, globals);
         TMPreviewView view{};
-        stored->previewLevel = 2;
-        stored->showPreview = 1;
         if (r == TMNoErr)
             r = TMRenderPreview(record, stored, globals, &view);
         if (r == TMNoErr && original) {
@@ -77,21 +82,19 @@ TMPreviewOutcome TMPreviewWithPlugin(const TMParameters& params, const TMToolIma
             r = TMRenderPreview(record, stored, globals, &view);
         }
         if (r == TMNoErr) {
-            outcome.width = globals->previewWidth;
-            outcome.height = globals->previewHeight;
-            const size_t bytes = size_t{3} * static_cast<size_t>(outcome.width) * static_cast<size_t>(outcome.height);
-            outcome.planar.assign(globals->previewBuffer, globals->previewBuffer + bytes);
-            std::copy(globals->histograms, globals->histograms + 256, outcome.histogram.begin());
+            const int32_t w = globals->previewWidth, h = globals->previewHeight;
+            const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
+            shown->allocate(TMSampleType::UInt8, w, h, 3);
+            // The display image is planar (red, green, blue planes); the tool's interleaved.
+            for (size_t i = 0; i < n; ++i)
+                for (size_t c = 0; c < 3; ++c)
+                    shown->u8[i * 3 + c] = globals->previewBuffer[c * n + i];
+            std::copy(globals->histograms, globals->histograms + 256, histogram->begin());
         }
         TMReleasePreviewBuffers(record, globals);
         outcome.result = r;
     });
-    if (outcome.result != TMNoErr) {
-        const unsigned char* text = host.errorString();
-        outcome.failure.assign(reinterpret_cast<const char*>(text + 1), text[0]);
-        if (outcome.failure.empty())
-            outcome.failure = outcome.result == TMMemFullErr ? "out of memory for the preview buffers"
-                                                              : "the filter's code " + std::to_string(outcome.result);
-    }
+    if (outcome.result != TMNoErr)
+        outcome.failure = tmsim::FailureText(host);
     return outcome;
 }

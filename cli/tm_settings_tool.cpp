@@ -65,14 +65,14 @@ int show(const std::string& path)
     TMParameters p{};
     applyDefaults(&p, TMSampleFloat32);
     TMSettingsFromRecord(record.data(), &p);
-    std::printf("Luminosity: %d\n", p.luminosity - 10);
-    std::printf("Strength: %d\n", p.strength);
-    std::printf("Color Saturation: %d\n", p.colorSaturation);
-    std::printf("White Clipping: %.3f %%\n", p.whiteClip * 0.005);
-    std::printf("Black Clipping: %.3f %%\n", p.blackClip * 0.005);
-    std::printf("Light Smoothing: %s\n", level(p.smoothing).c_str());
-    std::printf("Micro-contrast: %s\n", level(p.microcontrast).c_str());
-    std::printf("Micro-smoothing: %d\n", p.microsmoothing);
+    std::printf("Luminosity: %d\n", p.settings.luminosity - 10);
+    std::printf("Strength: %d\n", p.settings.strength);
+    std::printf("Color Saturation: %d\n", p.settings.colorSaturation);
+    std::printf("White Clipping: %.3f %%\n", p.settings.whiteClip * 0.005);
+    std::printf("Black Clipping: %.3f %%\n", p.settings.blackClip * 0.005);
+    std::printf("Light Smoothing: %s\n", level(p.settings.smoothing).c_str());
+    std::printf("Micro-contrast: %s\n", level(p.settings.microcontrast).c_str());
+    std::printf("Micro-smoothing: %d\n", p.settings.microsmoothing);
     return 0;
 }
 

@@ -8,25 +8,16 @@
 #include <cstdint>
 
 #include "luminance.h"
+#include "tm_engine.h"
 
 namespace tm_detail {
 
-struct OutputSettings {
-    double saturation; // exponent of the colour ratios, colorSaturation / 100
-    float white;       // clip percentages, 0..10
-    float black;
-    int32_t strength;  // 0..100
-};
+using OutputSettings = TMOutputSettings;
 
 inline OutputSettings clampOutputSettings(int32_t colorSaturation, float whiteClip, float blackClip,
                                           int32_t strength)
 {
-    OutputSettings s;
-    s.saturation = std::clamp(colorSaturation, 20, 100) / 100.0;
-    s.white = std::clamp(whiteClip, 0.0f, 10.0f);
-    s.black = std::clamp(blackClip, 0.0f, 10.0f);
-    s.strength = std::clamp(strength, 0, 100);
-    return s;
+    return TMLimitOutputSettings(colorSaturation, whiteClip, blackClip, strength);
 }
 
 // Constants of the float pixel mapping for one call.

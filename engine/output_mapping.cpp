@@ -226,18 +226,26 @@ bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, cons
     return false;
 }
 
-float TMBlendWeight32(int32_t strength)
+TMOutputSettings TMLimitOutputSettings(int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                       int32_t strength)
 {
-    return static_cast<float>(100 - std::clamp(strength, 0, 100)) * 0.009f;
+    TMOutputSettings s;
+    s.colorSaturation = std::clamp(colorSaturation, 20, 100);
+    s.saturation = s.colorSaturation / 100.0;
+    s.white = std::clamp(whiteClipPercent, 0.0f, 10.0f);
+    s.black = std::clamp(blackClipPercent, 0.0f, 10.0f);
+    s.strength = std::clamp(strength, 0, 100);
+    // 0.9 at Strength 0, 0 at 100.
+    s.blend32 = static_cast<float>(100 - s.strength) * 0.009f;
+    // 0.76 at 0, 0.456 at 40, then a second line that never reaches 0 (0.14994 at 100).
+    s.blend16 = s.strength <= 40 ? static_cast<float>(100 - s.strength) * 0.0076f
+                                 : (129.4f - static_cast<float>(s.strength)) * 0.0051f;
+    return s;
 }
 
-float TMBlendWeight16(int32_t strength)
-{
-    strength = std::clamp(strength, 0, 100);
-    if (strength <= 40)
-        return static_cast<float>(100 - strength) * 0.0076f;
-    return (129.4f - static_cast<float>(strength)) * 0.0051f;
-}
+float TMBlendWeight32(int32_t strength) { return TMLimitOutputSettings(100, 0.0f, 0.0f, strength).blend32; }
+
+float TMBlendWeight16(int32_t strength) { return TMLimitOutputSettings(100, 0.0f, 0.0f, strength).blend16; }
 
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
                               float blackClipPercent, float G, float* lum)
@@ -459,14 +467,11 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
 } // namespace
 
 int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, double gamma,
-                             const TMImageStats* stats, const float* inSamples, float* lum,
+                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& set,
+                             double gamma, const TMImageStats* stats, const float* inSamples, float* lum,
                              float* outSamples)
 {
-    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
-    const float k = TMBlendWeight32(set.strength);
+    const float k = set.blend32;
     const int32_t workWidth = W + 2 * pad;
     const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 1.0f, lum);
     if (hi < 0)
@@ -509,6 +514,18 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
     return hi;
 }
 
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
+                             const TMSampleLayout& outLayout, int32_t pad,
+                             int32_t colorSaturation, float whiteClipPercent,
+                             float blackClipPercent, int32_t strength, double gamma,
+                             const TMImageStats* stats, const float* inSamples, float* lum,
+                             float* outSamples)
+{
+    return TMMapOutput32Strided(W, H, inLayout, outLayout, pad,
+                                TMLimitOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength),
+                                gamma, stats, inSamples, lum, outSamples);
+}
+
 int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
                       float whiteClipPercent, float blackClipPercent, int32_t strength,
                       double gamma, const TMImageStats* stats, const float* inSamples,
@@ -520,13 +537,10 @@ int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t
 }
 
 int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, const float* lut,
-                             const uint16_t* inSamples, float* lum, uint16_t* outSamples)
+                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& set,
+                             const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples)
 {
-    const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
-    const float k = TMBlendWeight16(set.strength);
+    const float k = set.blend16;
     const int32_t workWidth = W + 2 * pad;
     const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 255.0f, lum);
     if (hi < 0)
@@ -589,6 +603,17 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
         }
     }
     return hi;
+}
+
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
+                             const TMSampleLayout& outLayout, int32_t pad,
+                             int32_t colorSaturation, float whiteClipPercent,
+                             float blackClipPercent, int32_t strength, const float* lut,
+                             const uint16_t* inSamples, float* lum, uint16_t* outSamples)
+{
+    return TMMapOutput16Strided(W, H, inLayout, outLayout, pad,
+                                TMLimitOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength),
+                                lut, inSamples, lum, outSamples);
 }
 
 int32_t TMMapOutput16(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,

@@ -55,11 +55,11 @@ struct Held {
 
 struct Outcome {
     TMPreviewReport* report;
-    int16_t fail(TMRenderStep step, int16_t code) const
+    TMResult fail(TMRenderStep step, TMResult result) const
     {
         if (report)
             report->failedStep = step;
-        return code;
+        return result;
     }
 };
 
@@ -130,8 +130,8 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes)
     }
 }
 
-int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
-                     const TMPreviewBuffers& buffers, TMPreviewView* view, TMPreviewReport* report)
+TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src,
+                      const TMPreviewBuffers& buffers, TMPreviewView* view, TMPreviewReport* report)
 {
     if (report)
         *report = TMPreviewReport{false, false, false, false, false, false, TMRenderStep::None};
@@ -139,12 +139,13 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
     Held held;
     const int32_t pw = view->previewWidth, ph = view->previewHeight;
     const int32_t planes = std::clamp(src.layout.planes, 1, 3);
+    const TMDerivedSettings d = TMDeriveSettings(*params, src.width, planes);
 
     // The fixed buffers hold previews up to 1024 a side; the geometry must fit them.
     if (pw < 1 || ph < 1 || pw > TMPreviewMaxSide || ph > TMPreviewMaxSide)
         return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
     int32_t geometry[TMGeometrySize] = {};
-    TMComputeBoundedGeometry(pw, ph, std::clamp(params->smoothing, -2, 2), 4, geometry);
+    TMComputeBoundedGeometry(pw, ph, d.smoothing, 4, geometry);
     for (int i = 1; i <= 10; ++i)
         if (geometry[i] < 1)
             return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
@@ -187,7 +188,6 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
             params->forcePreviewRecompute = 0;
         }
 
-        const TMDerivedSettings d = TMDeriveSettings(*params, src.width, planes);
         float* A = buffers.lum;
         const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
         if (params->previewLevel > 0) {
@@ -285,28 +285,24 @@ int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
                                key.buffers[0] == buffers.atten && key.buffers[1] == buffers.pyramid &&
                                key.buffers[2] == A;
 
-        // The 16-bit preview takes White Clipping without the + 1 of the other paths.
-        const float white16 = static_cast<float>(static_cast<int64_t>(params->whiteClip) * 0.005);
+        const TMOutputSettings& f = d.output;    // float preview
+        const TMOutputSettings& i = d.preview16; // 16-bit preview
         const int32_t mapped =
             src.sampleFormat == TMSampleFloat32
                 ? (termsHeld ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             params->colorSaturation, d.whiteClipPercent,
-                                                             d.blackClipPercent, params->strength, d.gamma, &stats,
-                                                             static_cast<const float*>(src.samples), key.planes, A,
-                                                             hist, buffers.image)
+                                                             f.colorSaturation, f.white, f.black, f.strength, d.gamma,
+                                                             &stats, static_cast<const float*>(src.samples),
+                                                             key.planes, A, hist, buffers.image)
                              : TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout,
-                                                           params->colorSaturation, d.whiteClipPercent,
-                                                           d.blackClipPercent, params->strength, d.gamma, &stats,
-                                                           static_cast<const float*>(src.samples), A, hist,
+                                                           f.colorSaturation, f.white, f.black, f.strength, d.gamma,
+                                                           &stats, static_cast<const float*>(src.samples), A, hist,
                                                            buffers.image))
                 : (termsHeld ? TMMapPreviewOutput16WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             params->colorSaturation, white16, d.blackClipPercent,
-                                                             params->strength, held.lut,
-                                                             static_cast<const uint16_t*>(src.samples), key.planes,
-                                                             A, hist, buffers.image)
+                                                             i.colorSaturation, i.white, i.black, i.strength,
+                                                             held.lut, static_cast<const uint16_t*>(src.samples),
+                                                             key.planes, A, hist, buffers.image)
                              : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout,
-                                                           params->colorSaturation, white16, d.blackClipPercent,
-                                                           params->strength, held.lut,
+                                                           i.colorSaturation, i.white, i.black, i.strength, held.lut,
                                                            static_cast<const uint16_t*>(src.samples), A, hist,
                                                            buffers.image));
         if (mapped < 0)

@@ -64,11 +64,11 @@ struct Stepper {
             sink.report(sink.context, done, 100);
     }
     bool cancelled() const { return sink.cancelled && sink.cancelled(sink.context); }
-    int16_t fail(TMRenderStep step, int16_t code) const
+    TMResult fail(TMRenderStep step, TMResult result) const
     {
         if (report)
             report->failedStep = step;
-        return code;
+        return result;
     }
 };
 
@@ -76,26 +76,34 @@ struct Stepper {
 
 TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes)
 {
+    // Every setting limited to its range, but the clips: the output mapping limits
+    // their percentages to 10 %, so clip settings up to 2000 steps (twice the dialog's
+    // range) keep their effect.
+    TMSettings s = params.settings;
+    TMClampSettings(&s);
+    const int64_t whiteClip = params.settings.whiteClip, blackClip = params.settings.blackClip;
     TMDerivedSettings d;
     d.planes = std::clamp(hostPlanes, 1, 3);
-    d.pad = params.image360 ? width / 4 : 0;
-    const int32_t luminosity = std::clamp(params.luminosity, 0, 20);
-    d.lumLevel = static_cast<int32_t>(luminosity * 0.6 + 1.0);
-    d.contrastStep = std::clamp(params.microcontrast, -2, 2) - 2;
-    const int32_t micro = std::clamp(params.microsmoothing, 0, 30);
+    d.pad = s.image360 ? width / 4 : 0;
+    d.smoothing = s.smoothing;
+    d.lumLevel = static_cast<int32_t>(s.luminosity * 0.6 + 1.0);
+    d.contrastStep = s.microcontrast - 2;
     // 0.7333 is the constant of the second segment, not 11/15.
-    d.smoothingFactor = micro <= 11 ? static_cast<float>(micro / 15.0)
-                                    : static_cast<float>((micro - 11) / 10.0 + 0.7333);
-    // Clip settings: widened before the + 1; the output stage limits them to 0..10 %.
-    d.whiteClipPercent = static_cast<float>((static_cast<int64_t>(params.whiteClip) + 1) * 0.005);
-    d.blackClipPercent = static_cast<float>(static_cast<int64_t>(params.blackClip) * 0.005);
+    d.smoothingFactor = s.microsmoothing <= 11 ? static_cast<float>(s.microsmoothing / 15.0)
+                                               : static_cast<float>((s.microsmoothing - 11) / 10.0 + 0.7333);
+    // Widened before the + 1.
+    d.whiteClipPercent = static_cast<float>((whiteClip + 1) * 0.005);
+    d.blackClipPercent = static_cast<float>(blackClip * 0.005);
     d.gamma = static_cast<double>(2.2f);
+    d.output = TMLimitOutputSettings(s.colorSaturation, d.whiteClipPercent, d.blackClipPercent, s.strength);
+    const float white16 = static_cast<float>(whiteClip * 0.005);
+    d.preview16 = TMLimitOutputSettings(s.colorSaturation, white16, d.blackClipPercent, s.strength);
     return d;
 }
 
-int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
-                    const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                    TMRenderReport* report)
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
+                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
+                     TMRenderReport* report)
 {
     if (report)
         *report = TMRenderReport{TMRenderStep::None, 0, 0, 0};
@@ -126,7 +134,7 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
     const int32_t workWidth = static_cast<int32_t>(workWidth64);
 
     int32_t geometry[TMGeometrySize] = {};
-    TMComputeBoundedGeometry(workWidth, height, std::clamp(params.smoothing, -2, 2), 4, geometry);
+    TMComputeBoundedGeometry(workWidth, height, d.smoothing, 4, geometry);
     for (int i = 1; i <= 10; ++i)
         if (geometry[i] < 1)
             return step.fail(TMRenderStep::Geometry, TMResultBadParameters);
@@ -210,17 +218,13 @@ int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
 
     const int32_t mapped =
         image.sampleFormat == TMSampleFloat32
-            ? TMMapOutput32Strided(width, height, inLayout, outLayout, d.pad, params.colorSaturation,
-                                   d.whiteClipPercent, d.blackClipPercent, params.strength, d.gamma,
-                                   &stats, static_cast<const float*>(image.inData), A,
-                                   static_cast<float*>(image.outData))
-            : TMMapOutput16Strided(width, height, inLayout, outLayout, d.pad, params.colorSaturation,
-                                   d.whiteClipPercent, d.blackClipPercent, params.strength, held.lut,
+            ? TMMapOutput32Strided(width, height, inLayout, outLayout, d.pad, d.output, d.gamma, &stats,
+                                   static_cast<const float*>(image.inData), A, static_cast<float*>(image.outData))
+            : TMMapOutput16Strided(width, height, inLayout, outLayout, d.pad, d.output, held.lut,
                                    static_cast<const uint16_t*>(image.inData), A,
                                    static_cast<uint16_t*>(image.outData));
     if (mapped < 0)
-        return step.fail(mapped == TMErrAlloc ? TMRenderStep::OutOfMemory : TMRenderStep::OutputMapping,
-                         TMResultBadParameters);
+        return step.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
     held.release(0);
     held.freeLut();
 

@@ -142,8 +142,24 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
 // refuse the image. Stops at the first such pixel.
 bool TMHasMappablePixel(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples);
 
+// The output mapping's figures, limited to what it honours. TMLimitOutputSettings is
+// the one definition of those limits: the mappings apply it to the figures they are
+// given, and the render and the preview take its result from their derived settings.
+struct TMOutputSettings {
+    int32_t colorSaturation; // percent, 20..100
+    double saturation;       // exponent of the colour ratios: colorSaturation / 100
+    float white;             // clip percentages (of the cells), 0..10
+    float black;
+    int32_t strength;        // percent, 0..100
+    float blend32;           // weight of the global curve against the local result (float)
+    float blend16;           // weight of the input samples against the local result (16-bit)
+};
+TMOutputSettings TMLimitOutputSettings(int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                       int32_t strength);
+
 // Blend weights of the local result against the global curve (float) or the input
-// samples (16-bit), from the clamped strength.
+// samples (16-bit), from the limited strength: blend32 and blend16 of
+// TMLimitOutputSettings.
 float TMBlendWeight32(int32_t strength);
 float TMBlendWeight16(int32_t strength);
 
@@ -157,6 +173,15 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
                              float blackClipPercent, int32_t strength, double gamma,
                              const TMImageStats* stats, const float* inSamples, float* lum,
                              float* outSamples);
+
+// The two mappings with their figures already limited.
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
+                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& settings,
+                             double gamma, const TMImageStats* stats, const float* inSamples, float* lum,
+                             float* outSamples);
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
+                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& settings,
+                             const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples);
 
 int32_t TMMapOutput16(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
                       float whiteClipPercent, float blackClipPercent, int32_t strength,

@@ -241,6 +241,6 @@ struct TMPreviewReport {
 // Returns TMResultOK, TMResultMemFull (a buffer missing or a table not allocated) or
 // TMResultBadParameters (bad geometry or source, a failed stage); on failure the
 // display image and histograms keep what they held.
-int16_t TMRunPreview(TMParameters* params, const TMPreviewSource& src,
-                     const TMPreviewBuffers& buffers, TMPreviewView* view,
-                     TMPreviewReport* report = nullptr);
+TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src,
+                      const TMPreviewBuffers& buffers, TMPreviewView* view,
+                      TMPreviewReport* report = nullptr);

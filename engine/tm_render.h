@@ -8,12 +8,14 @@
 #include "tm_engine.h"
 #include "tm_parameters.h"
 
-// Result codes, as the filter protocol reports them to the host.
-enum : int16_t {
+// How a render or a preview redraw ended: the engine's own status, not the host's
+// codes. With the step that failed (TMRenderReport, TMPreviewReport) it is the reason
+// that host/ turns into the protocol's result code and error string.
+enum TMResult : int16_t {
     TMResultOK = 0,
-    TMResultBadParameters = -30100, // refused image or failed stage
-    TMResultMemFull = -108,         // a working buffer or table is unavailable
-    TMResultCanceled = -128,        // the user asked to stop
+    TMResultBadParameters, // a refused image, size, format or geometry, or a failed stage
+    TMResultMemFull,       // a working buffer or table is unavailable
+    TMResultCanceled,      // the user asked to stop
 };
 
 // Where the three large working buffers come from: the host's buffer suite in the
@@ -52,20 +54,29 @@ struct TMHostImage {
     int32_t measurePlaneMin;
 };
 
-// Values the stages receive, derived from the settings.
+// Everything the stages take from the settings, derived once for a render or a
+// preview redraw. Settings can arrive unchecked (scripting stores what it receives):
+// TMDeriveSettings limits each to its range (TMClampSettings; the clips only as
+// percentages, to 10 %, in the output's limits), and nothing downstream reads
+// TMParameters' settings.
 struct TMDerivedSettings {
     int32_t planes;          // min(host planes, 3), at least 1
     int32_t pad;             // wrapped columns each side: width / 4 for a 360° image
-    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1)
-    int32_t contrastStep;    // microcontrast - 2
-    float smoothingFactor;   // from microsmoothing
-    float whiteClipPercent;  // (whiteClip + 1) * 0.005
-    float blackClipPercent;  // blackClip * 0.005
+    int32_t smoothing;       // Light Smoothing, -2..2: solver levels the geometry adds
+    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1), luminosity 0..20
+    int32_t contrastStep;    // microcontrast - 2, microcontrast -2..2
+    float smoothingFactor;   // from microsmoothing 0..30
+    float whiteClipPercent;  // (whiteClip + 1) * 0.005, before the output's limit
+    float blackClipPercent;  // blackClip * 0.005, before the output's limit
     double gamma;            // single-precision 2.2, widened
+    // The output mapping's figures (TMLimitOutputSettings): Color Saturation and its
+    // exponent, the clip percentages above, Strength and its blend weights.
+    TMOutputSettings output;
+    // The same for the 16-bit preview, which takes White Clipping without the + 1
+    // (whiteClip * 0.005).
+    TMOutputSettings preview16;
 };
 
-// Settings outside their documented ranges (possible through scripting) are first
-// clamped to them.
 TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, int32_t hostPlanes);
 
 // Why a render stopped, for tools that explain failures.
@@ -82,11 +93,11 @@ struct TMRenderReport {
     int64_t bufferBytes; // size of each working buffer
 };
 
-// Renders the whole image. Returns one of the TMResult codes; on failure the output
+// Renders the whole image. On failure the report names the step, and the output
 // holds whatever it held before the failing step wrote (nothing once a stage fails).
-int16_t TMRunStages(const TMParameters& params, const TMHostImage& image,
-                    const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                    TMRenderReport* report = nullptr);
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
+                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
+                     TMRenderReport* report = nullptr);
 
 // Working buffers from the C heap, for tools and tests.
 TMBufferAllocator TMHeapAllocator();

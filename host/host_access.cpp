@@ -18,10 +18,30 @@ bool hasBufferProc(const TMBufferProcs* procs, int slot) { return procs && procs
 
 } // namespace
 
+void TMDeclare32BitCoordinates(TMFilterRecord* record)
+{
+    if (record->bigDocumentData)
+        record->bigDocumentData->PluginUsing32BitCoordinates = 1;
+}
+
 bool TMUses32BitCoordinates(const TMFilterRecord* record)
 {
     return record->bigDocumentData && record->bigDocumentData->PluginUsing32BitCoordinates != 0;
 }
+
+int32_t TMHostDepth(const TMFilterRecord* record) { return record->depth; }
+
+int16_t TMHostImageMode(const TMFilterRecord* record) { return record->imageMode; }
+
+void TMLimitMaxSpace(TMFilterRecord* record, int32_t limit)
+{
+    if (record->maxSpace > limit)
+        record->maxSpace = limit;
+}
+
+TMHandle TMParametersHandle(const TMFilterRecord* record) { return record->parameters; }
+
+void TMSetParametersHandle(TMFilterRecord* record, TMHandle handle) { record->parameters = handle; }
 
 TMVRect getFilterRect(const TMFilterRecord* record)
 {
@@ -61,6 +81,57 @@ int64_t TMEffectiveRowBytes(int32_t hostRowBytes, int32_t width, int32_t planes,
 {
     const int64_t packed = int64_t{width} * planes * sampleBytes;
     return hostRowBytes < packed ? packed : hostRowBytes;
+}
+
+int32_t TMFilterPlanes(const TMFilterRecord* record)
+{
+    return record->planes >= 1 && record->planes <= 3 ? record->planes : 3;
+}
+
+int16_t TMRequestWholeImage(TMFilterRecord* record, bool withOutput)
+{
+    const TMVRect rect = getFilterRect(record);
+    setInRect(record, rect);
+    if (withOutput)
+        setOutRect(record, rect);
+    record->inputRate = 0x10000;
+    const int16_t highPlane = static_cast<int16_t>(TMFilterPlanes(record) - 1);
+    record->inLoPlane = record->outLoPlane = 0;
+    record->inHiPlane = record->outHiPlane = highPlane;
+    return TMAdvanceState(record);
+}
+
+TMHostImage TMDeliveredImage(const TMFilterRecord* record, int32_t sampleFormat, int32_t width, int32_t height)
+{
+    const int32_t planes = TMFilterPlanes(record);
+    const int32_t sampleBytes = sampleFormat == TMSampleFloat32 ? 4 : sampleFormat == TMSample16 ? 2 : 1;
+    TMHostImage image{};
+    image.sampleFormat = sampleFormat;
+    image.width = width;
+    image.height = height;
+    image.planes = planes;
+    image.inPixelStride = planes;
+    image.outPixelStride = planes;
+    image.inData = record->inData;
+    image.inRowBytes = TMEffectiveRowBytes(record->inRowBytes, width, planes, sampleBytes);
+    image.outData = record->outData;
+    image.outRowBytes = TMEffectiveRowBytes(record->outRowBytes, width, planes, sampleBytes);
+    return image;
+}
+
+void TMEndRequests(TMFilterRecord* record)
+{
+    const TMVRect empty{0, 0, 0, 0};
+    setInRect(record, empty);
+    setOutRect(record, empty);
+    setMaskRect(record, empty);
+    record->inRect = record->outRect = record->maskRect = TMRect16{0, 0, 0, 0};
+}
+
+void TMSetPreviewSampling(TMFilterRecord* record)
+{
+    record->inputRate = record->maskRate = 0x10000;
+    record->inputPadding = record->maskPadding = 255;
 }
 
 int16_t TMAcquireHostBuffer(const TMFilterRecord* record, int64_t bytes, TMHostBuffer* buffer)
@@ -174,4 +245,52 @@ void TMSetErrorString(TMFilterRecord* record, const std::string& text)
     const size_t n = std::min<size_t>(text.size(), 255);
     (*target)[0] = static_cast<unsigned char>(n);
     std::copy(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(n), *target + 1);
+}
+
+bool TMHasDescriptor(const TMFilterRecord* record)
+{
+    const TMDescriptorParameters* dp = record->descriptorParameters;
+    if (!dp || !dp->readDescriptorProcs || !dp->descriptor)
+        return false;
+    const TMReadDescriptorProcs* procs = dp->readDescriptorProcs;
+    return procs->openReadDescriptorProc && procs->closeReadDescriptorProc && procs->getKeyProc &&
+           procs->getIntegerProc && procs->getEnumeratedProc;
+}
+
+TMDescriptorReading TMOpenDescriptor(const TMFilterRecord* record, TMFourCC* keys)
+{
+    const TMDescriptorParameters* dp = record->descriptorParameters;
+    const TMReadDescriptorProcs* procs = dp->readDescriptorProcs;
+    return TMDescriptorReading{procs, procs->openReadDescriptorProc(dp->descriptor, keys)};
+}
+
+bool TMNextDescriptorKey(const TMDescriptorReading& reading, TMFourCC* key)
+{
+    TMFourCC type = 0;
+    int32_t flags = 0;
+    return reading.procs->getKeyProc(reading.token, key, &type, &flags) != 0;
+}
+
+TMOSErr TMReadDescriptorInteger(const TMDescriptorReading& reading, int32_t* value)
+{
+    return reading.procs->getIntegerProc(reading.token, value);
+}
+
+TMOSErr TMReadDescriptorEnumerated(const TMDescriptorReading& reading, TMFourCC* value)
+{
+    return reading.procs->getEnumeratedProc(reading.token, value);
+}
+
+TMOSErr TMCloseDescriptor(TMFilterRecord* record, const TMDescriptorReading& reading)
+{
+    const TMOSErr closed = reading.procs->closeReadDescriptorProc(reading.token);
+    TMDescriptorParameters* dp = record->descriptorParameters;
+    TMDisposeHandle(record, dp->descriptor);
+    dp->descriptor = nullptr;
+    return closed;
+}
+
+bool TMDescriptorShowsDialog(const TMFilterRecord* record)
+{
+    return record->descriptorParameters && record->descriptorParameters->playInfo == TMDialogDisplay;
 }

@@ -9,9 +9,27 @@
 #include "tm_protocol.h"
 #include "tm_render.h"
 
+// --- The host's image and the plug-in's records --------------------------------
+// Declares that the plug-in exchanges rectangles in the 32-bit record, when the host
+// supplies it (every call but About).
+void TMDeclare32BitCoordinates(TMFilterRecord* record);
 // True when rectangles are exchanged in the 32-bit record: the host supplies it and
 // the plug-in has declared that it uses it.
 bool TMUses32BitCoordinates(const TMFilterRecord* record);
+
+// Bits per sample of the host's image (8, 16 or 32; 0 from hosts that predate the
+// field) and its image mode.
+int32_t TMHostDepth(const TMFilterRecord* record);
+int16_t TMHostImageMode(const TMFilterRecord* record);
+
+// Lowers the host's limit on the bytes the plug-in accesses at once to `limit`; a
+// smaller limit is kept.
+void TMLimitMaxSpace(TMFilterRecord* record, int32_t limit);
+
+// The handle of the settings record, which the host keeps between runs (null until
+// the plug-in creates it).
+TMHandle TMParametersHandle(const TMFilterRecord* record);
+void TMSetParametersHandle(TMFilterRecord* record, TMHandle handle);
 
 // Rectangles, in whichever form the host uses (16-bit fields widen to int32).
 TMVRect getFilterRect(const TMFilterRecord* record);
@@ -23,6 +41,27 @@ void setMaskRect(TMFilterRecord* record, const TMVRect& rect);
 // Row distance of delivered data: the host's row bytes, or the packed distance when a
 // host reports less than a packed row (some hosts under-report for 16-bit data).
 int64_t TMEffectiveRowBytes(int32_t hostRowBytes, int32_t width, int32_t planes, int32_t sampleBytes);
+
+// --- Image requests ------------------------------------------------------------
+// Planes the filter reads and writes: the host's plane count limited to 1..3 (any
+// other count: 3, the colour planes of an image with more).
+int32_t TMFilterPlanes(const TMFilterRecord* record);
+// Requests the whole filter rectangle as input, and as output when `withOutput`,
+// planes 0..TMFilterPlanes - 1, without subsampling, in one advanceState. Returns
+// its code (TMFilterBadParameters when the host has no advanceState).
+int16_t TMRequestWholeImage(TMFilterRecord* record, bool withOutput);
+// The image delivered for that request, as the engine takes it: `width` x `height`
+// pixels of TMFilterPlanes samples of the format's size, rows stepped by the host's
+// row bytes (packed where it reports less). Its settings fields (lutMode, planeMin,
+// measurePlaneMin) are zero.
+TMHostImage TMDeliveredImage(const TMFilterRecord* record, int32_t sampleFormat, int32_t width, int32_t height);
+// Empties the input, output and mask requests, in the 32-bit record and in the 16-bit
+// fields alike (some hosts test those even when the 32-bit record is in use), which
+// ends the host's continue loop.
+void TMEndRequests(TMFilterRecord* record);
+// Input and mask at full rate (1.0) with padding 255: the sampling the preview asks
+// for when its size is chosen.
+void TMSetPreviewSampling(TMFilterRecord* record);
 
 // A host buffer: allocated and locked together, unlocked and freed together.
 struct TMHostBuffer {
@@ -56,3 +95,27 @@ bool TMAbortRequested(const TMFilterRecord* record);
 // Writes `text` (at most 255 bytes of it) into the record's error string, a Pascal
 // string; does nothing when the host gives none.
 void TMSetErrorString(TMFilterRecord* record, const std::string& text);
+
+// --- Scripting: the descriptor the host plays back at Start ---------------------
+struct TMDescriptorReading {
+    const TMReadDescriptorProcs* procs;
+    TMReadDescriptor token; // null: the host refused to open the descriptor
+};
+// True when the host hands over a descriptor that can be read: descriptor parameters
+// with the read procedures used here (open, close, key, integer, enumerated) and a
+// descriptor. Only then does the host's playInfo decide about the dialog.
+bool TMHasDescriptor(const TMFilterRecord* record);
+// Opens that descriptor with the zero-terminated key list, into which the host writes
+// (a fresh writable array for every open).
+TMDescriptorReading TMOpenDescriptor(const TMFilterRecord* record, TMFourCC* keys);
+// The next key the host yields; false at the end.
+bool TMNextDescriptorKey(const TMDescriptorReading& reading, TMFourCC* key);
+// The current key's value. The host's code: TMNoErr, TMCoercedParamErr (converted,
+// still valid) or an error, after which the value is not set.
+TMOSErr TMReadDescriptorInteger(const TMDescriptorReading& reading, int32_t* value);
+TMOSErr TMReadDescriptorEnumerated(const TMDescriptorReading& reading, TMFourCC* value);
+// Closes the reading and disposes of the consumed descriptor, which the record then no
+// longer names. Returns the host's code for the close.
+TMOSErr TMCloseDescriptor(TMFilterRecord* record, const TMDescriptorReading& reading);
+// Whether the host asks for the dialog along with its descriptor (playInfo).
+bool TMDescriptorShowsDialog(const TMFilterRecord* record);

@@ -35,22 +35,23 @@ TMHandle globalsHandle(const Call& c) { return reinterpret_cast<TMHandle>(*c.dat
 // gets the format the last prepare recorded in an existing record, else float.
 int32_t sampleFormatOf(const Call& c, bool recordExisted)
 {
-    if (c.record->depth == 16)
+    const int32_t depth = TMHostDepth(c.record);
+    if (depth == 16)
         return TMSample16;
-    if (c.record->depth >= 9)
+    if (depth >= 9)
         return TMSampleFloat32;
     return recordExisted && c.globals->sampleFormat == TMSample16 ? TMSample16 : TMSampleFloat32;
 }
 
 void lockBoth(Call& c)
 {
-    if (!c.record->parameters || !*c.data) {
+    if (!TMParametersHandle(c.record) || !*c.data) {
         *c.result = TMFilterBadParameters;
         return;
     }
     if (c.locked)
         return;
-    c.params = static_cast<TMParameters*>(TMLockHandle(c.record, c.record->parameters));
+    c.params = static_cast<TMParameters*>(TMLockHandle(c.record, TMParametersHandle(c.record)));
     c.globals = static_cast<TMGlobals*>(TMLockHandle(c.record, globalsHandle(c)));
     c.locked = true;
     if (!c.params || !c.globals)
@@ -65,16 +66,16 @@ void unlockBoth(const Call& c)
         return;
     if (*c.data)
         TMUnlockHandle(c.record, globalsHandle(c));
-    if (c.record->parameters)
-        TMUnlockHandle(c.record, c.record->parameters);
+    if (TMHandle parameters = TMParametersHandle(c.record))
+        TMUnlockHandle(c.record, parameters);
 }
 
 // Creates missing handles, locks both and resets them: defaults, fresh globals.
 void ensureHandles(Call& c)
 {
-    if (!c.record->parameters) {
-        c.record->parameters = TMNewHandle(c.record, sizeof(TMParameters));
-        if (!c.record->parameters)
+    if (!TMParametersHandle(c.record)) {
+        TMSetParametersHandle(c.record, TMNewHandle(c.record, sizeof(TMParameters)));
+        if (!TMParametersHandle(c.record))
             *c.result = TMMemFullErr;
     }
     const bool globalsExisted = *c.data != 0;
@@ -96,7 +97,7 @@ void ensureHandles(Call& c)
 
 void prepare(Call& c)
 {
-    if (c.record->parameters && *c.data)
+    if (TMParametersHandle(c.record) && *c.data)
         lockBoth(c);
     else
         ensureHandles(c);
@@ -104,8 +105,9 @@ void prepare(Call& c)
         return;
     const TMVRect rect = getFilterRect(c.record);
     const int32_t width = rect.right - rect.left, height = rect.bottom - rect.top;
-    const int32_t depth = c.record->depth;
-    if (height == 0 || width == 0 || depth < 8 || TMModeChannels(c.record->imageMode) < 3) {
+    const int32_t depth = TMHostDepth(c.record);
+    const int16_t mode = TMHostImageMode(c.record);
+    if (height == 0 || width == 0 || depth < 8 || TMModeChannels(mode) < 3) {
         *c.result = TMFilterBadParameters;
         return;
     }
@@ -116,7 +118,6 @@ void prepare(Call& c)
     }
     // CMYK and Lab pass the channel test at 16 and 32 bits, but their planes are not
     // red, green and blue: the result would be plainly wrong, so they are refused.
-    const int16_t mode = c.record->imageMode;
     if (mode == TMModeCMYKColor || mode == TMModeCMYK64 || mode == TMModeLabColor || mode == TMModeLab48) {
         *c.result = TMFilterBadParameters;
         return;
@@ -125,8 +126,7 @@ void prepare(Call& c)
     c.globals->height = height;
     c.globals->sampleFormat = depth == 16 ? TMSample16 : TMSampleFloat32;
     c.globals->lutMode = 0;
-    if (c.record->maxSpace > kMaxSpace)
-        c.record->maxSpace = kMaxSpace;
+    TMLimitMaxSpace(c.record, kMaxSpace);
 }
 
 void start(Call& c)
@@ -134,33 +134,12 @@ void start(Call& c)
     lockBoth(c);
     if (*c.result != TMNoErr)
         return;
-    const TMSettingsSnapshot saved = snapshot(*c.params);
-    bool proceed = true;
+    // The settings dialog is not part of this build: a run that calls for it renders
+    // with the settings it has, and nothing can cancel (so no snapshot is kept).
     bool showDialog = false;
-    const int16_t scriptError = readScriptParameters(c.record, *c.globals, c.params, &showDialog);
-    if (scriptError == TMNoErr && showDialog) {
-        // The settings dialog is not part of this build yet: a run that calls for it
-        // renders with the current settings, as if the dialog had been confirmed.
-        proceed = true;
-    }
+    readScriptParameters(c.record, *c.globals, c.params, &showDialog);
     c.globals->dialogPending = 0;
-    if (proceed) {
-        *c.result = TMRender(c.record, *c.params, c.globals);
-    } else {
-        restore(c.params, saved);
-        *c.result = TMUserCanceledErr;
-    }
-}
-
-// Empty rectangles end the host's continue loop. Both forms are emptied: some hosts
-// test the 16-bit fields even when the 32-bit record is in use.
-void finishLoop(Call& c)
-{
-    const TMVRect empty{0, 0, 0, 0};
-    setInRect(c.record, empty);
-    setOutRect(c.record, empty);
-    setMaskRect(c.record, empty);
-    c.record->inRect = c.record->outRect = c.record->maskRect = TMRect16{0, 0, 0, 0};
+    *c.result = TMRender(c.record, *c.params, c.globals);
 }
 
 } // namespace
@@ -184,13 +163,12 @@ extern "C" TM_EXPORT void PluginMain(int16_t selector, void* recordPtr, intptr_t
             return;
         }
         Call c{static_cast<TMFilterRecord*>(recordPtr), data, result, nullptr, nullptr, false};
-        if (c.record->bigDocumentData)
-            c.record->bigDocumentData->PluginUsing32BitCoordinates = 1;
+        TMDeclare32BitCoordinates(c.record);
         switch (selector) {
         case TMSelectorParameters: ensureHandles(c); break;
         case TMSelectorPrepare: prepare(c); break;
         case TMSelectorStart: start(c); break;
-        case TMSelectorContinue: finishLoop(c); break;
+        case TMSelectorContinue: TMEndRequests(c.record); break;
         case TMSelectorFinish: lockBoth(c); break;
         default: break;
         }

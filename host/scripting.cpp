@@ -18,13 +18,13 @@ int32_t enumLevel(TMFourCC value)
 // A read that converted the stored value (+2) still delivered a valid value.
 bool readOk(TMOSErr err) { return err == TMNoErr || err == TMCoercedParamErr; }
 
-int32_t* integerField(TMParameters* p, TMFourCC key)
+int32_t* integerField(TMSettings* s, TMFourCC key)
 {
-    if (key == TMKeyLuminosity) return &p->luminosity;
-    if (key == TMKeyStrength) return &p->strength;
-    if (key == TMKeySaturation) return &p->colorSaturation;
-    if (key == TMKeyWhiteClip) return &p->whiteClip;
-    if (key == TMKeyBlackClip) return &p->blackClip;
+    if (key == TMKeyLuminosity) return &s->luminosity;
+    if (key == TMKeyStrength) return &s->strength;
+    if (key == TMKeySaturation) return &s->colorSaturation;
+    if (key == TMKeyWhiteClip) return &s->whiteClip;
+    if (key == TMKeyBlackClip) return &s->blackClip;
     return nullptr;
 }
 
@@ -36,35 +36,30 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
     if (!showDialog)
         return TMErrMissingParameter;
     *showDialog = globals.dialogPending != 0;
-    TMDescriptorParameters* dp = record->descriptorParameters;
-    if (!dp || !dp->readDescriptorProcs || !dp->descriptor)
-        return TMNoErr;
-    const TMReadDescriptorProcs* procs = dp->readDescriptorProcs;
-    if (!procs->openReadDescriptorProc || !procs->closeReadDescriptorProc || !procs->getKeyProc ||
-        !procs->getIntegerProc || !procs->getEnumeratedProc)
+    if (!TMHasDescriptor(record))
         return TMNoErr;
 
     // The host writes into the key list: a fresh writable array for every open.
     TMFourCC keys[8] = {TMKeyLuminosity, TMKeyStrength, TMKeySaturation, TMKeyWhiteClip,
                         TMKeyBlackClip, TMKeySmoothing, TMKeyMicrocontrast, 0};
     int16_t err = TMNoErr;
-    TMReadDescriptor token = procs->openReadDescriptorProc(dp->descriptor, keys);
-    if (token) {
-        TMFourCC key = 0, type = 0;
-        int32_t flags = 0;
-        while (err == TMNoErr && procs->getKeyProc(token, &key, &type, &flags)) {
-            if (int32_t* field = integerField(params, key)) {
+    const TMDescriptorReading reading = TMOpenDescriptor(record, keys);
+    if (reading.token) {
+        TMSettings& s = params->settings;
+        TMFourCC key = 0;
+        while (err == TMNoErr && TMNextDescriptorKey(reading, &key)) {
+            if (int32_t* field = integerField(&s, key)) {
                 int32_t value = 0;
-                const TMOSErr r = procs->getIntegerProc(token, &value);
+                const TMOSErr r = TMReadDescriptorInteger(reading, &value);
                 if (readOk(r))
                     *field = value; // stored as received; the engine limits what it uses
                 else
                     err = r;
             } else if (key == TMKeySmoothing || key == TMKeyMicrocontrast) {
                 TMFourCC value = 0;
-                const TMOSErr r = procs->getEnumeratedProc(token, &value);
+                const TMOSErr r = TMReadDescriptorEnumerated(reading, &value);
                 if (readOk(r))
-                    (key == TMKeySmoothing ? params->smoothing : params->microcontrast) = enumLevel(value);
+                    (key == TMKeySmoothing ? s.smoothing : s.microcontrast) = enumLevel(value);
                 else
                     err = r;
             } else {
@@ -73,12 +68,10 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
         }
         // The host's close reports what it saw; an error of our own reading (an
         // unknown key) is kept, so that it still skips the dialog.
-        const TMOSErr closed = procs->closeReadDescriptorProc(token);
+        const TMOSErr closed = TMCloseDescriptor(record, reading);
         if (err == TMNoErr)
             err = closed == TMCoercedParamErr ? static_cast<int16_t>(TMNoErr) : closed;
-        TMDisposeHandle(record, dp->descriptor);
-        dp->descriptor = nullptr;
     }
-    *showDialog = dp->playInfo == TMDialogDisplay;
+    *showDialog = TMDescriptorShowsDialog(record);
     return err;
 }

@@ -1,44 +1,57 @@
 #include "tm_parameters.h"
 
+#include <algorithm>
+
+TMSettings TMDefaultSettings(int32_t sampleFormat)
+{
+    TMSettings s{};
+    s.luminosity = 10;
+    s.strength = sampleFormat == TMSampleFloat32 ? 70 : 40;
+    s.colorSaturation = 46;
+    s.whiteClip = 50;
+    s.blackClip = 0;
+    s.microcontrast = 2;
+    s.smoothing = 1;
+    s.microsmoothing = 2;
+    s.image360 = 0;
+    return s;
+}
+
 void applyDefaults(TMParameters* params, int32_t sampleFormat, TMDefaults form)
 {
-    params->luminosity = 10;
-    params->strength = sampleFormat == TMSampleFloat32 ? 70 : 40;
-    params->colorSaturation = 46;
-    params->whiteClip = 50;
-    params->blackClip = 0;
-    params->microcontrast = 2;
-    params->smoothing = 1;
-    params->microsmoothing = 2;
-    params->image360 = 0;
-    params->reserved360[0] = params->reserved360[1] = params->reserved360[2] = 0;
-    if (form == TMDefaults::SettingsOnly)
+    if (form == TMDefaults::SettingsOnly) {
+        params->settings = TMDefaultSettings(sampleFormat);
         return;
-    params->previewLevel = 2;
-    params->showPreview = 1;
-    params->originalStale512 = 1;
-    params->originalStale768 = 1;
-    params->originalStale1024 = 1;
-    params->restorePreview = 0;
-    params->forcePreviewRecompute = 0;
-    params->reservedTail[0] = params->reservedTail[1] = 0;
+    }
+    TMParameters fresh{};
+    fresh.settings = TMDefaultSettings(sampleFormat);
+    fresh.previewLevel = 2;
+    fresh.showPreview = 1;
+    fresh.originalStale512 = 1;
+    fresh.originalStale768 = 1;
+    fresh.originalStale1024 = 1;
+    *params = fresh;
 }
 
-TMSettingsSnapshot snapshot(const TMParameters& p)
+int TMClampSettings(TMSettings* s)
 {
-    return TMSettingsSnapshot{p.luminosity, p.strength, p.colorSaturation, p.whiteClip, p.blackClip,
-                              p.microcontrast, p.smoothing, p.microsmoothing, p.image360};
+    int outside = 0;
+    const auto limit = [&outside](int32_t* v, int32_t lo, int32_t hi) {
+        const int32_t c = std::clamp(*v, lo, hi);
+        outside += c != *v;
+        *v = c;
+    };
+    limit(&s->luminosity, 0, 20);
+    limit(&s->strength, 0, 100);
+    limit(&s->colorSaturation, 0, 100);
+    limit(&s->whiteClip, 0, 1000);
+    limit(&s->blackClip, 0, 1000);
+    limit(&s->microcontrast, -2, 2);
+    limit(&s->smoothing, -2, 2);
+    limit(&s->microsmoothing, 0, 30);
+    return outside;
 }
 
-void restore(TMParameters* p, const TMSettingsSnapshot& s)
-{
-    p->luminosity = s.luminosity;
-    p->strength = s.strength;
-    p->colorSaturation = s.colorSaturation;
-    p->whiteClip = s.whiteClip;
-    p->blackClip = s.blackClip;
-    p->microcontrast = s.microcontrast;
-    p->smoothing = s.smoothing;
-    p->microsmoothing = s.microsmoothing;
-    p->image360 = s.image360;
-}
+TMSettings snapshot(const TMParameters& params) { return params.settings; }
+
+void restore(TMParameters* params, const TMSettings& saved) { params->settings = saved; }

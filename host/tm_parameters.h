@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Field order and sizes are part of the stored format (48 bytes).
-struct TMParameters {
+// The user's settings proper: the eight values the dialog shows and the 360° switch.
+// What a cancelled dialog gives back, what scripting, settings files and the
+// last-used store fill. Stored as the first 36 bytes of TMParameters.
+struct TMSettings {
     int32_t luminosity;       // "Luminosity" + 10: 0..20, shown as -10..+10
     int32_t strength;         // "Strength", percent 0..100
     int32_t colorSaturation;  // "Color Saturation", percent 0..100
@@ -18,6 +20,11 @@ struct TMParameters {
     int32_t microsmoothing;   // "Micro-smoothing", 0..30
     uint8_t image360;         // "360° Image": left and right edges join
     uint8_t reserved360[3];   // rest of the 32-bit slot of image360; always 0
+};
+
+// Field order and sizes are part of the stored format (48 bytes).
+struct TMParameters {
+    TMSettings settings;
     int32_t previewLevel;     // 0: output mapping only, 1..2: recompute preview
     uint8_t showPreview;      // 1: tone-mapped preview shown, 0: original shown
     uint8_t originalStale512; // 1: original preview of that size not cached yet
@@ -28,16 +35,18 @@ struct TMParameters {
     uint8_t reservedTail[2];  // pads the record to a multiple of four bytes; always 0
 };
 
+static_assert(sizeof(TMSettings) == 36, "the settings fill the first nine 32-bit slots");
 static_assert(sizeof(TMParameters) == 48, "TMParameters is a stored 48-byte record");
-static_assert(offsetof(TMParameters, luminosity) == 0, "layout");
-static_assert(offsetof(TMParameters, strength) == 4, "layout");
-static_assert(offsetof(TMParameters, colorSaturation) == 8, "layout");
-static_assert(offsetof(TMParameters, whiteClip) == 12, "layout");
-static_assert(offsetof(TMParameters, blackClip) == 16, "layout");
-static_assert(offsetof(TMParameters, microcontrast) == 20, "layout");
-static_assert(offsetof(TMParameters, smoothing) == 24, "layout");
-static_assert(offsetof(TMParameters, microsmoothing) == 28, "layout");
-static_assert(offsetof(TMParameters, image360) == 32, "layout");
+static_assert(offsetof(TMParameters, settings) == 0, "layout");
+static_assert(offsetof(TMParameters, settings.luminosity) == 0, "layout");
+static_assert(offsetof(TMParameters, settings.strength) == 4, "layout");
+static_assert(offsetof(TMParameters, settings.colorSaturation) == 8, "layout");
+static_assert(offsetof(TMParameters, settings.whiteClip) == 12, "layout");
+static_assert(offsetof(TMParameters, settings.blackClip) == 16, "layout");
+static_assert(offsetof(TMParameters, settings.microcontrast) == 20, "layout");
+static_assert(offsetof(TMParameters, settings.smoothing) == 24, "layout");
+static_assert(offsetof(TMParameters, settings.microsmoothing) == 28, "layout");
+static_assert(offsetof(TMParameters, settings.image360) == 32, "layout");
 static_assert(offsetof(TMParameters, previewLevel) == 36, "layout");
 static_assert(offsetof(TMParameters, showPreview) == 40, "layout");
 static_assert(offsetof(TMParameters, originalStale512) == 41, "layout");
@@ -53,27 +62,24 @@ enum : int32_t {
     TMSample8 = 2,
 };
 
+// The default settings. Strength depends on the sample format: 70 for float images,
+// 40 for integer ones.
+TMSettings TMDefaultSettings(int32_t sampleFormat);
+
 enum class TMDefaults {
     All,          // every field: a new record or a parameters call
     SettingsOnly, // the eight settings and image360; preview bookkeeping untouched
 };
 
-// Writes the defaults. Strength depends on the sample format: 70 for float images,
-// 40 for integer ones.
+// Writes the defaults (TMDefaultSettings and, for All, the preview bookkeeping of a
+// dialog that has not run).
 void applyDefaults(TMParameters* params, int32_t sampleFormat, TMDefaults form = TMDefaults::All);
 
-// The user's settings proper: what a cancelled dialog must give back unchanged.
-struct TMSettingsSnapshot {
-    int32_t luminosity;
-    int32_t strength;
-    int32_t colorSaturation;
-    int32_t whiteClip;
-    int32_t blackClip;
-    int32_t microcontrast;
-    int32_t smoothing;
-    int32_t microsmoothing;
-    uint8_t image360;
-};
+// Each of the eight user settings limited to its range (the table above: what the
+// dialog offers and settings files and the last-used store hold). Returns how many
+// were outside. The one definition of those ranges.
+int TMClampSettings(TMSettings* settings);
 
-TMSettingsSnapshot snapshot(const TMParameters& params);
-void restore(TMParameters* params, const TMSettingsSnapshot& saved);
+// The settings a cancelled dialog must give back unchanged, and giving them back.
+TMSettings snapshot(const TMParameters& params);
+void restore(TMParameters* params, const TMSettings& saved);

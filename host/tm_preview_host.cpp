@@ -7,24 +7,6 @@
 
 namespace {
 
-// Planes the filter reads: the host's count limited to 1..3 (other counts: 3).
-int32_t filterPlanes(const TMFilterRecord* record)
-{
-    return record->planes >= 1 && record->planes <= 3 ? record->planes : 3;
-}
-
-int32_t sampleBytesOf(int32_t format) { return format == TMSampleFloat32 ? 4 : format == TMSample16 ? 2 : 1; }
-
-// The whole filter rectangle as input, planes 0..n-1, no subsampling, in one call.
-int16_t requestWholeInput(TMFilterRecord* record, int32_t planes)
-{
-    setInRect(record, getFilterRect(record));
-    record->inputRate = 0x10000;
-    record->inLoPlane = record->outLoPlane = 0;
-    record->inHiPlane = record->outHiPlane = static_cast<int16_t>(planes - 1);
-    return TMAdvanceState(record);
-}
-
 struct Slot {
     TMBufferID* id;
     void** data;
@@ -46,7 +28,7 @@ void previewSlots(TMGlobals* g, int32_t planes, Slot (&slots)[6])
 
 int16_t TMSetPreviewSize(TMFilterRecord* record, TMGlobals* globals, int32_t side)
 {
-    const int32_t offset = TMPreviewCacheOffset(side, filterPlanes(record));
+    const int32_t offset = TMPreviewCacheOffset(side, TMFilterPlanes(record));
     if (offset < 0)
         return TMFilterBadParameters;
     globals->previewCacheOffset = offset;
@@ -66,15 +48,14 @@ int16_t TMSetPreviewSize(TMFilterRecord* record, TMGlobals* globals, int32_t sid
         globals->previewWidth = static_cast<int32_t>(a * (static_cast<long double>(W) / H));
         globals->previewScale = static_cast<float>(static_cast<long double>(H) / a);
     }
-    record->inputRate = record->maskRate = 0x10000;
-    record->inputPadding = record->maskPadding = 255;
+    TMSetPreviewSampling(record);
     return TMNoErr;
 }
 
 int16_t TMAcquirePreviewBuffers(const TMFilterRecord* record, TMGlobals* globals)
 {
     Slot slots[6];
-    previewSlots(globals, filterPlanes(record), slots);
+    previewSlots(globals, TMFilterPlanes(record), slots);
     for (Slot& s : slots) {
         TMHostBuffer buffer;
         if (TMAcquireHostBuffer(record, s.bytes, &buffer) != TMNoErr) {
@@ -90,7 +71,7 @@ int16_t TMAcquirePreviewBuffers(const TMFilterRecord* record, TMGlobals* globals
 void TMReleasePreviewBuffers(const TMFilterRecord* record, TMGlobals* globals)
 {
     Slot slots[6];
-    previewSlots(globals, filterPlanes(record), slots);
+    previewSlots(globals, TMFilterPlanes(record), slots);
     for (Slot& s : slots) {
         TMHostBuffer buffer{*s.id, *s.data};
         TMReleaseHostBuffer(record, &buffer);
@@ -101,15 +82,14 @@ void TMReleasePreviewBuffers(const TMFilterRecord* record, TMGlobals* globals)
 
 int16_t TMMeasureInputMinima(TMFilterRecord* record, TMGlobals* globals)
 {
-    const int32_t n = filterPlanes(record);
-    const int16_t advanced = requestWholeInput(record, n);
+    const int16_t advanced = TMRequestWholeImage(record, false);
     if (advanced != TMNoErr)
         return advanced;
-    if (!record->inData)
+    const TMHostImage image = TMDeliveredImage(record, TMSampleFloat32, globals->width, globals->height);
+    if (!image.inData)
         return TMFilterBadParameters;
-    // Rows step by the host's row bytes (packed when it reports less).
-    const TMSampleLayout layout{n, n, TMEffectiveRowBytes(record->inRowBytes, globals->width, n, 4)};
-    TMMeasurePlaneMinima(globals->width, globals->height, layout, static_cast<const float*>(record->inData),
+    const TMSampleLayout layout{image.planes, image.inPixelStride, image.inRowBytes};
+    TMMeasurePlaneMinima(image.width, image.height, layout, static_cast<const float*>(image.inData),
                          globals->planeMin);
     globals->planeMinMeasured = 1;
     return TMNoErr;
@@ -117,17 +97,16 @@ int16_t TMMeasureInputMinima(TMFilterRecord* record, TMGlobals* globals)
 
 int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals* globals, TMPreviewView* view)
 {
-    const int32_t n = filterPlanes(record);
-    const int16_t advanced = requestWholeInput(record, n);
+    const int16_t advanced = TMRequestWholeImage(record, false);
     if (advanced != TMNoErr)
         return advanced;
-    const int32_t S = sampleBytesOf(globals->sampleFormat);
+    const TMHostImage image = TMDeliveredImage(record, globals->sampleFormat, globals->width, globals->height);
     TMPreviewSource src{};
-    src.sampleFormat = globals->sampleFormat;
-    src.width = globals->width;
-    src.height = globals->height;
-    src.layout = TMSampleLayout{n, n, TMEffectiveRowBytes(record->inRowBytes, globals->width, n, S)};
-    src.samples = record->inData;
+    src.sampleFormat = image.sampleFormat;
+    src.width = image.width;
+    src.height = image.height;
+    src.layout = TMSampleLayout{image.planes, image.inPixelStride, image.inRowBytes};
+    src.samples = image.inData;
     src.lutMode = globals->lutMode;
     const TMPreviewBuffers buffers{globals->lumBuffer, globals->attenBuffer, globals->pyramidBuffer,
                                    globals->previewBuffer, globals->sourceCache, globals->histograms};
@@ -135,13 +114,6 @@ int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals*
     view->previewHeight = globals->previewHeight;
     view->previewCacheOffset = globals->previewCacheOffset;
     TMPreviewReport report;
-    const int16_t result = TMRunPreview(params, src, buffers, view, &report);
-    if (result != TMResultOK)
-        TMSetErrorString(record, TMDescribeRenderFailure(TMRenderReport{report.failedStep, 0, 0, 0},
-                                                         src.width, src.height));
-    switch (result) {
-    case TMResultOK: return TMNoErr;
-    case TMResultMemFull: return TMMemFullErr;
-    default: return TMFilterBadParameters;
-    }
+    const TMResult result = TMRunPreview(params, src, buffers, view, &report);
+    return TMHostResult(record, result, TMRenderReport{report.failedStep, 0, 0, 0}, src.width, src.height);
 }

@@ -65,31 +65,11 @@ bool abortRequested(void* ctx) { return TMAbortRequested(static_cast<const TMFil
 
 int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals)
 {
-    // The whole filter rectangle, planes 0..2 at most, no subsampling, in one call.
-    const TMVRect rect = getFilterRect(record);
-    setInRect(record, rect);
-    setOutRect(record, rect);
-    record->inputRate = 0x10000;
-    const int16_t highPlane = (record->planes >= 1 && record->planes <= 3) ? static_cast<int16_t>(record->planes - 1) : 2;
-    record->inLoPlane = record->outLoPlane = 0;
-    record->inHiPlane = record->outHiPlane = highPlane;
-    const int16_t advanced = TMAdvanceState(record);
+    const int16_t advanced = TMRequestWholeImage(record, true);
     if (advanced != TMNoErr)
         return advanced;
 
-    const int32_t planes = highPlane + 1;
-    const int32_t sampleBytes = globals->sampleFormat == TMSampleFloat32 ? 4 : globals->sampleFormat == TMSample16 ? 2 : 1;
-    TMHostImage image{};
-    image.sampleFormat = globals->sampleFormat;
-    image.width = globals->width;
-    image.height = globals->height;
-    image.planes = planes;
-    image.inPixelStride = planes;
-    image.outPixelStride = planes;
-    image.inData = record->inData;
-    image.inRowBytes = TMEffectiveRowBytes(record->inRowBytes, globals->width, planes, sampleBytes);
-    image.outData = record->outData;
-    image.outRowBytes = TMEffectiveRowBytes(record->outRowBytes, globals->width, planes, sampleBytes);
+    TMHostImage image = TMDeliveredImage(record, globals->sampleFormat, globals->width, globals->height);
     image.lutMode = globals->lutMode;
     std::copy(globals->planeMin, globals->planeMin + 3, image.planeMin);
     image.measurePlaneMin = globals->planeMinMeasured ? 0 : 1;
@@ -98,19 +78,27 @@ int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* 
     const TMBufferAllocator allocator{&buffers, GlobalsBuffers::acquire, GlobalsBuffers::release};
     const TMProgressSink progress{record, reportProgress, abortRequested};
     TMRenderReport report;
-    const int16_t result = TMRunStages(params, image, allocator, progress, &report);
+    const TMResult result = TMRunStages(params, image, allocator, progress, &report);
     if (report.workWidth > 0) {
         globals->workWidth = report.workWidth;
         globals->workHeight = report.workHeight;
     }
-    if (result != TMResultOK)
-        TMSetErrorString(record, TMDescribeRenderFailure(report, image.width, image.height));
+    return TMHostResult(record, result, report, image.width, image.height);
+}
+
+int16_t TMHostResult(TMFilterRecord* record, TMResult result, const TMRenderReport& report, int32_t width,
+                     int32_t height)
+{
+    if (result == TMResultOK)
+        return TMNoErr;
+    TMSetErrorString(record, TMDescribeRenderFailure(report, width, height));
     switch (result) {
-    case TMResultOK: return TMNoErr;
     case TMResultMemFull: return TMMemFullErr;
     case TMResultCanceled: return TMUserCanceledErr;
-    default: return TMFilterBadParameters;
+    case TMResultOK:
+    case TMResultBadParameters: break;
     }
+    return TMFilterBadParameters;
 }
 
 std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width, int32_t height)

@@ -18,6 +18,13 @@
 // difference.
 int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* globals);
 
+// The one translation of an engine outcome for the host, for the render and the
+// preview alike: the protocol's result code (TMNoErr, TMFilterBadParameters,
+// TMMemFullErr, TMUserCanceledErr) and, for a failure, its cause in the record's
+// error string (TMDescribeRenderFailure).
+int16_t TMHostResult(TMFilterRecord* record, TMResult result, const TMRenderReport& report, int32_t width,
+                     int32_t height);
+
 // Why a render, or a preview, of a width x height image stopped, as one line of text.
 // A preview's report carries no working size (bufferBytes 0).
 std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width, int32_t height);

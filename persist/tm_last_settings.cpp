@@ -20,7 +20,7 @@ constexpr int32_t kClamp = INT32_MIN;
 struct Entry {
     const char* name;
     Kind kind;
-    int32_t TMParameters::*field;
+    int32_t TMSettings::*field;
     int32_t offset;   // stored = field + offset (the registry's bytes are unsigned)
     int32_t min, max; // the field's range
     int32_t aboveMax; // the field for a stored value above the range; kClamp: max
@@ -29,14 +29,14 @@ struct Entry {
 // In the order the dialog refreshes them after its Previous button: the count that
 // loadLastSettings returns tells it how many to refresh.
 const Entry kEntries[] = {
-    {"DR", Kind::Byte, &TMParameters::luminosity, 10, 0, 20, kClamp},
-    {"Strength", Kind::Byte, &TMParameters::strength, 0, 0, 100, kClamp},
-    {"ColorSaturation", Kind::Byte, &TMParameters::colorSaturation, 0, 0, 100, kClamp},
-    {"WP", Kind::Dword, &TMParameters::whiteClip, 0, 0, 1000, kClamp},
-    {"BP", Kind::Dword, &TMParameters::blackClip, 0, 0, 1000, kClamp},
-    {"Smoothing", Kind::Byte, &TMParameters::smoothing, 2, -2, 2, 1},
-    {"Microcontrast", Kind::Byte, &TMParameters::microcontrast, 2, -2, 2, 2},
-    {"Micro-smoothing", Kind::Byte, &TMParameters::microsmoothing, 0, 0, 30, kClamp},
+    {"DR", Kind::Byte, &TMSettings::luminosity, 10, 0, 20, kClamp},
+    {"Strength", Kind::Byte, &TMSettings::strength, 0, 0, 100, kClamp},
+    {"ColorSaturation", Kind::Byte, &TMSettings::colorSaturation, 0, 0, 100, kClamp},
+    {"WP", Kind::Dword, &TMSettings::whiteClip, 0, 0, 1000, kClamp},
+    {"BP", Kind::Dword, &TMSettings::blackClip, 0, 0, 1000, kClamp},
+    {"Smoothing", Kind::Byte, &TMSettings::smoothing, 2, -2, 2, 1},
+    {"Microcontrast", Kind::Byte, &TMSettings::microcontrast, 2, -2, 2, 2},
+    {"Micro-smoothing", Kind::Byte, &TMSettings::microsmoothing, 0, 0, 30, kClamp},
 };
 
 const char kFolderValue[] = "LastUsedDir";
@@ -71,10 +71,10 @@ int saveLastSettings(const TMParameters& params, TMSettingsStore& store)
     if (session.opened() != 0)
         return session.opened();
     TMParameters p = params;
-    TMClampSettings(&p);
+    TMClampSettings(&p.settings);
     int result = 0;
     for (const Entry& e : kEntries) {
-        const int32_t v = p.*e.field + e.offset;
+        const int32_t v = p.settings.*e.field + e.offset;
         int r;
         if (e.kind == Kind::Dword) {
             const uint8_t bytes[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
@@ -116,7 +116,7 @@ int loadLastSettings(TMParameters* params, TMSettingsStore& store)
         }
         if (v > e.max && e.aboveMax != kClamp)
             v = e.aboveMax;
-        params->*e.field = std::min(std::max(v, e.min), e.max);
+        params->settings.*e.field = std::min(std::max(v, e.min), e.max);
         ++count;
     }
     return count;

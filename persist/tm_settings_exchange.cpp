@@ -1,63 +1,44 @@
 #include "tm_settings_exchange.h"
 
 #include <algorithm>
+#include <climits>
 
 namespace {
 
-int32_t clamped(int32_t v, int32_t lo, int32_t hi) { return std::min(std::max(v, lo), hi); }
-
-// Ranges of the stored settings.
-constexpr int32_t kLuminosityMax = 20; // stored 0..20, shown -10..+10
-constexpr int32_t kPercentMax = 100;
-constexpr int32_t kClipMax = 1000;     // steps of 0.005 %
-constexpr int32_t kLevelMax = 2;       // Light Smoothing and Micro-contrast, -2..+2
-constexpr int32_t kMicrosmoothingMax = 30;
+// A record value shifted into the stored units, in 64 bits (a file may hold any int),
+// then brought back into int32 without wrapping; TMClampSettings limits it further.
+int32_t shifted(int32_t value, int64_t offset, int64_t sign)
+{
+    return static_cast<int32_t>(std::clamp<int64_t>(offset + sign * value, INT32_MIN, INT32_MAX));
+}
 
 } // namespace
-
-int TMClampSettings(TMParameters* p)
-{
-    int outside = 0;
-    const auto clamp = [&outside](int32_t* v, int32_t lo, int32_t hi) {
-        const int32_t c = clamped(*v, lo, hi);
-        outside += c != *v;
-        *v = c;
-    };
-    clamp(&p->luminosity, 0, kLuminosityMax);
-    clamp(&p->strength, 0, kPercentMax);
-    clamp(&p->colorSaturation, 0, kPercentMax);
-    clamp(&p->whiteClip, 0, kClipMax);
-    clamp(&p->blackClip, 0, kClipMax);
-    clamp(&p->microcontrast, -kLevelMax, kLevelMax);
-    clamp(&p->smoothing, -kLevelMax, kLevelMax);
-    clamp(&p->microsmoothing, 0, kMicrosmoothingMax);
-    return outside;
-}
 
 void TMRecordFromSettings(const TMParameters& params, int32_t record[TMXmpRecordSize])
 {
     TMParameters p = params;
-    TMClampSettings(&p);
-    record[TMXmpLuminosity] = p.luminosity - 10;
-    record[TMXmpStrength] = p.strength;
-    record[TMXmpColorSaturation] = p.colorSaturation;
-    record[TMXmpWhiteClip] = p.whiteClip;
-    record[TMXmpBlackClip] = p.blackClip;
-    record[TMXmpSmoothing] = 2 - p.smoothing;
-    record[TMXmpMicrocontrast] = 2 - p.microcontrast;
-    record[TMXmpMicrosmoothing] = p.microsmoothing;
+    TMClampSettings(&p.settings);
+    record[TMXmpLuminosity] = p.settings.luminosity - 10;
+    record[TMXmpStrength] = p.settings.strength;
+    record[TMXmpColorSaturation] = p.settings.colorSaturation;
+    record[TMXmpWhiteClip] = p.settings.whiteClip;
+    record[TMXmpBlackClip] = p.settings.blackClip;
+    record[TMXmpSmoothing] = 2 - p.settings.smoothing;
+    record[TMXmpMicrocontrast] = 2 - p.settings.microcontrast;
+    record[TMXmpMicrosmoothing] = p.settings.microsmoothing;
 }
 
 void TMSettingsFromRecord(const int32_t record[TMXmpRecordSize], TMParameters* params)
 {
-    // Clamped in the record's own units first: 2 - value and value + 10 must not
-    // overflow for any int.
-    params->luminosity = clamped(record[TMXmpLuminosity], -10, 10) + 10;
-    params->strength = clamped(record[TMXmpStrength], 0, kPercentMax);
-    params->colorSaturation = clamped(record[TMXmpColorSaturation], 0, kPercentMax);
-    params->whiteClip = clamped(record[TMXmpWhiteClip], 0, kClipMax);
-    params->blackClip = clamped(record[TMXmpBlackClip], 0, kClipMax);
-    params->smoothing = 2 - clamped(record[TMXmpSmoothing], 0, 4);
-    params->microcontrast = 2 - clamped(record[TMXmpMicrocontrast], 0, 4);
-    params->microsmoothing = clamped(record[TMXmpMicrosmoothing], 0, kMicrosmoothingMax);
+    TMSettings s = params->settings;
+    s.luminosity = shifted(record[TMXmpLuminosity], 10, 1);
+    s.strength = record[TMXmpStrength];
+    s.colorSaturation = record[TMXmpColorSaturation];
+    s.whiteClip = record[TMXmpWhiteClip];
+    s.blackClip = record[TMXmpBlackClip];
+    s.smoothing = shifted(record[TMXmpSmoothing], 2, -1);
+    s.microcontrast = shifted(record[TMXmpMicrocontrast], 2, -1);
+    s.microsmoothing = record[TMXmpMicrosmoothing];
+    TMClampSettings(&s);
+    params->settings = s;
 }

@@ -16,7 +16,3 @@ void TMRecordFromSettings(const TMParameters& params, int32_t record[TMXmpRecord
 // bookkeeping stay). Every value is clamped to its range first: a file may hold
 // anything.
 void TMSettingsFromRecord(const int32_t record[TMXmpRecordSize], TMParameters* params);
-
-// Each of the eight user settings of `params` clamped to its range. Returns how many
-// were outside.
-int TMClampSettings(TMParameters* params);

@@ -268,6 +268,8 @@ int16_t Host::call(int16_t selector)
     void* recordArg = selector == TMSelectorAbout ? static_cast<void*>(&about_) : record_.get();
     entry_(selector, recordArg, &data_, &result);
     gActive = previous;
+    if (selector == TMSelectorParameters && result == TMNoErr && !opt_.parameters.empty())
+        handBackParameters();
     // Areas handed out are valid until the plug-in returns; on success the output is
     // committed at that point (the buffers stay with the host for later requests),
     // on failure the host drops it.
@@ -355,6 +357,22 @@ TMHandle Host::newHandle(int32_t size)
     TMHandle h = block.get();
     handles_[h] = std::move(block);
     return h;
+}
+
+void Host::handBackParameters()
+{
+    // The host's own handle, not one of the plug-in's allocations: it bypasses the
+    // failure counters. The one the plug-in made in this run is disposed.
+    auto block = std::make_unique<HandleBlock>();
+    const size_t size = opt_.parameters.size();
+    block->memory.reset(new uint8_t[size]);
+    std::memcpy(block->memory.get(), opt_.parameters.data(), size);
+    block->data = block->memory.get();
+    block->size = static_cast<int32_t>(size);
+    const TMHandle made = record_->parameters; // a packed field: copy before use
+    handles_.erase(made);
+    record_->parameters = block.get();
+    handles_[block.get()] = std::move(block);
 }
 
 void Host::disposeHandle(TMHandle h)

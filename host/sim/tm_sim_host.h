@@ -82,6 +82,12 @@ struct Options {
     const std::atomic<bool>* abortFlag = nullptr; // abort while set (e.g. by a signal handler)
     int32_t maxLoops = 100000;        // continue calls before the host gives up
     std::function<void(int32_t done, int32_t total)> onProgress; // shown to the user, if set
+    // Settings the host keeps for the plug-in: the bytes of its parameters handle, as
+    // an earlier run left them (empty: none). The host never reads them. As hosts that
+    // keep a plug-in's parameters do, it recreates the handle from these bytes and
+    // hands it back; it does so when a Parameters call returns (in that call the
+    // plug-in resets its record), so that the rest of the run uses them.
+    std::vector<uint8_t> parameters;
 };
 
 // What one selector call or run left behind.
@@ -187,6 +193,7 @@ private:
     void freeBuffer(TMBufferID id);
     int64_t bufferSpace() const;
     TMOSErr advanceState();
+    void handBackParameters();
     TMBoolean abortRequested();
     void reportProgress(int32_t done, int32_t total);
     TMReadDescriptor openDescriptor(TMHandle descriptor, TMFourCC* keys);

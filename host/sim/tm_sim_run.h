@@ -1,7 +1,6 @@
-// A whole filter run with given settings, as a host replays a recorded action: a
-// parameters call, the settings that have a scripting key as a descriptor played
-// back without the dialog, the others written into the settings handle, then
-// prepare, start, the continue loop and finish.
+// A whole filter run with given settings, as a host replays stored settings: the
+// plug-in's parameters handle handed back holding them, the run played back
+// silently (no dialog), then prepare, start, the continue loop and finish.
 #pragma once
 
 #include <atomic>
@@ -19,11 +18,21 @@ struct Outcome {
     std::string failure; // the cause the plug-in named in its error string, if it failed
 };
 
-// Runs `entry` on `doc` with Direct delivery (pointers into the document).
-// `progress` (may be empty) receives the filter's reports; `cancel` (may be null)
-// is the host's abort state, polled by the filter.
+// How this host replays `params` (the whole record, as a host keeps it): the
+// parameters handle handed back holding its bytes once the Parameters call has set up
+// the plug-in's records, and a recorded step without values played back with
+// playInfo "don't display", so that no dialog opens. Images are delivered in place
+// (Direct).
+Options ReplayOptions(const TMParameters& params);
+
+// Runs `entry` on `doc` with ReplayOptions(params): parameters, prepare, start, the
+// continue loop and finish. `progress` (may be empty) receives the filter's reports;
+// `cancel` (may be null) is the host's abort state, polled by the filter.
 Outcome RunWithSettings(EntryPoint entry, const Document& doc, const TMParameters& params,
                         const std::function<void(int32_t, int32_t)>& progress = {},
                         const std::atomic<bool>* cancel = nullptr);
+
+// The cause the plug-in named in the host's error string.
+std::string FailureText(const Host& host);
 
 } // namespace tmsim

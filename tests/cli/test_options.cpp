@@ -201,16 +201,16 @@ TEST(CliSettings, GivenOptionsAreStoredInTheRecordsUnits)
                                 "--micro-contrast", "-2", "--micro-smoothing", "30", "--360"});
     ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
     const TMParameters p = TMResolveSettings(r.options.settings, TMSample16);
-    EXPECT_EQ(p.luminosity, 0);
-    EXPECT_EQ(p.strength, 0); // given: not replaced by the 16-bit default
-    EXPECT_EQ(p.colorSaturation, 100);
-    EXPECT_EQ(p.whiteClip, 1000);
-    EXPECT_EQ(p.blackClip, 3);
-    EXPECT_EQ(p.smoothing, -2);
-    EXPECT_EQ(p.microcontrast, -2);
-    EXPECT_EQ(p.microsmoothing, 30);
-    EXPECT_EQ(p.image360, 1);
-    EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).luminosity,
+    EXPECT_EQ(p.settings.luminosity, 0);
+    EXPECT_EQ(p.settings.strength, 0); // given: not replaced by the 16-bit default
+    EXPECT_EQ(p.settings.colorSaturation, 100);
+    EXPECT_EQ(p.settings.whiteClip, 1000);
+    EXPECT_EQ(p.settings.blackClip, 3);
+    EXPECT_EQ(p.settings.smoothing, -2);
+    EXPECT_EQ(p.settings.microcontrast, -2);
+    EXPECT_EQ(p.settings.microsmoothing, 30);
+    EXPECT_EQ(p.settings.image360, 1);
+    EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).settings.luminosity,
               20);
 }
 
@@ -264,25 +264,25 @@ TEST(CliSettings, TheFilesRecordLiesBetweenDefaultsAndOptions)
     ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
     r.options.settings.fromFile = std::array<int32_t, 8>{-4, 85, 60, 250, 3, 3, 2, 9};
     TMParameters p = TMResolveSettings(r.options.settings, TMSample16);
-    EXPECT_EQ(p.luminosity, 6);
-    EXPECT_EQ(p.strength, 20) << "the option overrides the file";
-    EXPECT_EQ(p.colorSaturation, 60);
-    EXPECT_EQ(p.whiteClip, 250);
-    EXPECT_EQ(p.blackClip, 3);
-    EXPECT_EQ(p.smoothing, -1);
-    EXPECT_EQ(p.microcontrast, 0);
-    EXPECT_EQ(p.microsmoothing, 9);
-    EXPECT_EQ(p.image360, 1);
+    EXPECT_EQ(p.settings.luminosity, 6);
+    EXPECT_EQ(p.settings.strength, 20) << "the option overrides the file";
+    EXPECT_EQ(p.settings.colorSaturation, 60);
+    EXPECT_EQ(p.settings.whiteClip, 250);
+    EXPECT_EQ(p.settings.blackClip, 3);
+    EXPECT_EQ(p.settings.smoothing, -1);
+    EXPECT_EQ(p.settings.microcontrast, 0);
+    EXPECT_EQ(p.settings.microsmoothing, 9);
+    EXPECT_EQ(p.settings.image360, 1);
 
     TMCliSettings wild;
     wild.fromFile = std::array<int32_t, 8>{99, -5, 500, -1, 100000, 9, -9, 31};
     p = TMResolveSettings(wild, TMSampleFloat32);
-    EXPECT_EQ(p.luminosity, 20);
-    EXPECT_EQ(p.strength, 0);
-    EXPECT_EQ(p.colorSaturation, 100);
-    EXPECT_EQ(p.whiteClip, 0);
-    EXPECT_EQ(p.blackClip, 1000);
-    EXPECT_EQ(p.smoothing, -2);
-    EXPECT_EQ(p.microcontrast, 2);
-    EXPECT_EQ(p.microsmoothing, 30);
+    EXPECT_EQ(p.settings.luminosity, 20);
+    EXPECT_EQ(p.settings.strength, 0);
+    EXPECT_EQ(p.settings.colorSaturation, 100);
+    EXPECT_EQ(p.settings.whiteClip, 0);
+    EXPECT_EQ(p.settings.blackClip, 1000);
+    EXPECT_EQ(p.settings.smoothing, -2);
+    EXPECT_EQ(p.settings.microcontrast, 2);
+    EXPECT_EQ(p.settings.microsmoothing, 30);
 }

@@ -1,13 +1,16 @@
 // The tool's filter call: every setting reaches the render through the plug-in's
-// path (recorded keys, and the handle for what has no key), and cancellation
-// reaches its abort polls.
+// path (the parameters handle the host hands back), and cancellation reaches its
+// abort polls.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <vector>
 
 #include "tm_plugin_call.h"
+#include "tm_preview.h"
 #include "tm_protocol.h"
 #include "tm_render.h"
 
@@ -39,16 +42,16 @@ TMPluginOutcome renderWithPlugin(std::vector<float>& v, int32_t channels, int32_
                                  const std::atomic<bool>* cancel = nullptr,
                                  std::vector<int32_t>* progress = nullptr)
 {
-    TMToolImage image;
-    image.width = W;
-    image.height = H;
-    image.channels = channels;
-    image.planes = planes;
-    image.data = v.data();
-    return TMRenderWithPlugin(p, image, [progress](int32_t done, int32_t) {
+    TMImage image;
+    image.allocate(TMSampleType::Float32, W, H, channels);
+    std::copy(v.begin(), v.end(), image.f32.begin());
+    EXPECT_EQ(TMFilterPlaneCount(channels), planes);
+    const TMPluginOutcome outcome = TMRenderWithPlugin(p, image, [progress](int32_t done, int32_t) {
         if (progress)
             progress->push_back(done);
     }, cancel);
+    std::copy(image.f32.begin(), image.f32.end(), v.begin());
+    return outcome;
 }
 
 } // namespace
@@ -62,20 +65,20 @@ TEST(PluginCall, EverySettingReachesTheRender)
     std::vector<TMParameters> cases;
     for (int32_t step : {-2, -1, 1, 2}) {
         TMParameters p = base;
-        p.smoothing = step;
-        p.microcontrast = -step;
+        p.settings.smoothing = step;
+        p.settings.microcontrast = -step;
         cases.push_back(p);
     }
     TMParameters keyed = base;
-    keyed.luminosity = 3;
-    keyed.strength = 35;
-    keyed.colorSaturation = 90;
-    keyed.whiteClip = 150;
-    keyed.blackClip = 40;
+    keyed.settings.luminosity = 3;
+    keyed.settings.strength = 35;
+    keyed.settings.colorSaturation = 90;
+    keyed.settings.whiteClip = 150;
+    keyed.settings.blackClip = 40;
     cases.push_back(keyed);
     TMParameters keyless = base;
-    keyless.microsmoothing = 17;
-    keyless.image360 = 1;
+    keyless.settings.microsmoothing = 17;
+    keyless.settings.image360 = 1;
     cases.push_back(keyless);
 
     const std::vector<float> input = scene(3);
@@ -84,8 +87,8 @@ TEST(PluginCall, EverySettingReachesTheRender)
         const TMPluginOutcome outcome = renderWithPlugin(v, 3, 3, p);
         ASSERT_EQ(outcome.result, 0) << outcome.failure;
         EXPECT_EQ(v, engineResult(input, 3, 3, p))
-            << "smoothing " << p.smoothing << " microcontrast " << p.microcontrast << " strength " << p.strength
-            << " microsmoothing " << p.microsmoothing;
+            << "smoothing " << p.settings.smoothing << " microcontrast " << p.settings.microcontrast << " strength " << p.settings.strength
+            << " microsmoothing " << p.settings.microsmoothing;
     }
 }
 
@@ -119,4 +122,83 @@ TEST(PluginCall, CancellationAndFailuresComeBackWithTheirCause)
     const TMPluginOutcome failed = renderWithPlugin(flat, 3, 3, p);
     EXPECT_EQ(failed.result, TMFilterBadParameters);
     EXPECT_EQ(failed.failure, "the image is flat: it has no luminance range to tone-map");
+}
+
+namespace {
+
+// The host's samples of scene(3): float, or 16-bit in the host range.
+TMImage hostImage(bool isFloat)
+{
+    const std::vector<float> v = scene(3);
+    TMImage image;
+    image.allocate(isFloat ? TMSampleType::Float32 : TMSampleType::UInt16, W, H, 3);
+    for (size_t i = 0; i < v.size(); ++i) {
+        if (isFloat)
+            image.f32[i] = v[i];
+        else
+            image.u16[i] = static_cast<uint16_t>(std::min(32768.0, 32768.0 * std::pow(v[i] / 1200.0, 1 / 2.2)));
+    }
+    return image;
+}
+
+// The engine's preview sequence on the same samples, as the dialog runs it: the
+// tone-mapped view, then for `original` the unprocessed one. Display image
+// interleaved, then the histogram shown.
+std::vector<int64_t> enginePreview(const TMImage& image, TMParameters p, bool original)
+{
+    const bool isFloat = image.type == TMSampleType::Float32;
+    std::vector<float> a(TMPreviewWorkBytes / 4), b(a.size()), c(a.size());
+    std::vector<uint8_t> shown(static_cast<size_t>(TMPreviewImageBytes(3))), cache(TMPreviewCacheBytes(3));
+    std::vector<int32_t> histograms(3 * 256);
+    const TMPreviewSource src{isFloat ? TMSampleFloat32 : TMSample16, W, H,
+                              TMPackedLayout(W, 3, isFloat ? 4 : 2),
+                              isFloat ? static_cast<const void*>(image.f32.data()) : image.u16.data(), 0};
+    const TMPreviewBuffers buffers{a.data(), b.data(), c.data(), shown.data(), cache.data(), histograms.data()};
+    // The image is smaller than the preview side: shown 1:1.
+    TMPreviewView view{W, H, TMPreviewCacheOffset(512, 3), {}, false};
+    EXPECT_EQ(TMRunPreview(&p, src, buffers, &view), TMResultOK);
+    if (original) {
+        p.showPreview = 0;
+        EXPECT_EQ(TMRunPreview(&p, src, buffers, &view), TMResultOK);
+    }
+    std::vector<int64_t> out;
+    for (int32_t i = 0; i < W * H; ++i)
+        for (int32_t ch = 0; ch < 3; ++ch)
+            out.push_back(shown[static_cast<size_t>(ch) * W * H + i]);
+    out.insert(out.end(), histograms.begin(), histograms.begin() + 256);
+    return out;
+}
+
+} // namespace
+
+TEST(PluginCall, EverySettingReachesThePreview)
+{
+    for (const bool isFloat : {true, false}) {
+        TMParameters base{};
+        applyDefaults(&base, isFloat ? TMSampleFloat32 : TMSample16);
+        std::vector<TMParameters> cases = {base, base, base};
+        cases[1].settings.smoothing = 2;
+        cases[1].settings.microcontrast = -2;
+        cases[1].settings.microsmoothing = 17;
+        cases[2].settings.luminosity = 3;
+        cases[2].settings.strength = 35;
+        cases[2].settings.colorSaturation = 90;
+        cases[2].settings.whiteClip = 150;
+        cases[2].settings.blackClip = 40;
+        for (const TMParameters& p : cases)
+            for (const bool original : {false, true}) {
+                TMImage image = hostImage(isFloat);
+                TMImage shown;
+                std::array<int32_t, 256> histogram{};
+                const TMPluginOutcome outcome = TMPreviewWithPlugin(p, image, 512, original, &shown, &histogram);
+                ASSERT_EQ(outcome.result, 0) << outcome.failure;
+                ASSERT_EQ(shown.width, W);
+                ASSERT_EQ(shown.height, H);
+                std::vector<int64_t> got(shown.u8.begin(), shown.u8.end());
+                got.insert(got.end(), histogram.begin(), histogram.end());
+                EXPECT_EQ(got, enginePreview(image, p, original))
+                    << (isFloat ? "float" : "16-bit") << ", original " << original << ", smoothing "
+                    << p.settings.smoothing << ", strength " << p.settings.strength;
+            }
+    }
 }

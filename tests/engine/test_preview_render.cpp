@@ -170,8 +170,8 @@ TEST(PreviewSequence, OutputOnlyRefreshRunsNoCoreStageAndEqualsAFullRefresh)
 
         for (const int32_t strength : {20, 100, 55}) {
             p.previewLevel = 0;
-            p.strength = strength;
-            p.colorSaturation = 30 + strength / 2;
+            p.settings.strength = strength;
+            p.settings.colorSaturation = 30 + strength / 2;
             ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
             EXPECT_FALSE(r.recomputed);
             EXPECT_TRUE(r.mapped);
@@ -229,7 +229,7 @@ TEST(PreviewSequence, OriginalIsBuiltOncePerSideAndRestoredWithoutRecomputing)
 
     // The next redraw recomputes even for an output setting alone.
     p.previewLevel = 0;
-    p.strength = 90;
+    p.settings.strength = 90;
     ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v, &r), TMResultOK);
     EXPECT_TRUE(r.recomputed);
     EXPECT_EQ(p.previewLevel, 2);
@@ -422,10 +422,10 @@ void expectKeptTermsMatchPlain(int32_t format)
                 p->previewLevel = s.previewLevel;
             else if (s.showPreview && !s.restorePreview)
                 p->previewLevel = p->forcePreviewRecompute ? p->previewLevel : 0;
-            p->strength = s.strength;
-            p->colorSaturation = s.saturation;
-            p->whiteClip = s.whiteClip;
-            p->blackClip = s.blackClip;
+            p->settings.strength = s.strength;
+            p->settings.colorSaturation = s.saturation;
+            p->settings.whiteClip = s.whiteClip;
+            p->settings.blackClip = s.blackClip;
         }
         vp.terms = TMPreviewTermsKey{};
         TMPreviewReport rk{}, rp{};
@@ -488,7 +488,7 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     TMParameters pf = p;
     p.previewLevel = 0;
     pf.previewLevel = 0;
-    p.strength = pf.strength = 20;
+    p.settings.strength = pf.settings.strength = 20;
     ASSERT_EQ(TMRunPreview(&p, other.source(), dlg.buffers(), &v), TMResultOK);
     ASSERT_EQ(TMRunPreview(&pf, other.source(), fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
@@ -512,7 +512,7 @@ TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
     vf.terms = TMPreviewTermsKey{};
     TMParameters pf = p;
     p.previewLevel = pf.previewLevel = 0;
-    p.colorSaturation = pf.colorSaturation = 90;
+    p.settings.colorSaturation = pf.settings.colorSaturation = 90;
     ASSERT_EQ(TMRunPreview(&p, linear, dlg.buffers(), &v), TMResultOK);
     ASSERT_EQ(TMRunPreview(&pf, linear, fresh.buffers(), &vf), TMResultOK);
     EXPECT_EQ(dlg.shown(v), fresh.shown(vf));
@@ -539,8 +539,8 @@ struct KeptAndPlain {
     void expectSameRefresh(int32_t strength)
     {
         pk.previewLevel = pp.previewLevel = 0;
-        pk.strength = pp.strength = strength;
-        pk.colorSaturation = pp.colorSaturation = 60;
+        pk.settings.strength = pp.settings.strength = strength;
+        pk.settings.colorSaturation = pp.settings.colorSaturation = 60;
         vp.terms = TMPreviewTermsKey{};
         ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
         ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
@@ -634,11 +634,11 @@ TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
     const int32_t plane = 128 * 128, odd = 60 * 128 + 70;
     for (const int32_t luminosity : {10, 0}) {
         TMParameters p = defaults(TMSampleFloat32);
-        p.luminosity = luminosity;
+        p.settings.luminosity = luminosity;
         std::vector<float> ordinary[2], dim[2];
         std::vector<uint8_t> usual[2];
         for (int s = 0; s < 2; ++s) {
-            p.strength = s ? 100 : 70;
+            p.settings.strength = s ? 100 : 70;
             ASSERT_EQ(renderFloat(wavyHdrImage(), 128, 128, p, &ordinary[s]), TMResultOK);
             ASSERT_EQ(renderFloat(wavyHdrImage(1e-10f), 128, 128, p, &dim[s]), TMResultOK);
             const Image plain = floatImage(wavyHdrImage(), 128, 128);
@@ -657,10 +657,10 @@ TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
             TMPreviewView view = viewFor(img, 512);
             p.previewLevel = 2;
             for (int s = 0; s < 2; ++s) {
-                p.strength = s ? 100 : 70;
+                p.settings.strength = s ? 100 : 70;
                 char what[80];
                 std::snprintf(what, sizeof what, "pixel %g scale %g luminosity %d strength %d", pixels[c], scales[c],
-                              luminosity, p.strength);
+                              luminosity, p.settings.strength);
                 std::vector<float> out;
                 ASSERT_EQ(renderFloat(samples, 128, 128, p, &out), TMResultOK) << what;
                 ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &view), TMResultOK) << what;
@@ -730,4 +730,72 @@ TEST(PreviewSequence, ImagesWithNothingToToneMapAreRefusedLikeTheRender)
                 EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float x) { return x == -7.0f; })) << kind;
             }
         }
+}
+
+namespace {
+
+// What the final render writes for `img` with `p`, as bytes.
+std::vector<unsigned char> renderBytes(const Image& img, const TMParameters& p)
+{
+    const int64_t bytes = img.format == TMSampleFloat32 ? 4 : 2;
+    std::vector<unsigned char> out(static_cast<size_t>(int64_t{img.width} * img.height * 3 * bytes));
+    const int64_t row = int64_t{img.width} * 3 * bytes;
+    const void* in = img.format == TMSampleFloat32 ? static_cast<const void*>(img.f.data()) : img.s.data();
+    const TMHostImage host{img.format, img.width, img.height, 3, 3, 3, in, row, out.data(), row, 0, {0, 0, 0}, 1};
+    EXPECT_EQ(TMRunStages(p, host, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
+    return out;
+}
+
+// A full preview, then an output-only refresh: the display image and histogram of each.
+std::vector<uint8_t> previewBytes(const Image& img, TMParameters p)
+{
+    Dialog dlg(3);
+    TMPreviewView v = viewFor(img, 512);
+    std::vector<uint8_t> shown;
+    for (const int32_t level : {2, 0}) {
+        p.previewLevel = level;
+        EXPECT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
+        const std::vector<uint8_t> image = dlg.shown(v);
+        const std::vector<int32_t> histogram = dlg.block(0);
+        shown.insert(shown.end(), image.begin(), image.end());
+        shown.insert(shown.end(), reinterpret_cast<const uint8_t*>(histogram.data()),
+                     reinterpret_cast<const uint8_t*>(histogram.data() + histogram.size()));
+    }
+    return shown;
+}
+
+} // namespace
+
+// Scripting stores settings as it receives them. Whatever the value, the render and
+// the preview (full and output-only) use the value at the end of the range it lies
+// beyond: one limit for both, on every path.
+TEST(DerivedSettings, SettingsBeyondTheirRangeActAsTheirLimitOnEveryPath)
+{
+    struct Case {
+        int32_t TMSettings::*field;
+        int32_t beyond, limit;
+    };
+    // The clip percentages are limited to 10 %: White Clipping 2000 steps (without
+    // the + 1 of the render, which the 16-bit preview leaves out) and Black Clipping
+    // 2000 steps.
+    const Case cases[] = {
+        {&TMSettings::luminosity, 99, 20},          {&TMSettings::luminosity, -7, 0},
+        {&TMSettings::strength, 250, 100},          {&TMSettings::strength, -3, 0},
+        {&TMSettings::colorSaturation, 400, 100},   {&TMSettings::colorSaturation, 5, 20},
+        {&TMSettings::microcontrast, 9, 2},         {&TMSettings::microcontrast, -9, -2},
+        {&TMSettings::smoothing, 9, 2},             {&TMSettings::smoothing, -9, -2},
+        {&TMSettings::microsmoothing, 99, 30},      {&TMSettings::microsmoothing, -4, 0},
+        {&TMSettings::whiteClip, INT32_MAX, 2000},  {&TMSettings::whiteClip, -50, -1},
+        {&TMSettings::blackClip, 5000, 2000},       {&TMSettings::blackClip, INT32_MIN, 0},
+    };
+    for (const int32_t format : {TMSampleFloat32, TMSample16}) {
+        const Image img = scene(format, 120, 100);
+        for (const Case& c : cases) {
+            TMParameters beyond = defaults(format), limit = beyond;
+            beyond.settings.*c.field = c.beyond;
+            limit.settings.*c.field = c.limit;
+            EXPECT_EQ(renderBytes(img, beyond), renderBytes(img, limit)) << format << ": " << c.beyond;
+            EXPECT_EQ(previewBytes(img, beyond), previewBytes(img, limit)) << format << ": " << c.beyond;
+        }
+    }
 }

@@ -125,26 +125,26 @@ TEST(DerivedSettings, LuminosityClipsSmoothingAndPad)
     TMParameters p = defaults(TMSampleFloat32);
     const int expectedLevels[21] = {1, 1, 2, 2, 3, 4, 4, 5, 5, 6, 7, 7, 8, 8, 9, 10, 10, 11, 11, 12, 13};
     for (int l = 0; l <= 20; ++l) {
-        p.luminosity = l;
+        p.settings.luminosity = l;
         EXPECT_EQ(TMDeriveSettings(p, 500, 3).lumLevel, expectedLevels[l]) << l;
     }
-    p.microsmoothing = 11;
+    p.settings.microsmoothing = 11;
     EXPECT_FLOAT_EQ(TMDeriveSettings(p, 500, 3).smoothingFactor, 11.0f / 15.0f);
-    p.microsmoothing = 12;
+    p.settings.microsmoothing = 12;
     EXPECT_FLOAT_EQ(TMDeriveSettings(p, 500, 3).smoothingFactor, 0.8333f);
-    p.microsmoothing = 0;
+    p.settings.microsmoothing = 0;
     EXPECT_EQ(TMDeriveSettings(p, 500, 3).smoothingFactor, 0.0f);
-    p.whiteClip = 0;
-    p.blackClip = 0;
+    p.settings.whiteClip = 0;
+    p.settings.blackClip = 0;
     EXPECT_FLOAT_EQ(TMDeriveSettings(p, 500, 3).whiteClipPercent, 0.005f);
     EXPECT_EQ(TMDeriveSettings(p, 500, 3).blackClipPercent, 0.0f);
     EXPECT_EQ(TMDeriveSettings(p, 500, 3).gamma, 2.2000000476837158);
-    p.image360 = 1;
+    p.settings.image360 = 1;
     EXPECT_EQ(TMDeriveSettings(p, 1001, 3).pad, 250);
     EXPECT_EQ(TMDeriveSettings(p, 1001, 4).planes, 3);
     // Scripting can deliver anything; nothing overflows.
-    p.whiteClip = INT32_MAX;
-    p.luminosity = INT32_MIN;
+    p.settings.whiteClip = INT32_MAX;
+    p.settings.luminosity = INT32_MIN;
     EXPECT_EQ(TMDeriveSettings(p, 1001, 3).lumLevel, 1);
     EXPECT_GT(TMDeriveSettings(p, 1001, 3).whiteClipPercent, 10.0f);
 }
@@ -265,7 +265,7 @@ TEST(Render, StrengthEndsDiffer16And32)
     for (int32_t format : {TMSampleFloat32, TMSample16}) {
         TMParameters p = defaults(format);
         auto run = [&](int strength) {
-            p.strength = strength;
+            p.settings.strength = strength;
             if (format == TMSampleFloat32) {
                 FloatImage img(120, 100);
                 EXPECT_EQ(render(p, img.host()), TMResultOK);
@@ -305,7 +305,7 @@ TEST(Render, SeamOfA360ImageJoinsLikeInteriorColumns)
         return s / H;
     };
     TMParameters p = defaults(TMSampleFloat32);
-    p.image360 = 1;
+    p.settings.image360 = 1;
     ASSERT_EQ(render(p, img.host()), TMResultOK);
     double interior = 0;
     for (int x = 1; x < W; ++x)
@@ -313,7 +313,7 @@ TEST(Render, SeamOfA360ImageJoinsLikeInteriorColumns)
     EXPECT_LE(columnStep(img.out, W - 1, 0), 1.5 * interior);
 
     // Without the switch the edges are solved independently and the seam shows.
-    p.image360 = 0;
+    p.settings.image360 = 0;
     ASSERT_EQ(render(p, img.host()), TMResultOK);
     EXPECT_GT(columnStep(img.out, W - 1, 0), 0.0);
 }
@@ -321,10 +321,10 @@ TEST(Render, SeamOfA360ImageJoinsLikeInteriorColumns)
 TEST(Render, SolverDepthIsBoundedForExtremeSmoothing)
 {
     TMParameters p = defaults(TMSampleFloat32);
-    p.smoothing = -2;
+    p.settings.smoothing = -2;
     FloatImage square(100, 100);
     EXPECT_EQ(render(p, square.host()), TMResultOK);
-    p.smoothing = 2;
+    p.settings.smoothing = 2;
     FloatImage strip(6000, 100);
     EXPECT_EQ(render(p, strip.host()), TMResultOK);
     for (float v : strip.out)
@@ -372,15 +372,15 @@ TEST(Render, RandomSizesAndSettingsRunClean)
     for (int run = 0; run < 12; ++run) {
         const int W = pick(100, 400), H = pick(100, 400);
         TMParameters p = defaults(run % 2 ? TMSample16 : TMSampleFloat32);
-        p.luminosity = pick(0, 20);
-        p.strength = pick(0, 100);
-        p.colorSaturation = pick(0, 100);
-        p.whiteClip = pick(0, 1000);
-        p.blackClip = pick(0, 1000);
-        p.microcontrast = pick(-2, 2);
-        p.smoothing = pick(-2, 2);
-        p.microsmoothing = pick(0, 30);
-        p.image360 = static_cast<uint8_t>(pick(0, 1));
+        p.settings.luminosity = pick(0, 20);
+        p.settings.strength = pick(0, 100);
+        p.settings.colorSaturation = pick(0, 100);
+        p.settings.whiteClip = pick(0, 1000);
+        p.settings.blackClip = pick(0, 1000);
+        p.settings.microcontrast = pick(-2, 2);
+        p.settings.smoothing = pick(-2, 2);
+        p.settings.microsmoothing = pick(0, 30);
+        p.settings.image360 = static_cast<uint8_t>(pick(0, 1));
         if (run % 2) {
             Image16 img(W, H);
             ASSERT_EQ(render(p, img.host()), TMResultOK) << W << "x" << H;

@@ -164,3 +164,64 @@ TEST(HostAccess, RowBytesAndMissingServices)
     EXPECT_EQ(TMLockHandle(&record, nullptr), nullptr);
     EXPECT_EQ(TMFourCCOf("dynR"), 0x64796E52u);
 }
+
+namespace {
+
+TMFilterRecord* requested = nullptr;
+TMOSErr deliverPadded()
+{
+    static uint16_t samples[4];
+    requested->inData = requested->outData = samples;
+    requested->inRowBytes = 1000;      // padded rows
+    requested->outRowBytes = 2 * 3 * 7; // under-reported: 7 pixels of 3 words for 40 pixels
+    return TMNoErr;
+}
+
+} // namespace
+
+// The whole-image request and what it delivers, for every plane count a host may
+// report: planes 0..min(planes, 3) - 1 (3 for counts outside 1..3), the output only
+// when asked for, rows by the host's row bytes or packed at the format's sample size.
+TEST(HostAccess, WholeImageRequestsPlanesAndRowsForEveryPlaneCount)
+{
+    struct Case { int16_t hostPlanes; int32_t planes; };
+    for (const Case c : {Case{1, 1}, Case{2, 2}, Case{3, 3}, Case{4, 3}, Case{0, 3}, Case{-1, 3}}) {
+        for (const bool withOutput : {false, true}) {
+            TMFilterRecord record{};
+            requested = &record;
+            record.advanceState = deliverPadded;
+            record.planes = c.hostPlanes;
+            record.filterRect = TMRect16{2, 3, 52, 43};
+            record.outRect = TMRect16{0, 0, 1, 1};
+            ASSERT_EQ(TMRequestWholeImage(&record, withOutput), TMNoErr);
+            EXPECT_EQ(TMFilterPlanes(&record), c.planes);
+            EXPECT_EQ(record.inLoPlane, 0);
+            EXPECT_EQ(record.inHiPlane, c.planes - 1) << c.hostPlanes;
+            EXPECT_EQ(record.outHiPlane, c.planes - 1) << c.hostPlanes;
+            EXPECT_EQ(record.inRect.left, 3);
+            EXPECT_EQ(record.inRect.bottom, 52);
+            EXPECT_EQ(record.outRect.right, withOutput ? 43 : 1) << "the preview asks for input only";
+            EXPECT_EQ(record.inputRate, 0x10000);
+
+            const TMHostImage image = TMDeliveredImage(&record, TMSample16, 40, 50);
+            EXPECT_EQ(image.planes, c.planes);
+            EXPECT_EQ(image.inPixelStride, c.planes);
+            EXPECT_EQ(image.inRowBytes, 1000);
+            EXPECT_EQ(image.outRowBytes, 40 * c.planes * 2) << c.hostPlanes;
+            EXPECT_EQ(TMDeliveredImage(&record, TMSampleFloat32, 40, 50).outRowBytes, 40 * c.planes * 4);
+        }
+    }
+    requested = nullptr;
+
+    TMFilterRecord record{};
+    TMBigDocumentStruct big{};
+    record.bigDocumentData = &big;
+    TMDeclare32BitCoordinates(&record);
+    big.inRect32 = big.outRect32 = big.maskRect32 = TMVRect{1, 2, 3, 4};
+    record.inRect = record.outRect = record.maskRect = TMRect16{1, 2, 3, 4};
+    TMEndRequests(&record);
+    for (const TMVRect& r : {big.inRect32, big.outRect32, big.maskRect32})
+        EXPECT_TRUE(r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0);
+    for (const TMRect16& r : {record.inRect, record.outRect, record.maskRect})
+        EXPECT_TRUE(r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0) << "both forms are emptied";
+}

@@ -60,7 +60,7 @@ struct EntryFixture : ::testing::Test {
 TEST_F(EntryFixture, AWholeRunRendersAndEndsTheLoop)
 {
     ASSERT_EQ(call(TMSelectorParameters), TMNoErr);
-    EXPECT_EQ(params().strength, 70);
+    EXPECT_EQ(params().settings.strength, 70);
     EXPECT_EQ(globals().dialogPending, 1);
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
     EXPECT_EQ(record.maxSpace, 0x8000F);
@@ -103,15 +103,15 @@ TEST_F(EntryFixture, PrepareRefusesWhatTheEngineCannotProcess)
 TEST_F(EntryFixture, PrepareResetsAStaleRecordAndParametersAlwaysResets)
 {
     ASSERT_EQ(call(TMSelectorParameters), TMNoErr);
-    params().strength = 5;
+    params().settings.strength = 5;
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
-    EXPECT_EQ(params().strength, 5) << "both handles present: unchanged";
+    EXPECT_EQ(params().settings.strength, 5) << "both handles present: unchanged";
     host.newSession();
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
-    EXPECT_EQ(params().strength, 70) << "settings without their working record are reset";
-    params().strength = 9;
+    EXPECT_EQ(params().settings.strength, 70) << "settings without their working record are reset";
+    params().settings.strength = 9;
     ASSERT_EQ(call(TMSelectorParameters), TMNoErr);
-    EXPECT_EQ(params().strength, 70);
+    EXPECT_EQ(params().settings.strength, 70);
 }
 
 TEST_F(EntryFixture, MissingHandlesAndFailedAllocations)

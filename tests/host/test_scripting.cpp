@@ -73,7 +73,7 @@ TEST_F(ScriptingFixture, NoDescriptorFollowsThePendingDialog)
     const TMParameters before = params;
     EXPECT_EQ(read(&show), TMNoErr);
     EXPECT_TRUE(show);
-    EXPECT_EQ(params.strength, before.strength);
+    EXPECT_EQ(params.settings.strength, before.settings.strength);
     globals.dialogPending = 0;
     EXPECT_EQ(read(&show), TMNoErr);
     EXPECT_FALSE(show);
@@ -91,10 +91,10 @@ TEST_F(ScriptingFixture, RecordedValuesAreReadAndTheDescriptorConsumed)
     bool show = true;
     EXPECT_EQ(read(&show), TMNoErr);
     EXPECT_FALSE(show) << "playInfo 0 renders silently even with a dialog pending";
-    EXPECT_EQ(params.strength, 55);
-    EXPECT_EQ(params.whiteClip, 200);
-    EXPECT_EQ(params.smoothing, -2);
-    EXPECT_EQ(params.microcontrast, 0);
+    EXPECT_EQ(params.settings.strength, 55);
+    EXPECT_EQ(params.settings.whiteClip, 200);
+    EXPECT_EQ(params.settings.smoothing, -2);
+    EXPECT_EQ(params.settings.microcontrast, 0);
     EXPECT_FALSE(host.descriptorPending()) << "the descriptor is disposed";
     EXPECT_EQ(record.descriptorParameters->descriptor, nullptr);
     // The list the host reads up to its terminating 0.
@@ -115,16 +115,16 @@ TEST_F(ScriptingFixture, UnknownKeyStopsTheReadingAndFailedReadsKeepTheField)
     recordSettings({integer(TMKeyStrength, 12), integer(TMFourCCOf("zzzz"), 1), integer(TMKeyBlackClip, 300)});
     bool show = true;
     EXPECT_EQ(read(&show), TMReadErr);
-    EXPECT_EQ(params.strength, 12);
-    EXPECT_EQ(params.blackClip, 0) << "keys after the unknown one are not read";
+    EXPECT_EQ(params.settings.strength, 12);
+    EXPECT_EQ(params.settings.blackClip, 0) << "keys after the unknown one are not read";
 
     applyDefaults(&params, TMSampleFloat32);
     recordSettings({integer(TMKeyLuminosity, 3, TMParamErr)});
     EXPECT_EQ(read(&show), TMParamErr);
-    EXPECT_EQ(params.luminosity, 10);
+    EXPECT_EQ(params.settings.luminosity, 10);
 
     // A converted value (+2) is a valid value.
     recordSettings({integer(TMKeyLuminosity, 3, TMCoercedParamErr)});
     EXPECT_EQ(read(&show), TMNoErr);
-    EXPECT_EQ(params.luminosity, 3);
+    EXPECT_EQ(params.settings.luminosity, 3);
 }

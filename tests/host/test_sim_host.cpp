@@ -15,6 +15,7 @@
 #include "tm_preview_host.h"
 #include "tm_render.h"
 #include "tm_sim_host.h"
+#include "tm_sim_run.h"
 
 namespace {
 
@@ -119,7 +120,7 @@ TEST_F(SimRuns, AMenuRunGivesTheStageSequencesPixelsInBothDepths)
     std::vector<uint16_t> out16(in16.size());
     Host host16(PluginMain, document(in16, out16, 3));
     ASSERT_EQ(host16.run().result, TMNoErr);
-    EXPECT_EQ(settingsOf(host16).strength, defaults(TMSample16).strength);
+    EXPECT_EQ(settingsOf(host16).settings.strength, defaults(TMSample16).settings.strength);
     EXPECT_EQ(out16, reference(in16, 3, 3, defaults(TMSample16)));
     expectClean(host16);
 }
@@ -311,12 +312,12 @@ TEST_F(SimRuns, SelectorSequencesOfMenuRunsRepeatsAndRefusals)
     const std::vector<float> first = out;
 
     // A repeat (no Parameters) keeps the settings the previous run left.
-    const_cast<TMParameters&>(settingsOf(host)).strength = 20;
+    const_cast<TMParameters&>(settingsOf(host)).settings.strength = 20;
     std::fill(out.begin(), out.end(), 0.0f);
     host.rearm(Options{});
     ASSERT_EQ(host.run(false).result, TMNoErr);
     TMParameters weaker = defaults(TMSampleFloat32);
-    weaker.strength = 20;
+    weaker.settings.strength = 20;
     EXPECT_EQ(out, reference(in, 3, 3, weaker));
     EXPECT_NE(out, first);
     // A menu run resets them to the defaults.
@@ -352,6 +353,34 @@ TEST_F(SimRuns, SelectorSequencesOfMenuRunsRepeatsAndRefusals)
     EXPECT_EQ(about.liveHandles(), 0);
 }
 
+// A host that keeps the plug-in's settings hands them back, as opaque bytes in a
+// handle of its own, once the Parameters call has reset the record: the run renders
+// with them, no dialog is due, and the plug-in's handle is replaced, not leaked. A
+// repeat (no Parameters call) keeps the record the plug-in holds.
+TEST_F(SimRuns, StoredSettingsAreHandedBackAfterTheParametersCall)
+{
+    const std::vector<float> in = picture<float>(3, 3);
+    std::vector<float> out(in.size());
+    TMParameters stored = defaults(TMSampleFloat32);
+    stored.settings.strength = 20;
+    stored.settings.smoothing = 2;
+    stored.settings.microsmoothing = 17;
+    stored.settings.image360 = 1;
+    Host host(PluginMain, document(in, out, 3), tmsim::ReplayOptions(stored));
+    ASSERT_EQ(host.run().result, TMNoErr);
+    EXPECT_EQ(out, reference(in, 3, 3, stored));
+    EXPECT_EQ(std::memcmp(&settingsOf(host), &stored, sizeof stored), 0);
+    EXPECT_EQ(host.liveHandles(), 2) << "the plug-in's parameters handle is disposed of";
+    EXPECT_EQ(host.handleAllocations(), 2) << "the host's own handle is not one of the plug-in's";
+    expectClean(host);
+
+    std::fill(out.begin(), out.end(), 0.0f);
+    host.rearm(tmsim::ReplayOptions(defaults(TMSampleFloat32)));
+    ASSERT_EQ(host.run(false).result, TMNoErr);
+    EXPECT_EQ(out, reference(in, 3, 3, stored)) << "a repeat renders with the record the plug-in kept";
+    expectClean(host);
+}
+
 TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)
 {
     const std::vector<uint16_t> in = picture<uint16_t>(3, 3);
@@ -370,11 +399,11 @@ TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)
     Host host(PluginMain, document(in, out, 3), o);
     ASSERT_EQ(host.run().result, TMNoErr);
     const TMParameters& p = settingsOf(host);
-    EXPECT_EQ(p.strength, 55);
-    EXPECT_EQ(p.whiteClip, 200);
-    EXPECT_EQ(p.smoothing, -2);
-    EXPECT_EQ(p.microcontrast, -1);
-    EXPECT_EQ(p.luminosity, 14);
+    EXPECT_EQ(p.settings.strength, 55);
+    EXPECT_EQ(p.settings.whiteClip, 200);
+    EXPECT_EQ(p.settings.smoothing, -2);
+    EXPECT_EQ(p.settings.microcontrast, -1);
+    EXPECT_EQ(p.settings.luminosity, 14);
     EXPECT_EQ(host.keysOffered(), (std::vector<TMFourCC>{TMKeyLuminosity, TMKeyStrength, TMKeySaturation,
                                                          TMKeyWhiteClip, TMKeyBlackClip, TMKeySmoothing,
                                                          TMKeyMicrocontrast}));
@@ -391,15 +420,15 @@ TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)
                        {TMKeyBlackClip, TMFourCCOf("long"), 77, 0, TMNoErr}};
     host.rearm(stop);
     ASSERT_EQ(host.run().result, TMNoErr);
-    EXPECT_EQ(settingsOf(host).strength, 40);
-    EXPECT_EQ(settingsOf(host).blackClip, defaults(TMSample16).blackClip);
+    EXPECT_EQ(settingsOf(host).settings.strength, 40);
+    EXPECT_EQ(settingsOf(host).settings.blackClip, defaults(TMSample16).settings.blackClip);
     EXPECT_FALSE(host.descriptorPending());
     stop.descriptor = {{TMKeyBlackClip, TMFourCCOf("long"), 77, 0, TMParamErr},
                        {TMKeyStrength, TMFourCCOf("long"), 33, 0, TMNoErr}};
     host.rearm(stop);
     ASSERT_EQ(host.run().result, TMNoErr);
-    EXPECT_EQ(settingsOf(host).blackClip, defaults(TMSample16).blackClip);
-    EXPECT_EQ(settingsOf(host).strength, defaults(TMSample16).strength) << "reading stopped at the failure";
+    EXPECT_EQ(settingsOf(host).settings.blackClip, defaults(TMSample16).settings.blackClip);
+    EXPECT_EQ(settingsOf(host).settings.strength, defaults(TMSample16).settings.strength) << "reading stopped at the failure";
     expectClean(host);
 }
 

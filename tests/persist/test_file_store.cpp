@@ -30,10 +30,10 @@ TMParameters defaults()
 TMParameters sample()
 {
     TMParameters p = defaults();
-    p.luminosity = 17;
-    p.strength = 33;
-    p.whiteClip = 999;
-    p.smoothing = -1;
+    p.settings.luminosity = 17;
+    p.settings.strength = 33;
+    p.settings.whiteClip = 999;
+    p.settings.smoothing = -1;
     return p;
 }
 

@@ -104,11 +104,11 @@ TEST_F(LastSettings, SavedAsNamedTypedValuesAndLoadedBack)
     TMParameters p = defaults();
     EXPECT_EQ(loadLastSettings(&p), 0) << "first use: no key";
     EXPECT_TRUE(same(p, defaults()));
-    p.luminosity = 0;
-    p.strength = 99;
-    p.whiteClip = 777;
-    p.smoothing = -2;
-    p.microsmoothing = 30;
+    p.settings.luminosity = 0;
+    p.settings.strength = 99;
+    p.settings.whiteClip = 777;
+    p.settings.smoothing = -2;
+    p.settings.microsmoothing = 30;
     ASSERT_EQ(saveLastSettings(p), 0);
     const std::pair<const char*, std::vector<uint8_t>> values[] = {
         {"DR", binary(10)},       {"Strength", binary(99)},      {"ColorSaturation", binary(46)},
@@ -122,7 +122,7 @@ TEST_F(LastSettings, SavedAsNamedTypedValuesAndLoadedBack)
         EXPECT_EQ(v.bytes, bytes) << name;
     }
     TMParameters loaded = defaults();
-    loaded.image360 = p.image360 = 1;
+    loaded.settings.image360 = p.settings.image360 = 1;
     EXPECT_EQ(loadLastSettings(&loaded), 8);
     EXPECT_TRUE(same(loaded, p));
 }
@@ -135,40 +135,41 @@ TEST_F(LastSettings, EveryStoredValueIsCheckedForTypeSizeAndRange)
         uint32_t type;
         std::vector<uint8_t> bytes;
         int count;
-        int32_t TMParameters::*field;
+        int32_t TMSettings::*field;
         int32_t expected; // the defaults' value when the stored one is skipped
     };
     const Case cases[] = {
-        {"Smoothing above 4", "Smoothing", TMValueBinary, binary(7), 8, &TMParameters::smoothing, 1},
-        {"Microcontrast above 4", "Microcontrast", TMValueBinary, binary(9), 8, &TMParameters::microcontrast, 2},
-        {"DR 10", "DR", TMValueBinary, binary(10), 8, &TMParameters::luminosity, 0},
-        {"DR below 10", "DR", TMValueBinary, binary(3), 8, &TMParameters::luminosity, 0},
-        {"DR above 30", "DR", TMValueBinary, binary(255), 8, &TMParameters::luminosity, 20},
-        {"Strength above 100", "Strength", TMValueBinary, binary(200), 8, &TMParameters::strength, 100},
-        {"ColorSaturation above 100", "ColorSaturation", TMValueBinary, binary(101), 8, &TMParameters::colorSaturation,
+        {"Smoothing above 4", "Smoothing", TMValueBinary, binary(7), 8, &TMSettings::smoothing, 1},
+        {"Microcontrast above 4", "Microcontrast", TMValueBinary, binary(9), 8, &TMSettings::microcontrast, 2},
+        {"DR 10", "DR", TMValueBinary, binary(10), 8, &TMSettings::luminosity, 0},
+        {"DR below 10", "DR", TMValueBinary, binary(3), 8, &TMSettings::luminosity, 0},
+        {"DR above 30", "DR", TMValueBinary, binary(255), 8, &TMSettings::luminosity, 20},
+        {"Strength above 100", "Strength", TMValueBinary, binary(200), 8, &TMSettings::strength, 100},
+        {"ColorSaturation above 100", "ColorSaturation", TMValueBinary, binary(101), 8, &TMSettings::colorSaturation,
          100},
-        {"a negative WP", "WP", TMValueDword, dword(0xFFFFFFFFu), 8, &TMParameters::whiteClip, 0},
-        {"BP above 1000", "BP", TMValueDword, dword(0x7FFFFFFF), 8, &TMParameters::blackClip, 1000},
-        {"Micro-smoothing above 30", "Micro-smoothing", TMValueBinary, binary(31), 8, &TMParameters::microsmoothing,
+        {"a negative WP", "WP", TMValueDword, dword(0xFFFFFFFFu), 8, &TMSettings::whiteClip, 0},
+        {"BP above 1000", "BP", TMValueDword, dword(0x7FFFFFFF), 8, &TMSettings::blackClip, 1000},
+        {"Micro-smoothing above 30", "Micro-smoothing", TMValueBinary, binary(31), 8, &TMSettings::microsmoothing,
          30},
-        {"WP as bytes", "WP", TMValueBinary, binary(5, 4), 7, &TMParameters::whiteClip, 50},
-        {"bytes as a DWORD", "Strength", TMValueDword, dword(12), 7, &TMParameters::strength, 70},
-        {"bytes as text", "Micro-smoothing", TMValueText, {'5', 0}, 7, &TMParameters::microsmoothing, 2},
-        {"an empty binary value", "Strength", TMValueBinary, {}, 7, &TMParameters::strength, 70},
-        {"a one-byte binary value", "Strength", TMValueBinary, binary(12, 1), 8, &TMParameters::strength, 12},
-        {"4096 bytes", "Strength", TMValueBinary, binary(13, 4096), 8, &TMParameters::strength, 13},
-        {"a DWORD of 3 bytes", "BP", TMValueDword, {9, 0, 0}, 7, &TMParameters::blackClip, 0},
-        {"a DWORD of 8 bytes", "BP", TMValueDword, {9, 0, 0, 0, 0, 0, 0, 0}, 7, &TMParameters::blackClip, 0},
+        {"WP as bytes", "WP", TMValueBinary, binary(5, 4), 7, &TMSettings::whiteClip, 50},
+        {"bytes as a DWORD", "Strength", TMValueDword, dword(12), 7, &TMSettings::strength, 70},
+        {"bytes as text", "Micro-smoothing", TMValueText, {'5', 0}, 7, &TMSettings::microsmoothing, 2},
+        {"an empty binary value", "Strength", TMValueBinary, {}, 7, &TMSettings::strength, 70},
+        {"a one-byte binary value", "Strength", TMValueBinary, binary(12, 1), 8, &TMSettings::strength, 12},
+        {"4096 bytes", "Strength", TMValueBinary, binary(13, 4096), 8, &TMSettings::strength, 13},
+        {"a DWORD of 3 bytes", "BP", TMValueDword, {9, 0, 0}, 7, &TMSettings::blackClip, 0},
+        {"a DWORD of 8 bytes", "BP", TMValueDword, {9, 0, 0, 0, 0, 0, 0, 0}, 7, &TMSettings::blackClip, 0},
     };
     TMParameters saved = defaults();
-    saved.luminosity = saved.strength = saved.whiteClip = saved.blackClip = saved.microsmoothing = 5;
-    saved.smoothing = saved.microcontrast = -1;
+    TMSettings& s = saved.settings;
+    s.luminosity = s.strength = s.whiteClip = s.blackClip = s.microsmoothing = 5;
+    saved.settings.smoothing = saved.settings.microcontrast = -1;
     for (const Case& c : cases) {
         ASSERT_EQ(saveLastSettings(saved), 0);
         put(c.name, c.type, c.bytes);
         TMParameters p = defaults();
         EXPECT_EQ(loadLastSettings(&p), c.count) << c.what;
-        EXPECT_EQ(p.*c.field, c.expected) << c.what;
+        EXPECT_EQ(p.settings.*c.field, c.expected) << c.what;
     }
 }
 
@@ -202,9 +203,9 @@ TEST_F(LastSettings, TheLastUsedFolderIsKeptOnlyWhenItFitsWithItsZero)
 TEST(LastSettingsSave, ClampsAndReportsEveryFailure)
 {
     TMParameters wild = defaults();
-    wild.strength = 300;   // low byte 44
-    wild.luminosity = -20; // low byte of -10: 246
-    wild.smoothing = 9;
+    wild.settings.strength = 300;   // low byte 44
+    wild.settings.luminosity = -20; // low byte of -10: 246
+    wild.settings.smoothing = 9;
     FailingStore store, closed, failing, unflushed;
     ASSERT_EQ(saveLastSettings(wild, store), 0);
     EXPECT_EQ(store.written, (std::vector<std::string>{"DR=10", "Strength=100", "ColorSaturation=46", "WP=50", "BP=0",

@@ -271,7 +271,7 @@ TEST(XmpReader, HowTheInputIsSplitChangesNothing)
 TEST(SettingsExchange, ConvertsAsTheDialogShowsAndClampsBothWays)
 {
     TMParameters p = defaults();
-    p.luminosity = 3;
+    p.settings.luminosity = 3;
     Record record{};
     TMRecordFromSettings(p, record.data());
     EXPECT_EQ(record, (Record{-7, 70, 46, 50, 0, 1, 0, 2}));
@@ -282,19 +282,19 @@ TEST(SettingsExchange, ConvertsAsTheDialogShowsAndClampsBothWays)
     const auto clamp = [](int32_t v, int32_t lo, int32_t hi) { return std::min(std::max(v, lo), hi); };
     for (int32_t v : {INT_MIN, -11, 1, 4, 31, 101, 1001, INT_MAX}) {
         TMParameters q = defaults();
-        q.image360 = 1;
+        q.settings.image360 = 1;
         const Record any = {v, v, v, v, v, v, v, v};
         TMSettingsFromRecord(any.data(), &q);
         TMParameters want = defaults();
-        want.image360 = 1;
-        want.luminosity = clamp(v, -10, 10) + 10;
-        want.strength = want.colorSaturation = clamp(v, 0, 100);
-        want.whiteClip = want.blackClip = clamp(v, 0, 1000);
-        want.smoothing = want.microcontrast = 2 - clamp(v, 0, 4);
-        want.microsmoothing = clamp(v, 0, 30);
+        want.settings.image360 = 1;
+        want.settings.luminosity = clamp(v, -10, 10) + 10;
+        want.settings.strength = want.settings.colorSaturation = clamp(v, 0, 100);
+        want.settings.whiteClip = want.settings.blackClip = clamp(v, 0, 1000);
+        want.settings.smoothing = want.settings.microcontrast = 2 - clamp(v, 0, 4);
+        want.settings.microsmoothing = clamp(v, 0, 30);
         EXPECT_EQ(std::memcmp(&q, &want, sizeof q), 0) << v;
 
-        q.luminosity = q.smoothing = q.microcontrast = v;
+        q.settings.luminosity = q.settings.smoothing = q.settings.microcontrast = v;
         TMRecordFromSettings(q, record.data());
         EXPECT_EQ(record[TMXmpLuminosity], clamp(v, 0, 20) - 10);
         EXPECT_EQ(record[TMXmpSmoothing], 2 - clamp(v, -2, 2));

@@ -687,8 +687,10 @@ void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32
         return;
     }
     const double iterations = static_cast<double>(state.iterations());
-    if (iterations > 0)
+    if (iterations > 0) {
         state.counters["ms"] = spent.wall * 1000.0 / iterations;
+        state.counters["cpu_ms"] = spent.cpu * 1000.0 / iterations;
+    }
     state.SetLabel(std::to_string(view.previewWidth) + "x" + std::to_string(view.previewHeight) + " of " +
                    std::to_string(s.width) + "x" + std::to_string(s.height));
 }

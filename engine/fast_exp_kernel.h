@@ -1,16 +1,10 @@
-// The exponential kernel of the fast functions, shared by the array functions and by
-// vector loops that keep their values in registers: one set of constants and one
-// order of operations, so every copy gives the same bits and the same error bound.
+// The exponential kernel of the fast functions, and the constants the vector kernels'
+// exponential shares with it.
 #pragma once
 
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#include <immintrin.h>
-#define TM_FAST_EXP_AVX512 1
-#endif
 
 namespace tm_fast::kernel {
 
@@ -44,8 +38,8 @@ inline double expKernel(double x)
     return p * two;
 }
 
-#if defined(TM_FAST_EXP_AVX512)
-// 2^(j / 16) for j = 0..15, the table of expTable8, from the library.
+// 2^(j / 16) for j = 0..15, from the library: the table of the vector kernels'
+// exponential (engine/preview_kernels.inc).
 inline const double* expTable16()
 {
     static const struct Table {
@@ -58,36 +52,5 @@ inline const double* expTable16()
     } table;
     return table.v;
 }
-
-// exp of eight values with |x| <= kExpLimit (callers select the domain first), a
-// shorter road than expKernel for loops that keep values in registers:
-// x = (16 m + j) ln 2 / 16 + r with |r| <= ln 2 / 32, exp x = 2^m 2^(j / 16) e^r, and
-// e^r by its Taylor series to r^7. The series' remainder is below 1.2e-18, the
-// reduction is exact up to the rounding of kd ln2Lo / 16, and the table entry, the
-// polynomial and the two products add a few units in the last place: the relative
-// error stays below 1e-15, far inside kFastMathError. The bits differ from
-// expKernel's; only the bound is shared.
-// GCC 12's AVX-512 shift intrinsics start from an undefined register, which its
-// own uninitialised-use warning reports wherever they are inlined.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-__attribute__((target("avx512f"))) inline __m512d expTable8(__m512d x, const double* table16)
-{
-    const __m512d shift = _mm512_set1_pd(kExpShift);
-    const __m512d kd = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(x, _mm512_set1_pd(16.0 * kLog2E)), shift), shift);
-    const __m512d r = _mm512_sub_pd(_mm512_sub_pd(x, _mm512_mul_pd(kd, _mm512_set1_pd(kLn2Hi / 16.0))),
-                                    _mm512_mul_pd(kd, _mm512_set1_pd(kLn2Lo / 16.0)));
-    // 1/7! down to 1/0!: the last eight of the Taylor coefficients.
-    __m512d p = _mm512_set1_pd(kExpTaylor[6]);
-    for (int i = 7; i < 14; ++i)
-        p = _mm512_add_pd(_mm512_mul_pd(p, r), _mm512_set1_pd(kExpTaylor[i]));
-    const __m512i q = _mm512_sub_epi64(_mm512_castpd_si512(_mm512_add_pd(kd, shift)), _mm512_castpd_si512(shift));
-    const __m512d entry = _mm512_permutex2var_pd(_mm512_loadu_pd(table16), _mm512_and_si512(q, _mm512_set1_epi64(15)),
-                                                 _mm512_loadu_pd(table16 + 8));
-    const __m512i scale = _mm512_slli_epi64(_mm512_add_epi64(_mm512_srai_epi64(q, 4), _mm512_set1_epi64(1023)), 52);
-    return _mm512_mul_pd(_mm512_mul_pd(p, entry), _mm512_castsi512_pd(scale));
-}
-#pragma GCC diagnostic pop
-#endif
 
 } // namespace tm_fast::kernel

@@ -1,18 +1,14 @@
 #include "fast_math.h"
+#include "cpu_dispatch.h"
 #include "fast_exp_kernel.h"
 
 #include <cmath>
 #include <cstring>
 
 // The loops below are written for the compiler's vectoriser: fixed-width blocks of
-// branch-free arithmetic on doubles and 64-bit integers. On Linux x86-64 an AVX2 copy
-// is chosen at run time where the processor has it; the results of the fast path are
-// only ever accepted after a rounding check, so the choice changes no output.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_FAST_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define TM_FAST_CLONES
-#endif
+// branch-free arithmetic on doubles and 64-bit integers, compiled once per dispatch
+// level (cpu_dispatch.h); the results of the fast path are only ever accepted after a
+// rounding check, so the level changes no output.
 
 namespace tm_fast {
 namespace {
@@ -61,11 +57,9 @@ inline double logKernel(double x)
 inline bool logDomain(double x) { return (x >= 2.2250738585072014e-308) & (x <= 1.7976931348623157e308); }
 inline bool expDomain(double x) { return (x >= -kernel::kExpLimit) & (x <= kernel::kExpLimit); }
 
-} // namespace
-
 // Out-of-domain lanes are computed on a harmless stand-in and fixed afterwards, so
 // that the main loops have no branches.
-TM_FAST_CLONES void logArray(const double* x, double* out, size_t n)
+TM_LOOP_BODY void logLoop(const double* x, double* out, size_t n)
 {
     int outside = 0;
     for (size_t i = 0; i < n; ++i)
@@ -82,7 +76,7 @@ TM_FAST_CLONES void logArray(const double* x, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void expArray(const double* x, double* out, size_t n)
+TM_LOOP_BODY void expLoop(const double* x, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -92,7 +86,7 @@ TM_FAST_CLONES void expArray(const double* x, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void powArray(const double* x, double y, double* out, size_t n)
+TM_LOOP_BODY void powLoop(const double* x, double y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -104,7 +98,7 @@ TM_FAST_CLONES void powArray(const double* x, double y, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void powArrays(const double* x, const double* y, double* out, size_t n)
+TM_LOOP_BODY void powsLoop(const double* x, const double* y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -115,5 +109,12 @@ TM_FAST_CLONES void powArrays(const double* x, const double* y, double* out, siz
         out[i] = ok ? e : kNaN;
     }
 }
+
+} // namespace
+
+void logArray(const double* x, double* out, size_t n) { tm_cpu::run<logLoop>(x, out, n); }
+void expArray(const double* x, double* out, size_t n) { tm_cpu::run<expLoop>(x, out, n); }
+void powArray(const double* x, double y, double* out, size_t n) { tm_cpu::run<powLoop>(x, y, out, n); }
+void powArrays(const double* x, const double* y, double* out, size_t n) { tm_cpu::run<powsLoop>(x, y, out, n); }
 
 } // namespace tm_fast

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tm_engine.h"
-#include "tm_preview.h"
+#include "preview_stages.h"
 
 namespace {
 

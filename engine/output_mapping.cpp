@@ -27,25 +27,30 @@ constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are 
 // offset, itself a zero of the other sign then, absorbs).
 TM_LOOP_BODY void cellRangeLoop(const float* lum, int64_t n, float* lowest, float* highest)
 {
-    // One vector of lanes (GCC's vector extension, split as the target needs); the
-    // element-wise select is the scalar comparison's, NaN included.
-    typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
-    Lanes mx, mn;
-    for (int l = 0; l < kLanes; ++l) {
-        mx[l] = -1.0e9f;
-        mn[l] = 1.0e9f;
-    }
+    // Independent running extremes in two vectors of eight lanes (GCC's vector
+    // extension: one register each with AVX2, halves with SSE2, and wider types would
+    // be split into scalars). The element-wise select is the scalar comparison's, NaN
+    // included.
+    typedef float Lanes __attribute__((vector_size(8 * sizeof(float))));
+    static_assert(kLanes == 16, "two vectors of eight lanes");
+    Lanes mx[2], mn[2];
+    for (int h = 0; h < 2; ++h)
+        for (int l = 0; l < 8; ++l) {
+            mx[h][l] = -1.0e9f;
+            mn[h][l] = 1.0e9f;
+        }
     int64_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        Lanes v;
-        std::memcpy(&v, lum + i, sizeof v);
-        mx = v > mx ? v : mx;
-        mn = v < mn ? v : mn;
-    }
+    for (; i + kLanes <= n; i += kLanes)
+        for (int h = 0; h < 2; ++h) {
+            Lanes v;
+            std::memcpy(&v, lum + i + 8 * h, sizeof v);
+            mx[h] = v > mx[h] ? v : mx[h];
+            mn[h] = v < mn[h] ? v : mn[h];
+        }
     float maxCell = -1.0e9f, minCell = 1.0e9f;
     for (int l = 0; l < kLanes; ++l) {
-        if (mx[l] > maxCell) maxCell = mx[l];
-        if (mn[l] < minCell) minCell = mn[l];
+        if (mx[l / 8][l % 8] > maxCell) maxCell = mx[l / 8][l % 8];
+        if (mn[l / 8][l % 8] < minCell) minCell = mn[l / 8][l % 8];
     }
     for (; i < n; ++i) {
         const float v = lum[i];

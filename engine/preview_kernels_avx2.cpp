@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fast_exp_kernel.h"
 #include "preview_mapping.h"
 #include "preview_refresh.h"
 
@@ -30,7 +29,6 @@ struct Lanes256 {
     using D = __m256d;
     using F = __m128;
     using I = __m128i;
-    using Q = __m256i;
     using M = __m256d;
 
     static D set(double v) { return _mm256_set1_pd(v); }
@@ -113,19 +111,28 @@ struct Lanes256 {
     // The low 8 bits of each lane's bits.
     static I lowByte(D a) { return narrow(_mm256_and_si256(_mm256_castpd_si256(a), _mm256_set1_epi64x(0xff))); }
 
-    static Q bitsMinus(D a, D b) { return _mm256_sub_epi64(_mm256_castpd_si256(a), _mm256_castpd_si256(b)); }
-    // table16[q mod 16].
-    static D tableEntry16(Q q, const double* table16)
+    // The wide float lanes, eight at a time; their mask is all ones where set.
+    static constexpr int32_t kWide = 8;
+    using Wf = __m256;
+    using Wm = __m256;
+    static Wf wSet(float v) { return _mm256_set1_ps(v); }
+    static Wf wLoad(const float* p) { return _mm256_loadu_ps(p); }
+    static void wStore(float* p, Wf v) { _mm256_storeu_ps(p, v); }
+    static Wf wAdd(Wf a, Wf b) { return _mm256_add_ps(a, b); }
+    static Wf wSub(Wf a, Wf b) { return _mm256_sub_ps(a, b); }
+    static Wf wMul(Wf a, Wf b) { return _mm256_mul_ps(a, b); }
+    static Wf wAbs(Wf a) { return _mm256_andnot_ps(_mm256_set1_ps(-0.0f), a); }
+    static Wm wLt(Wf a, Wf b) { return _mm256_cmp_ps(a, b, _CMP_LT_OQ); }
+    static Wm wLe(Wf a, Wf b) { return _mm256_cmp_ps(a, b, _CMP_LE_OQ); }
+    static Wm wNone() { return _mm256_setzero_ps(); }
+    static Wf wZeroUnless(Wm m, Wf a) { return _mm256_and_ps(m, a); }
+    // a where m is clear, b where it is set.
+    static Wf wSelect(Wm m, Wf a, Wf b) { return _mm256_blendv_ps(a, b, m); }
+    // 2^n for the integer n = bits(sum) - bits(shift), -126 < n < 128.
+    static Wf wScale(Wf sum, Wf shift)
     {
-        alignas(32) int64_t at[4];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(at), _mm256_and_si256(q, _mm256_set1_epi64x(15)));
-        return _mm256_setr_pd(table16[at[0]], table16[at[1]], table16[at[2]], table16[at[3]]);
-    }
-    // 2^floor(q / 16) for q >= -16368: the biased exponent floor(q / 16) + 1023 in place.
-    static D scaleOf(Q q)
-    {
-        const Q biased = _mm256_srli_epi64(_mm256_add_epi64(q, _mm256_set1_epi64x(16 * 1023)), 4);
-        return _mm256_castsi256_pd(_mm256_slli_epi64(biased, 52));
+        const __m256i n = _mm256_sub_epi32(_mm256_castps_si256(sum), _mm256_castps_si256(shift));
+        return _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_add_epi32(n, _mm256_set1_epi32(127)), 23));
     }
 };
 
@@ -146,7 +153,7 @@ int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint1
     return mapPixels16<Lanes256>(lnR, lum, raw, n, bl, display, bin, certain);
 }
 
-void expTableAvx2(const double* x, double* out, int32_t n) { expTableArray<Lanes256>(x, out, n); }
+void expFloatAvx2(const float* x, float* out, int32_t n) { expFloatArray<Lanes256>(x, out, n); }
 
 } // namespace tm_preview
 

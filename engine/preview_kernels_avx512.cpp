@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fast_exp_kernel.h"
 #include "preview_mapping.h"
 #include "preview_refresh.h"
 
@@ -28,7 +27,6 @@ struct Lanes512 {
     using D = __m512d;
     using F = __m256;
     using I = __m256i;
-    using Q = __m512i;
     using M = __mmask8;
 
     static D set(double v) { return _mm512_set1_pd(v); }
@@ -99,18 +97,28 @@ struct Lanes512 {
         return _mm512_cvtepi64_epi32(_mm512_and_si512(_mm512_castpd_si512(a), _mm512_set1_epi64(0xff)));
     }
 
-    static Q bitsMinus(D a, D b) { return _mm512_sub_epi64(_mm512_castpd_si512(a), _mm512_castpd_si512(b)); }
-    // table16[q mod 16].
-    static D tableEntry16(Q q, const double* table16)
+    // The wide float lanes, sixteen at a time.
+    static constexpr int32_t kWide = 16;
+    using Wf = __m512;
+    using Wm = __mmask16;
+    static Wf wSet(float v) { return _mm512_set1_ps(v); }
+    static Wf wLoad(const float* p) { return _mm512_loadu_ps(p); }
+    static void wStore(float* p, Wf v) { _mm512_storeu_ps(p, v); }
+    static Wf wAdd(Wf a, Wf b) { return _mm512_add_ps(a, b); }
+    static Wf wSub(Wf a, Wf b) { return _mm512_sub_ps(a, b); }
+    static Wf wMul(Wf a, Wf b) { return _mm512_mul_ps(a, b); }
+    static Wf wAbs(Wf a) { return _mm512_abs_ps(a); }
+    static Wm wLt(Wf a, Wf b) { return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ); }
+    static Wm wLe(Wf a, Wf b) { return _mm512_cmp_ps_mask(a, b, _CMP_LE_OQ); }
+    static Wm wNone() { return 0; }
+    static Wf wZeroUnless(Wm m, Wf a) { return _mm512_maskz_mov_ps(m, a); }
+    // a where m is clear, b where it is set.
+    static Wf wSelect(Wm m, Wf a, Wf b) { return _mm512_mask_blend_ps(m, a, b); }
+    // 2^n for the integer n = bits(sum) - bits(shift), -126 < n < 128.
+    static Wf wScale(Wf sum, Wf shift)
     {
-        return _mm512_permutex2var_pd(_mm512_loadu_pd(table16), _mm512_and_si512(q, _mm512_set1_epi64(15)),
-                                      _mm512_loadu_pd(table16 + 8));
-    }
-    // 2^floor(q / 16) for q >= -16368: the biased exponent floor(q / 16) + 1023 in place.
-    static D scaleOf(Q q)
-    {
-        const Q biased = _mm512_srli_epi64(_mm512_add_epi64(q, _mm512_set1_epi64(16 * 1023)), 4);
-        return _mm512_castsi512_pd(_mm512_slli_epi64(biased, 52));
+        const __m512i n = _mm512_sub_epi32(_mm512_castps_si512(sum), _mm512_castps_si512(shift));
+        return _mm512_castsi512_ps(_mm512_slli_epi32(_mm512_add_epi32(n, _mm512_set1_epi32(127)), 23));
     }
 };
 
@@ -131,7 +139,7 @@ int32_t mapPixels16Avx512(const float* const lnR[3], const float* lum, const uin
     return mapPixels16<Lanes512>(lnR, lum, raw, n, bl, display, bin, certain);
 }
 
-void expTableAvx512(const double* x, double* out, int32_t n) { expTableArray<Lanes512>(x, out, n); }
+void expFloatAvx512(const float* x, float* out, int32_t n) { expFloatArray<Lanes512>(x, out, n); }
 
 } // namespace tm_preview
 

@@ -50,7 +50,9 @@ TM_LOOP_BODY void mapChannelsLoop(const DisplayThresholds& thr, double s, const 
         const double t0 = power * L[i];
         const bool finite = (t0 < 1.0e300) & (t0 > -1.0e300) & (dx < 1.0e-3);
         const double t = finite ? t0 : 0.0;
-        const double errT = relL[i] + 1.01 * dx + E + 6 * kUlp;
+        // t's bound: L's, the power's and their product, which relL < 1/4 (L's sign is
+        // certain) keeps below a quarter of the power's.
+        const double errT = relL[i] + 1.25 * (1.01 * dx + E) + 6 * kUlp;
         const double v = 255.0 * t;
         const double dv = (v < 0 ? -v : v) * (errT + 2 * kUlp);
         const double hLo = std::trunc(std::min(std::max(v - dv, -kTruncLimit), kTruncLimit));

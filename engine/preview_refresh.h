@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "cpu_dispatch.h"
 #include "preview_mapping.h"
 
 namespace tm_preview {
@@ -77,6 +78,11 @@ private:
 };
 
 // --- Vector kernels (x86, chosen by the dispatch level) ------------------------------
+
+// The kernels' exponential, in single precision (preview_kernels.inc): its domain
+// |x| <= kExpArgLimit, and the bound on its relative error there.
+constexpr float kExpArgLimit = 86.0f;
+constexpr double kExpFloatError = 2.5e-7;
 //
 // Float terms: termExponents, the exponentials, blendedTerms, mapChannels and the
 // histogram bin of whole pixels, several at a time. lnB, lum, lnR: the block's kept
@@ -89,8 +95,8 @@ private:
 // 16-bit terms: mapSamples16 of whole pixels, with the display bytes, the bin and
 // certain per pixel; raw colour-major as sourceSamples16 fills it.
 //
-// expTable: the kernels' exponential on an array (n a multiple of the lane count),
-// for the tests of its bound.
+// expFloat: the kernels' exponential on an array (n a multiple of the wide lane count,
+// |x| <= 86), for the tests of its bound (kExpFloatError, preview_kernels.inc).
 #if defined(TM_X86_KERNELS)
 int32_t mapPixels32Avx2(const DisplayThresholds& thr, const float* lnB, const float* lum, const float* const lnR[3],
                         int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
@@ -102,8 +108,8 @@ int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint1
                         const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain);
 int32_t mapPixels16Avx512(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
                           const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain);
-void expTableAvx2(const double* x, double* out, int32_t n);
-void expTableAvx512(const double* x, double* out, int32_t n);
+void expFloatAvx2(const float* x, float* out, int32_t n);
+void expFloatAvx512(const float* x, float* out, int32_t n);
 #endif
 
 } // namespace tm_preview

@@ -194,6 +194,136 @@ inline void blockSamples16(const TMPreviewTermPlanes& planes, const uint16_t* in
         std::memcpy(raw + ch * n, rawRow16(planes, ch, r) + c0, static_cast<size_t>(n) * sizeof(uint16_t));
 }
 
+// The portable loops on n <= kFastBlock float pixels given as arrays (the kept terms
+// lnB and lnR, the cells lum): display bytes into out, the bin and certain (0 or 1)
+// per pixel; an uncertain pixel's bytes and bin are the caller's to compute.
+void mapPixels32Portable(const DisplayThresholds& thr, const float* lnB, const float* const lnR[3],
+                         const float* lum, int32_t n, bool curve, double s, double k, float localWeight,
+                         uint8_t* const out[3], int32_t* bin, int32_t* certain)
+{
+    double x[4 * kFastBlock], e[4 * kFastBlock];
+    double L[kFastBlock], relL[kFastBlock];
+    // Per colour sample, colour-major: entry ch n + j is colour ch of pixel j.
+    double lr[3 * kFastBlock], hOut[3 * kFastBlock];
+    int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
+    tm_cpu::run<termExponentsLoop>(lnB, lnR, n, curve, s, x);
+    tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
+    tm_cpu::run<blendedTermsLoop>(lnB, lum, e, n, curve, s, k, localWeight, L, relL, certain);
+    for (int ch = 0; ch < 3; ++ch) {
+        for (int32_t j = 0; j < n; ++j)
+            lr[ch * n + j] = static_cast<double>(lnR[ch][j]);
+        tm_cpu::run<mapChannelsLoop>(thr, s, lr + ch * n, e + n + ch * n, L, relL, n, hOut + ch * n, d + ch * n,
+                                     ok + ch * n);
+    }
+    for (int32_t j = 0; j < n; ++j) {
+        certain[j] = certain[j] && ok[j] && ok[n + j] && ok[2 * n + j];
+        if (certain[j]) {
+            for (int ch = 0; ch < 3; ++ch)
+                out[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
+            bin[j] = histogramBin(static_cast<int64_t>(hOut[j]), static_cast<int64_t>(hOut[n + j]),
+                                  static_cast<int64_t>(hOut[2 * n + j]));
+        }
+    }
+}
+
+// The portable loop on n <= kFastBlock 16-bit pixels given as arrays (raw colour-major,
+// n apart), as mapPixels32Portable.
+void mapPixels16Portable(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
+                         const Blend16& bl, uint8_t* const out[3], int32_t* bin, int32_t* certain)
+{
+    const double s = bl.saturation;
+    float lr[3 * kFastBlock];
+    double x[3 * kFastBlock], e[3 * kFastBlock], T[3 * kFastBlock], blend[3 * kFastBlock];
+    int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
+    for (int ch = 0; ch < 3; ++ch)
+        for (int32_t j = 0; j < n; ++j) {
+            const int32_t i = ch * n + j;
+            lr[i] = lnR[ch][j];
+            x[i] = isFiniteFloat(lr[i]) ? s * static_cast<double>(lr[i]) : 0.0;
+            T[i] = static_cast<double>(bl.localWeight * lum[j]);
+            blend[i] = blendOf(bl, raw[i]);
+        }
+    tm_fast::expArray(x, e, static_cast<size_t>(3 * n));
+    tm_cpu::run<mapSamples16Loop>(lr, e, T, blend, 3 * n, s, d, ok);
+    for (int32_t j = 0; j < n; ++j) {
+        certain[j] = ok[j] & ok[n + j] & ok[2 * n + j];
+        for (int ch = 0; ch < 3; ++ch)
+            out[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
+        bin[j] = histogramBin(d[j], d[n + j], d[2 * n + j]);
+    }
+}
+
+// The pixels among the first `done` that a vector kernel left uncertain, once more
+// through the portable loops: their double exponentials carry bounds a million times
+// tighter than the kernel's single-precision ones, so that nearly all of them are
+// settled there and only the rest go to the library. Updates bytes, bin and certain
+// of the pixels it settles.
+void secondLook32(const DisplayThresholds& thr, const float* lnB, const float* const lnR[3], const float* lum,
+                  int32_t done, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
+                  int32_t* bin, int32_t* certain)
+{
+    int32_t at[kFastBlock];
+    int32_t m = 0;
+    for (int32_t j = 0; j < done; ++j)
+        if (!certain[j])
+            at[m++] = j;
+    if (m == 0)
+        return;
+    float gB[kFastBlock], gR[3][kFastBlock], gL[kFastBlock];
+    uint8_t bytes[3][kFastBlock];
+    int32_t gBin[kFastBlock], gCertain[kFastBlock];
+    for (int32_t i = 0; i < m; ++i) {
+        gB[i] = lnB[at[i]];
+        gL[i] = lum[at[i]];
+        for (int ch = 0; ch < 3; ++ch)
+            gR[ch][i] = lnR[ch][at[i]];
+    }
+    const float* const gRows[3] = {gR[0], gR[1], gR[2]};
+    uint8_t* const out[3] = {bytes[0], bytes[1], bytes[2]};
+    mapPixels32Portable(thr, gB, gRows, gL, m, curve, s, k, localWeight, out, gBin, gCertain);
+    for (int32_t i = 0; i < m; ++i)
+        if (gCertain[i]) {
+            for (int ch = 0; ch < 3; ++ch)
+                display[ch][at[i]] = bytes[ch][i];
+            bin[at[i]] = gBin[i];
+            certain[at[i]] = 1;
+        }
+}
+
+// The same for 16-bit pixels (raw colour-major, n apart).
+void secondLook16(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, int32_t done,
+                  const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain)
+{
+    int32_t at[kFastBlock];
+    int32_t m = 0;
+    for (int32_t j = 0; j < done; ++j)
+        if (!certain[j])
+            at[m++] = j;
+    if (m == 0)
+        return;
+    float gR[3][kFastBlock], gL[kFastBlock];
+    uint16_t gRaw[3 * kFastBlock];
+    uint8_t bytes[3][kFastBlock];
+    int32_t gBin[kFastBlock], gCertain[kFastBlock];
+    for (int32_t i = 0; i < m; ++i) {
+        gL[i] = lum[at[i]];
+        for (int ch = 0; ch < 3; ++ch) {
+            gR[ch][i] = lnR[ch][at[i]];
+            gRaw[ch * m + i] = raw[ch * n + at[i]];
+        }
+    }
+    const float* const gRows[3] = {gR[0], gR[1], gR[2]};
+    uint8_t* const out[3] = {bytes[0], bytes[1], bytes[2]};
+    mapPixels16Portable(gRows, gL, gRaw, m, bl, out, gBin, gCertain);
+    for (int32_t i = 0; i < m; ++i)
+        if (gCertain[i]) {
+            for (int ch = 0; ch < 3; ++ch)
+                display[ch][at[i]] = bytes[ch][i];
+            bin[at[i]] = gBin[i];
+            certain[at[i]] = 1;
+        }
+}
+
 } // namespace
 
 int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
@@ -225,12 +355,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const bool curve = cv.k > 0.0f;
     const double k = cv.k;
 
-    double x[4 * kFastBlock], e[4 * kFastBlock];
-    double L[kFastBlock], relL[kFastBlock];
     int32_t certain[kFastBlock], bin[kFastBlock];
-    // Per colour sample, colour-major: entry ch n + j is colour ch of pixel j.
-    double lr[3 * kFastBlock], hOut[3 * kFastBlock];
-    int32_t d[3 * kFastBlock], ok[3 * kFastBlock];
     // Four histograms (see sumPartialCounts).
     int32_t parts[4][TMPreviewHistogramBins] = {};
     for (int32_t r = 0; r < planes.ph; ++r) {
@@ -243,40 +368,22 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             const int32_t done = kernel ? kernel(thresholds, lnB, lum + at, lnRAt, n, curve, s, k, cv.localWeight,
                                                  displayAt, bin, certain)
                                         : 0;
+            if (done > 0)
+                secondLook32(thresholds, lnB, lnRAt, lum + at, done, curve, s, k, cv.localWeight, displayAt, bin,
+                             certain);
             if (done < n) {
-                const int32_t rest = n - done;
-                tm_cpu::run<termExponentsLoop>(lnB, lnRAt, n, curve, s, x);
-                tm_fast::expArray(x, e, static_cast<size_t>(4 * n));
-                tm_cpu::run<blendedTermsLoop>(lnB + done, lum + at + done, e + done, rest, curve, s, k, cv.localWeight,
-                                              L + done, relL + done, certain + done);
-                for (int ch = 0; ch < 3; ++ch) {
-                    const float* src = lnRAt[ch];
-                    double* dst = lr + ch * n;
-                    for (int32_t j = done; j < n; ++j)
-                        dst[j] = static_cast<double>(src[j]);
-                    tm_cpu::run<mapChannelsLoop>(thresholds, s, dst + done, e + n + ch * n + done, L + done,
-                                                 relL + done, rest, hOut + ch * n + done, d + ch * n + done,
-                                                 ok + ch * n + done);
-                }
-                for (int32_t j = done; j < n; ++j) {
-                    certain[j] = certain[j] && ok[j] && ok[n + j] && ok[2 * n + j];
-                    if (certain[j]) {
-                        for (int ch = 0; ch < 3; ++ch)
-                            displayAt[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
-                        bin[j] = histogramBin(static_cast<int64_t>(hOut[j]), static_cast<int64_t>(hOut[n + j]),
-                                              static_cast<int64_t>(hOut[2 * n + j]));
-                    }
-                }
+                const float* const lnRRest[3] = {lnRAt[0] + done, lnRAt[1] + done, lnRAt[2] + done};
+                uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
+                mapPixels32Portable(thresholds, lnB + done, lnRRest, lum + at + done, n - done, curve, s, k,
+                                    cv.localWeight, displayRest, bin + done, certain + done);
             }
-
             for (int32_t j = 0; j < n; ++j) {
                 if (certain[j]) {
                     ++parts[j & 3][bin[j]];
                 } else {
-                    const int64_t idx = at + j;
                     float c[3];
                     sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c);
-                    const Pixel32 px = mapPreviewPixel32(cv, c, lum[idx]);
+                    const Pixel32 px = mapPreviewPixel32(cv, c, lum[at + j]);
                     for (int ch = 0; ch < 3; ++ch)
                         displayAt[ch][j] = px.display[ch];
                     ++parts[j & 3][px.bin];
@@ -305,15 +412,12 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
         return hi;
 
     const Blend16 bl = makeBlend16(set);
-    const double s = bl.saturation;
     const PixelKernel16 kernel = pixelKernel16();
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
     uint16_t raw[3 * kFastBlock];
-    float lr[3 * kFastBlock];
-    double x[3 * kFastBlock], e[3 * kFastBlock], T[3 * kFastBlock], blend[3 * kFastBlock];
-    int32_t d[3 * kFastBlock], ok[3 * kFastBlock], bin[kFastBlock], certain[kFastBlock];
+    int32_t bin[kFastBlock], certain[kFastBlock];
     int32_t parts[4][TMPreviewHistogramBins] = {};
     for (int32_t r = 0; r < ph; ++r) {
         for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
@@ -323,27 +427,18 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             const float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
             blockSamples16(planes, inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
             const int32_t done = kernel ? kernel(lnR, lum + at, raw, n, bl, displayAt, bin, certain) : 0;
+            if (done > 0)
+                secondLook16(lnR, lum + at, raw, n, done, bl, displayAt, bin, certain);
             if (done < n) {
+                // The rest as a block of its own: its raw samples colour by colour.
+                uint16_t rest[3 * kFastBlock];
                 for (int ch = 0; ch < 3; ++ch)
-                    for (int32_t j = done; j < n; ++j) {
-                        const int32_t i = ch * n + j;
-                        lr[i] = lnR[ch][j];
-                        x[i] = isFiniteFloat(lr[i]) ? s * static_cast<double>(lr[i]) : 0.0;
-                        T[i] = static_cast<double>(bl.localWeight * lum[at + j]);
-                        blend[i] = blendOf(bl, raw[i]);
-                    }
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int32_t from = ch * n + done, count = n - done;
-                    tm_fast::expArray(x + from, e + from, static_cast<size_t>(count));
-                    tm_cpu::run<mapSamples16Loop>(lr + from, e + from, T + from, blend + from, count, s, d + from,
-                                                  ok + from);
-                }
-                for (int32_t j = done; j < n; ++j) {
-                    certain[j] = ok[j] & ok[n + j] & ok[2 * n + j];
-                    for (int ch = 0; ch < 3; ++ch)
-                        displayAt[ch][j] = static_cast<uint8_t>(d[ch * n + j]);
-                    bin[j] = histogramBin(d[j], d[n + j], d[2 * n + j]);
-                }
+                    std::memcpy(rest + ch * (n - done), raw + ch * n + done,
+                                static_cast<size_t>(n - done) * sizeof(uint16_t));
+                const float* const lnRRest[3] = {lnR[0] + done, lnR[1] + done, lnR[2] + done};
+                uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
+                mapPixels16Portable(lnRRest, lum + at + done, rest, n - done, bl, displayRest, bin + done,
+                                    certain + done);
             }
             for (int32_t j = 0; j < n; ++j) {
                 if (!certain[j]) {

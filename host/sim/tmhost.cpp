@@ -6,6 +6,10 @@
 //
 //   tmhost PLUGIN                     list the module's filter entries
 //   tmhost PLUGIN IN OUT [IN OUT ...] render each IN to OUT
+//   tmhost --time RUNS PLUGIN IN ...  time RUNS renders of each IN, RUNS full
+//                                     recomputes of its preview and 10 x RUNS
+//                                     output-only refreshes (tm_sim_timing.h);
+//                                     nothing is written
 //
 // IN and OUT: PFM (float, 1 or 3 channels, either byte order; written
 // little-endian) or binary PGM/PPM with maxval 65535. Exit status: 0 done, 1 a
@@ -26,6 +30,7 @@
 #include "tm_protocol.h"
 #include "tm_samples.h"
 #include "tm_sim_run.h"
+#include "tm_sim_timing.h"
 
 namespace {
 
@@ -242,24 +247,20 @@ tmsim::Outcome render(tmsim::EntryPoint entry, Picture* p)
     return outcome;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The module's first filter entry with a code property for this processor, after
+// listing every entry; null (with the reason printed) when there is none.
+tmsim::EntryPoint loadEntry(const char* path, HMODULE* module)
 {
-    if (argc < 2 || argc % 2 != 0) {
-        std::fprintf(stderr, "Usage: tmhost PLUGIN [IN OUT ...]\n");
-        return 2;
-    }
-    HMODULE module = LoadLibraryA(argv[1]);
-    if (!module) {
-        std::fprintf(stderr, "tmhost: cannot load %s (error %lu)\n", argv[1], GetLastError());
-        return 2;
+    *module = LoadLibraryA(path);
+    if (!*module) {
+        std::fprintf(stderr, "tmhost: cannot load %s (error %lu)\n", path, GetLastError());
+        return nullptr;
     }
     std::vector<FilterEntry> entries;
     std::string error;
-    if (!findFilterEntries(module, &entries, &error)) {
-        std::fprintf(stderr, "tmhost: %s: %s\n", argv[1], error.c_str());
-        return 2;
+    if (!findFilterEntries(*module, &entries, &error)) {
+        std::fprintf(stderr, "tmhost: %s: %s\n", path, error.c_str());
+        return nullptr;
     }
     tmsim::EntryPoint entry = nullptr;
     for (const FilterEntry& e : entries) {
@@ -268,13 +269,73 @@ int main(int argc, char** argv)
                     e.name.c_str(), e.entryPoint.c_str());
         if (!entry && e.isFilter && !e.entryPoint.empty())
             entry = reinterpret_cast<tmsim::EntryPoint>(
-                reinterpret_cast<void*>(GetProcAddress(module, e.entryPoint.c_str())));
+                reinterpret_cast<void*>(GetProcAddress(*module, e.entryPoint.c_str())));
     }
-    if (!entry) {
+    if (!entry)
         std::fprintf(stderr, "tmhost: no filter entry with a code property for this processor is exported\n");
+    return entry;
+}
+
+// The timing mode: each file's renders and preview, reported as the native build's
+// twin (bench/tm_host_time.cpp) reports them.
+int timeFiles(int runs, tmsim::EntryPoint entry, char** files, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        Picture picture;
+        std::string error;
+        if (!readPicture(files[i], &picture, &error)) {
+            std::fprintf(stderr, "tmhost: %s\n", error.c_str());
+            return 2;
+        }
+        if (!picture.isFloat)
+            for (uint16_t& v : picture.u16)
+                v = TMFileToHost16(v);
+        tmsim::TimedImage image;
+        image.isFloat = picture.isFloat;
+        image.width = picture.width;
+        image.height = picture.height;
+        image.planes = picture.channels;
+        image.samples = picture.isFloat ? static_cast<const void*>(picture.f32.data()) : picture.u16.data();
+        tmsim::Timing renders, full, refresh;
+        if (!tmsim::TimeRenders(entry, image, runs, &renders, &error) ||
+            !tmsim::TimePreview(image, runs, 10 * runs, &full, &refresh, &error)) {
+            std::fprintf(stderr, "tmhost: %s: %s\n", files[i], error.c_str());
+            return 1;
+        }
+        std::printf("%s", tmsim::TimingReport(files[i], image, renders, full, refresh).c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 5 && std::strcmp(argv[1], "--time") == 0) {
+        const int runs = std::atoi(argv[2]);
+        if (runs < 1) {
+            std::fprintf(stderr, "tmhost: --time needs a number of runs, got '%s'\n", argv[2]);
+            return 2;
+        }
+        HMODULE module = nullptr;
+        const tmsim::EntryPoint entry = loadEntry(argv[3], &module);
+        if (!entry)
+            return 2;
+        const int status = timeFiles(runs, entry, argv + 4, argc - 4);
+        FreeLibrary(module);
+        return status;
+    }
+    if (argc < 2 || argc % 2 != 0) {
+        std::fprintf(stderr, "Usage: tmhost PLUGIN [IN OUT ...]\n       tmhost --time RUNS PLUGIN IN ...\n");
         return 2;
     }
+    HMODULE module = nullptr;
+    const tmsim::EntryPoint entry = loadEntry(argv[1], &module);
+    if (!entry)
+        return 2;
     int status = 0;
+    std::string error;
     for (int i = 2; i + 1 < argc; i += 2) {
         Picture picture;
         if (!readPicture(argv[i], &picture, &error)) {

@@ -48,6 +48,7 @@
 #include <malloc.h>
 #endif
 
+#include "cpu_dispatch.h"
 #include "demo_scene.h"
 #include "tm_engine.h"
 #include "tm_parameters.h"
@@ -765,6 +766,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    // The vector paths measured (TM_CPU_LEVEL chooses a lower one).
+    benchmark::AddCustomContext("vector level", tm_cpu::levelName(tm_cpu::activeLevel()));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -116,7 +116,6 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes)
     }
 }
 
-
 TMPreviewKept TMPreviewKeptOf(const TMPreviewView& view)
 {
     static_assert(std::is_trivially_copyable_v<TMPreviewKept>, "kept as bytes");

@@ -48,6 +48,7 @@
 #include <malloc.h>
 #endif
 
+#include "cpu_dispatch.h"
 #include "demo_scene.h"
 #include "tm_engine.h"
 #include "tm_parameters.h"
@@ -686,8 +687,10 @@ void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32
         return;
     }
     const double iterations = static_cast<double>(state.iterations());
-    if (iterations > 0)
+    if (iterations > 0) {
         state.counters["ms"] = spent.wall * 1000.0 / iterations;
+        state.counters["cpu_ms"] = spent.cpu * 1000.0 / iterations;
+    }
     state.SetLabel(std::to_string(view.previewWidth) + "x" + std::to_string(view.previewHeight) + " of " +
                    std::to_string(s.width) + "x" + std::to_string(s.height));
 }
@@ -762,6 +765,8 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
+    // The vector paths measured (TM_CPU_LEVEL chooses a lower one).
+    benchmark::AddCustomContext("vector level", tm_cpu::levelName(tm_cpu::activeLevel()));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

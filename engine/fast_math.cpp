@@ -1,18 +1,13 @@
 #include "fast_math.h"
-#include "fast_exp_kernel.h"
+#include "cpu_dispatch.h"
 
 #include <cmath>
 #include <cstring>
 
 // The loops below are written for the compiler's vectoriser: fixed-width blocks of
-// branch-free arithmetic on doubles and 64-bit integers. On Linux x86-64 an AVX2 copy
-// is chosen at run time where the processor has it; the results of the fast path are
-// only ever accepted after a rounding check, so the choice changes no output.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_FAST_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define TM_FAST_CLONES
-#endif
+// branch-free arithmetic on doubles and 64-bit integers, compiled once per dispatch
+// level (cpu_dispatch.h); the results of the fast path are only ever accepted after a
+// rounding check, so the level changes no output.
 
 namespace tm_fast {
 namespace {
@@ -30,9 +25,36 @@ inline double fromBits(uint64_t b)
     return v;
 }
 
-using kernel::expKernel;
-using kernel::kLn2Hi;
-using kernel::kLn2Lo;
+constexpr double kExpShift = 6755399441055744.0; // 1.5 * 2^52: adding it rounds to an integer
+constexpr double kLog2E = 1.4426950408889634074;
+constexpr double kLn2Hi = 6.93147180369123816490e-01; // ln 2 with trailing zero bits
+constexpr double kLn2Lo = 1.90821492927058770002e-10;
+// Taylor coefficients of exp, 1/13! down to 1/0!, in the order Horner's rule uses them.
+constexpr double kExpTaylor[14] = {1.0 / 6227020800.0, 1.0 / 479001600.0, 1.0 / 39916800.0, 1.0 / 3628800.0,
+                                   1.0 / 362880.0,     1.0 / 40320.0,     1.0 / 5040.0,     1.0 / 720.0,
+                                   1.0 / 120.0,        1.0 / 24.0,        1.0 / 6.0,        0.5,
+                                   1.0,                1.0};
+constexpr double kExpLimit = 700.0; // |x| above this is outside the domain
+
+// exp x for |x| <= 708: x = k ln 2 + r, |r| <= ln 2 / 2, exp r by its Taylor series.
+inline double expKernel(double x)
+{
+    const double kd = (x * kLog2E + kExpShift) - kExpShift;
+    const double r = (x - kd * kLn2Hi) - kd * kLn2Lo;
+    double p = kExpTaylor[0];
+    for (int i = 1; i < 14; ++i)
+        p = p * r + kExpTaylor[i];
+    // 2^k from the integer held in the low mantissa bits of kd + shift.
+    uint64_t sum, shift;
+    const double shifted = kd + kExpShift;
+    std::memcpy(&sum, &shifted, sizeof sum);
+    std::memcpy(&shift, &kExpShift, sizeof shift);
+    const uint64_t scale = (sum - shift + 1023) << 52;
+    double two;
+    std::memcpy(&two, &scale, sizeof two);
+    return p * two;
+}
+
 constexpr double kNaN = __builtin_nan("");
 
 // ln x for positive normal finite x: x = 2^e m with m in [sqrt(2)/2, sqrt(2)),
@@ -59,13 +81,11 @@ inline double logKernel(double x)
 }
 
 inline bool logDomain(double x) { return (x >= 2.2250738585072014e-308) & (x <= 1.7976931348623157e308); }
-inline bool expDomain(double x) { return (x >= -kernel::kExpLimit) & (x <= kernel::kExpLimit); }
-
-} // namespace
+inline bool expDomain(double x) { return (x >= -kExpLimit) & (x <= kExpLimit); }
 
 // Out-of-domain lanes are computed on a harmless stand-in and fixed afterwards, so
 // that the main loops have no branches.
-TM_FAST_CLONES void logArray(const double* x, double* out, size_t n)
+TM_LOOP_BODY void logLoop(const double* x, double* out, size_t n)
 {
     int outside = 0;
     for (size_t i = 0; i < n; ++i)
@@ -82,7 +102,7 @@ TM_FAST_CLONES void logArray(const double* x, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void expArray(const double* x, double* out, size_t n)
+TM_LOOP_BODY void expLoop(const double* x, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -92,7 +112,7 @@ TM_FAST_CLONES void expArray(const double* x, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void powArray(const double* x, double y, double* out, size_t n)
+TM_LOOP_BODY void powLoop(const double* x, double y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -104,7 +124,7 @@ TM_FAST_CLONES void powArray(const double* x, double y, double* out, size_t n)
     }
 }
 
-TM_FAST_CLONES void powArrays(const double* x, const double* y, double* out, size_t n)
+TM_LOOP_BODY void powsLoop(const double* x, const double* y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
@@ -115,5 +135,12 @@ TM_FAST_CLONES void powArrays(const double* x, const double* y, double* out, siz
         out[i] = ok ? e : kNaN;
     }
 }
+
+} // namespace
+
+void logArray(const double* x, double* out, size_t n) { tm_cpu::run<logLoop>(x, out, n); }
+void expArray(const double* x, double* out, size_t n) { tm_cpu::run<expLoop>(x, out, n); }
+void powArray(const double* x, double y, double* out, size_t n) { tm_cpu::run<powLoop>(x, y, out, n); }
+void powArrays(const double* x, const double* y, double* out, size_t n) { tm_cpu::run<powsLoop>(x, y, out, n); }
 
 } // namespace tm_fast

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpu_dispatch.h"
 #include "fast_math.h"
 #include "luminance.h"
 #include "output_curve.h"
@@ -12,12 +13,7 @@
 
 using namespace tm_detail;
 
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_NORMALISE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define TM_NORMALISE_CLONES
-#endif
-
+// The normalisation loops are compiled once per dispatch level (cpu_dispatch.h).
 namespace {
 constexpr int32_t kBins = 65536;
 constexpr int kLanes = 16;       // independent running extremes, one vector's worth
@@ -29,27 +25,32 @@ constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are 
 // as maxCell - minCell, and a cell minus either zero, scaled and mapped, rounds to
 // the same value (the two differ only in the sign of a zero sum, which the gain's
 // offset, itself a zero of the other sign then, absorbs).
-TM_NORMALISE_CLONES void cellRange(const float* lum, int64_t n, float* lowest, float* highest)
+TM_LOOP_BODY void cellRangeLoop(const float* lum, int64_t n, float* lowest, float* highest)
 {
-    // One vector of lanes (GCC's vector extension, split as the target needs); the
-    // element-wise select is the scalar comparison's, NaN included.
-    typedef float Lanes __attribute__((vector_size(kLanes * sizeof(float))));
-    Lanes mx, mn;
-    for (int l = 0; l < kLanes; ++l) {
-        mx[l] = -1.0e9f;
-        mn[l] = 1.0e9f;
-    }
+    // Independent running extremes in two vectors of eight lanes (GCC's vector
+    // extension: one register each with AVX2, halves with SSE2, and wider types would
+    // be split into scalars). The element-wise select is the scalar comparison's, NaN
+    // included.
+    typedef float Lanes __attribute__((vector_size(8 * sizeof(float))));
+    static_assert(kLanes == 16, "two vectors of eight lanes");
+    Lanes mx[2], mn[2];
+    for (int h = 0; h < 2; ++h)
+        for (int l = 0; l < 8; ++l) {
+            mx[h][l] = -1.0e9f;
+            mn[h][l] = 1.0e9f;
+        }
     int64_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        Lanes v;
-        std::memcpy(&v, lum + i, sizeof v);
-        mx = v > mx ? v : mx;
-        mn = v < mn ? v : mn;
-    }
+    for (; i + kLanes <= n; i += kLanes)
+        for (int h = 0; h < 2; ++h) {
+            Lanes v;
+            std::memcpy(&v, lum + i + 8 * h, sizeof v);
+            mx[h] = v > mx[h] ? v : mx[h];
+            mn[h] = v < mn[h] ? v : mn[h];
+        }
     float maxCell = -1.0e9f, minCell = 1.0e9f;
     for (int l = 0; l < kLanes; ++l) {
-        if (mx[l] > maxCell) maxCell = mx[l];
-        if (mn[l] < minCell) minCell = mn[l];
+        if (mx[l / 8][l % 8] > maxCell) maxCell = mx[l / 8][l % 8];
+        if (mn[l / 8][l % 8] < minCell) minCell = mn[l / 8][l % 8];
     }
     for (; i < n; ++i) {
         const float v = lum[i];
@@ -72,7 +73,7 @@ inline int32_t binOf(float v)
 // lum = (lum - minCell) scale in place, with the count of each coarse bin. Four
 // partial counts: neighbours often share a coarse bin, and one array would make
 // each increment wait for the one before.
-TM_NORMALISE_CLONES void rescaleAndCount(float* lum, int64_t n, float minCell, float scale, int64_t* coarse)
+TM_LOOP_BODY void rescaleAndCountLoop(float* lum, int64_t n, float minCell, float scale, int64_t* coarse)
 {
     int32_t parts[4][kCoarse] = {};
     int32_t index[kChunk];
@@ -94,8 +95,8 @@ TM_NORMALISE_CLONES void rescaleAndCount(float* lum, int64_t n, float minCell, f
 }
 
 // The 256 bins of coarse bins lowC and highC (either may be -1: not wanted).
-TM_NORMALISE_CLONES void countFineBins(const float* lum, int64_t n, int32_t lowC, int32_t highC,
-                                       int64_t* lowBins, int64_t* highBins)
+TM_LOOP_BODY void countFineBinsLoop(const float* lum, int64_t n, int32_t lowC, int32_t highC, int64_t* lowBins,
+                                    int64_t* highBins)
 {
     int32_t index[kChunk];
     for (int64_t at = 0; at < n; at += kChunk) {
@@ -112,7 +113,7 @@ TM_NORMALISE_CLONES void countFineBins(const float* lum, int64_t n, int32_t lowC
     }
 }
 
-TM_NORMALISE_CLONES void applyGain(float* lum, int64_t n, float a, float b)
+TM_LOOP_BODY void applyGainLoop(float* lum, int64_t n, float a, float b)
 {
     for (int64_t i = 0; i < n; ++i)
         lum[i] = a * lum[i] + b;
@@ -252,13 +253,13 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
 {
     const int64_t n = static_cast<int64_t>(workWidth) * H;
     float maxCell, minCell;
-    cellRange(lum, n, &minCell, &maxCell);
+    tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
     if (!(maxCell > minCell))
         return TMErrFlat;
     const float scale = 65535.0f / (maxCell - minCell);
 
     int64_t coarse[kCoarse] = {};
-    rescaleAndCount(lum, n, minCell, scale, coarse);
+    tm_cpu::run<rescaleAndCountLoop>(lum, n, minCell, scale, coarse);
 
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
@@ -267,7 +268,7 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
 
     const ClipBins bins = searchClipBins(coarse, n, blackCount, whiteCount,
                                          [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
-                                             countFineBins(lum, n, lowC, highC, lowBins, highBins);
+                                             tm_cpu::run<countFineBinsLoop>(lum, n, lowC, highC, lowBins, highBins);
                                          });
     if (bins.hi == 0)
         return refineLowestBins(lum, n, blackCount, whiteCount, G);
@@ -280,7 +281,7 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     // finite gain: the buffer is flat between the clip points.
     if (!isFiniteFloat(gain) || !(gain > 0.0f))
         return TMErrFlat;
-    applyGain(lum, n, gain / scale, (minCell - black) * gain);
+    tm_cpu::run<applyGainLoop>(lum, n, gain / scale, (minCell - black) * gain);
     return hi;
 }
 

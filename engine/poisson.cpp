@@ -5,11 +5,11 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__x86_64__) && defined(__linux__)
+#include "cpu_dispatch.h"
+#if defined(TM_X86_KERNELS)
 #include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 #include "fast_math.h"
@@ -21,15 +21,14 @@ int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 
 // One colour of interior row y: columns first, first + 2, ... up to w-2 (first is 1
 // or 2). Updates of one colour read only the other colour, so their order within the
-// row does not matter; the vector path computes four neighbouring candidates at once
-// and keeps only those of the colour being updated.
-#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__) && !defined(__clang__)
-#define TM_RELAX_AVX2 1
-// The same row update eight lanes at a time; chosen at run time where the processor
-// has AVX2. Lane arithmetic is the same single-precision add, subtract and multiply,
-// so the results are identical. Returns the first column it did not process.
-__attribute__((target("avx2"))) int32_t relaxInteriorRowAvx2(float* row, const float* up, const float* down,
-                                                             const float* fr, int32_t w, float hs, int32_t first)
+// row does not matter; the vector kernels compute neighbouring candidates at once and
+// keep only those of the colour being updated. Lane arithmetic is the same
+// single-precision add, subtract and multiply, so the results are identical. Each
+// kernel returns the first column it did not process.
+#if defined(TM_X86_KERNELS)
+// Eight lanes at a time.
+TM_TARGET_AVX2 int32_t relaxInteriorRowAvx2(float* row, const float* up, const float* down, const float* fr,
+                                            int32_t w, float hs, int32_t first)
 {
     const __m256 quarter = _mm256_set1_ps(0.25f);
     const __m256 spacing = _mm256_set1_ps(hs);
@@ -53,33 +52,13 @@ __attribute__((target("avx2"))) int32_t relaxInteriorRowAvx2(float* row, const f
     }
     return x;
 }
-
-bool haveAvx2()
-{
-    static const bool have = __builtin_cpu_supports("avx2");
-    return have;
-}
 #endif
 
-void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs,
-                      int32_t first)
-{
-    float* row = u + static_cast<int64_t>(y) * stride;
-    const float* up = row - stride;
-    const float* down = row + stride;
-    const float* fr = f + static_cast<int64_t>(y) * stride;
-    int32_t x = 1;
-#if defined(TM_RELAX_AVX2)
-    if (haveAvx2()) {
-        x = relaxInteriorRowAvx2(row, up, down, fr, w, hs, first);
-        if (((x - first) & 1) != 0)
-            ++x;
-        for (; x < w - 1; x += 2)
-            row[x] = ((((up[x] + row[x - 1]) + row[x + 1]) + down[x]) - hs * fr[x]) * 0.25f;
-        return;
-    }
-#endif
 #if defined(__SSE2__)
+// Four lanes at a time.
+int32_t relaxInteriorRowSse2(float* row, const float* up, const float* down, const float* fr, int32_t w, float hs,
+                             int32_t first)
+{
     const __m128 quarter = _mm_set1_ps(0.25f);
     const __m128 spacing = _mm_set1_ps(hs);
     // Lanes x, x+1, x+2, x+3 with x odd: the colour's lanes are 0 and 2 when it starts
@@ -91,6 +70,7 @@ void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32
     // before that block's store, which is the same for every lane that is kept (its
     // left neighbour is of the other colour).
     __m128 previous = _mm_set_ps(row[0], 0.0f, 0.0f, 0.0f);
+    int32_t x = 1;
     for (; x + 3 < w - 1; x += 4) {
         const __m128 centre = _mm_loadu_ps(row + x);
         const __m128 t = _mm_shuffle_ps(previous, centre, _MM_SHUFFLE(0, 0, 3, 3));
@@ -103,7 +83,33 @@ void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32
         const __m128 candidate = _mm_mul_ps(sum, quarter);
         _mm_storeu_ps(row + x, _mm_or_ps(_mm_and_ps(mask, candidate), _mm_andnot_ps(mask, centre)));
     }
+    return x;
+}
 #endif
+
+// The kernel of the active level; the first column it left (1: none processed).
+int32_t relaxInteriorKernel(float* row, const float* up, const float* down, const float* fr, int32_t w, float hs,
+                            int32_t first)
+{
+#if defined(TM_X86_KERNELS)
+    if (tm_cpu::at(tm_cpu::Level::AVX2))
+        return relaxInteriorRowAvx2(row, up, down, fr, w, hs, first);
+#endif
+#if defined(__SSE2__)
+    if (tm_cpu::at(tm_cpu::Level::SSE2))
+        return relaxInteriorRowSse2(row, up, down, fr, w, hs, first);
+#endif
+    return 1;
+}
+
+void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs,
+                      int32_t first)
+{
+    float* row = u + static_cast<int64_t>(y) * stride;
+    const float* up = row - stride;
+    const float* down = row + stride;
+    const float* fr = f + static_cast<int64_t>(y) * stride;
+    int32_t x = relaxInteriorKernel(row, up, down, fr, w, hs, first);
     if (((x - first) & 1) != 0)
         ++x;
     for (; x < w - 1; x += 2)

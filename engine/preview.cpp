@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <type_traits>
 
 #include "luminance.h"
 #include "preview_sampling.h"
+#include "preview_stages.h"
 #include "tm_preview.h"
 
 using namespace tm_detail;
@@ -46,22 +48,6 @@ int32_t sideOfOffset(int32_t offset, int32_t planes)
             return side;
     return 0;
 }
-
-// Everything one call holds beyond the dialog's buffers, released on every exit.
-struct Held {
-    float* lut = nullptr;
-    ~Held() { std::free(lut); }
-};
-
-struct Outcome {
-    TMPreviewReport* report;
-    TMResult fail(TMRenderStep step, TMResult result) const
-    {
-        if (report)
-            report->failedStep = step;
-        return result;
-    }
-};
 
 // 8-bit value of an unprocessed sample: 16-bit v >> 7 limited to 255, float
 // trunc(v x 255) limited to 0..255.
@@ -130,222 +116,322 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes)
     }
 }
 
-TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src,
-                      const TMPreviewBuffers& buffers, TMPreviewView* view, TMPreviewReport* report)
+TMPreviewKept TMPreviewKeptOf(const TMPreviewView& view)
 {
-    if (report)
-        *report = TMPreviewReport{false, false, false, false, false, false, TMRenderStep::None};
-    const Outcome out{report};
-    Held held;
-    const int32_t pw = view->previewWidth, ph = view->previewHeight;
-    const int32_t planes = std::clamp(src.layout.planes, 1, 3);
-    const TMDerivedSettings d = TMDeriveSettings(*params, src.width, planes);
+    static_assert(std::is_trivially_copyable_v<TMPreviewKept>, "kept as bytes");
+    TMPreviewKept kept;
+    std::memcpy(&kept, view.kept, sizeof kept);
+    return kept;
+}
 
+void TMKeepPreview(const TMPreviewKept& kept, TMPreviewView* view)
+{
+    std::memcpy(view->kept, &kept, sizeof kept);
+}
+
+namespace {
+
+// One call: its inputs, what it reports, and what the view keeps (loaded at the start,
+// stored back on every exit).
+struct Call {
+    TMParameters* params;
+    const TMPreviewSource& src;
+    const TMPreviewBuffers& buffers;
+    TMPreviewView* view;
+    TMPreviewReport* report;
+    int32_t pw, ph, planes;
+    TMDerivedSettings d; // every setting limited, and what the stages take
+    int32_t geometry[TMGeometrySize] = {};
+    TMPreviewKept kept;
+
+    Call(TMParameters* p, const TMPreviewSource& s, const TMPreviewBuffers& b, TMPreviewView* v, TMPreviewReport* r)
+        : params(p), src(s), buffers(b), view(v), report(r), pw(v->previewWidth), ph(v->previewHeight),
+          planes(std::clamp(s.layout.planes, 1, 3)), d(TMDeriveSettings(*p, s.width, planes)),
+          kept(TMPreviewKeptOf(*v))
+    {
+        if (report)
+            *report = TMPreviewReport{false, false, false, false, false, false, TMRenderStep::None};
+    }
+    ~Call() { TMKeepPreview(kept, view); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+
+    TMResult fail(TMRenderStep step, TMResult code) const
+    {
+        if (report)
+            report->failedStep = step;
+        return code;
+    }
+    // Bytes of the display image: three planes of pw x ph.
+    size_t imageBytes() const { return static_cast<size_t>(int64_t{kImagePlanes} * pw * ph); }
+    bool isFloat() const { return src.sampleFormat == TMSampleFloat32; }
+};
+
+// The geometry, the buffers and the source, before anything is written.
+TMResult checkCall(Call& call)
+{
+    const int32_t pw = call.pw, ph = call.ph;
     // The fixed buffers hold previews up to 1024 a side; the geometry must fit them.
     if (pw < 1 || ph < 1 || pw > TMPreviewMaxSide || ph > TMPreviewMaxSide)
-        return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
-    int32_t geometry[TMGeometrySize] = {};
-    TMComputeBoundedGeometry(pw, ph, d.smoothing, 4, geometry);
+        return call.fail(TMRenderStep::Geometry, TMResultBadParameters);
+    TMComputeBoundedGeometry(pw, ph, call.d.smoothing, 4, call.geometry);
     for (int i = 1; i <= 10; ++i)
-        if (geometry[i] < 1)
-            return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
-    if (TMWorkingBufferBytes(geometry) > TMPreviewWorkBytes)
-        return out.fail(TMRenderStep::BufferTooLarge, TMResultBadParameters);
+        if (call.geometry[i] < 1)
+            return call.fail(TMRenderStep::Geometry, TMResultBadParameters);
+    if (TMWorkingBufferBytes(call.geometry) > TMPreviewWorkBytes)
+        return call.fail(TMRenderStep::BufferTooLarge, TMResultBadParameters);
 
-    if (!buffers.lum || !buffers.image || !buffers.histograms || !buffers.atten || !buffers.pyramid)
-        return out.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
+    const TMPreviewBuffers& b = call.buffers;
+    if (!b.lum || !b.image || !b.histograms || !b.atten || !b.pyramid)
+        return call.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
 
+    const TMPreviewSource& src = call.src;
     const int64_t sampleBytes = src.sampleFormat == TMSampleFloat32 ? 4 : 2;
     if ((src.sampleFormat != TMSampleFloat32 && src.sampleFormat != TMSample16) || !src.samples ||
-        src.width < 1 || src.height < 1 || src.layout.planes != planes ||
-        src.layout.pixelStride < planes ||
+        src.width < 1 || src.height < 1 || src.layout.planes != call.planes ||
+        src.layout.pixelStride < call.planes ||
         src.layout.rowBytes < int64_t{src.width} * src.layout.pixelStride * sampleBytes)
-        return out.fail(TMRenderStep::Unsupported, TMResultBadParameters);
+        return call.fail(TMRenderStep::Unsupported, TMResultBadParameters);
+    return TMResultOK;
+}
 
-    const int64_t imageBytes = int64_t{kImagePlanes} * pw * ph;
-    int32_t* hist = buffers.histograms;
+// The tone-mapped image saved while the original showed, back on screen.
+TMResult restoreToneMapped(Call& call)
+{
+    std::memcpy(call.buffers.image, call.buffers.lum, call.imageBytes());
+    copyHistogram(call.buffers.histograms, 2, 0);
+    call.params->restorePreview = 0;
+    call.params->forcePreviewRecompute = 1;
+    if (call.report)
+        call.report->restored = true;
+    return TMResultOK;
+}
 
-    if (params->showPreview == 1) {
-        if (params->restorePreview) {
-            std::memcpy(buffers.image, buffers.lum, static_cast<size_t>(imageBytes));
-            copyHistogram(hist, 2, 0);
-            params->restorePreview = 0;
-            params->forcePreviewRecompute = 1;
-            if (report)
-                report->restored = true;
-            return TMResultOK;
-        }
+// Keeps the colour terms of this recompute in the regions free until the next one
+// (B and C whole, then A after the luminance, from a 64-byte boundary), where they fit.
+void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats)
+{
+    const TMPreviewSource& src = call.src;
+    const int32_t pw = call.pw, ph = call.ph;
+    float* A = call.buffers.lum;
+    const int64_t lumFloats =
+        (static_cast<int64_t>(call.geometry[TMGeoWidth]) * call.geometry[TMGeoHeight] + 15) / 16 * 16;
+    const int64_t bufferFloats = TMPreviewWorkBytes / static_cast<int64_t>(sizeof(float));
+    const bool roomInA = lumFloats < bufferFloats;
+    float* const regions[3] = {call.buffers.atten, call.buffers.pyramid, roomInA ? A + lumFloats : nullptr};
+    const int64_t regionFloats[3] = {bufferFloats, bufferFloats, roomInA ? bufferFloats - lumFloats : 0};
+    TMPreviewTermPlanes planes;
+    // 16-bit: with the raw samples where they fit (five planes), else without.
+    // Float: the first rows where not every row fits (square previews).
+    const bool placed = call.isFloat() ? TMPlacePreviewTermRows(pw, ph, 4, regions, regionFloats, 3, &planes)
+                                       : TMPlacePreviewTerms(pw, ph, 5, regions, regionFloats, 3, &planes) ||
+                                             TMPlacePreviewTerms(pw, ph, 3, regions, regionFloats, 3, &planes);
+    const bool built =
+        placed && (call.isFloat() ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
+                                                                static_cast<const float*>(src.samples), planes)
+                                  : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, lut,
+                                                                static_cast<const uint16_t*>(src.samples), planes));
+    if (!built)
+        return;
+    TMPreviewTermsKey& key = call.kept.terms;
+    key.valid = true;
+    key.sampleFormat = src.sampleFormat;
+    key.lutMode = src.lutMode;
+    key.samples = src.samples;
+    key.width = src.width;
+    key.height = src.height;
+    key.previewWidth = pw;
+    key.previewHeight = ph;
+    key.layout = src.layout;
+    key.stats = stats;
+    key.buffers[0] = call.buffers.atten;
+    key.buffers[1] = call.buffers.pyramid;
+    key.buffers[2] = A;
+    key.planes = planes;
+}
 
-        held.lut = static_cast<float*>(std::calloc(static_cast<size_t>(lutEntries(src.sampleFormat)), sizeof(float)));
-        if (!held.lut)
-            return out.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
-        if (src.sampleFormat != TMSampleFloat32)
-            TMBuildSampleLUT(src.lutMode, lutEntries(src.sampleFormat), held.lut);
-        TMPreviewStats stats = {0.0f, 0.0f};
+// Input conversion, attenuation and Poisson reconstruction into A; stats from the
+// conversion. Then the colour terms are kept for the refreshes that follow.
+TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMPreviewStats* stats)
+{
+    const TMPreviewSource& src = call.src;
+    const int32_t pw = call.pw, ph = call.ph;
+    const int32_t* geometry = call.geometry;
+    const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
+    float* A = call.buffers.lum;
+    // The final render's refusal, for the same image.
+    if (call.isFloat() &&
+        !TMHasMappablePixel(src.width, src.height, src.layout, static_cast<const float*>(src.samples)))
+        return call.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
+    // B and C are about to be overwritten: the colour terms they held are gone.
+    call.kept.terms = TMPreviewTermsKey{};
+    std::memset(A, 0, static_cast<size_t>(workWidth) * static_cast<size_t>(workHeight) * sizeof(float));
+    const int32_t converted =
+        call.isFloat() ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight,
+                                                        src.layout, stats, static_cast<const float*>(src.samples), A)
+                       : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight,
+                                                        src.layout, lut, static_cast<const uint16_t*>(src.samples),
+                                                        A);
+    if (converted < 0)
+        return call.fail(TMRenderStep::InputConversion, TMResultBadParameters);
+    // A now holds this conversion's luminance: later output-only refreshes map it with
+    // these statistics.
+    call.kept.stats = *stats;
+    call.kept.statsValid = true;
 
-        if (params->forcePreviewRecompute) {
-            params->previewLevel = 2;
-            params->forcePreviewRecompute = 0;
-        }
+    std::memset(call.buffers.atten, 0, static_cast<size_t>(TMPreviewWorkBytes));
+    std::memset(call.buffers.pyramid, 0, static_cast<size_t>(TMPreviewWorkBytes));
+    const int32_t attenuated = TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep,
+                                                    d.smoothingFactor, geometry, A, call.buffers.atten,
+                                                    call.buffers.pyramid);
+    if (attenuated < 0)
+        return call.fail(TMRenderStep::Attenuation, attenuated == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
+    const int32_t solved = TMSolvePoisson(pw, ph, workWidth, workHeight, geometry[TMGeoSolverCoarseWidth],
+                                          geometry[TMGeoSolverCoarseHeight], geometry[TMGeoSolverTotal],
+                                          geometry[TMGeoLevelCount], call.buffers.atten, call.buffers.pyramid, A);
+    if (solved < 0)
+        return call.fail(TMRenderStep::Solver, solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
+    if (call.report)
+        call.report->recomputed = true;
+    keepColourTerms(call, lut, *stats);
+    return TMResultOK;
+}
 
-        float* A = buffers.lum;
-        const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
-        if (params->previewLevel > 0) {
-            // The final render's refusal, for the same image.
-            if (src.sampleFormat == TMSampleFloat32 &&
-                !TMHasMappablePixel(src.width, src.height, src.layout, static_cast<const float*>(src.samples)))
-                return out.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
-            // B and C are about to be overwritten: the colour terms they held are gone.
-            view->terms = TMPreviewTermsKey{};
-            std::memset(A, 0, static_cast<size_t>(workWidth) * static_cast<size_t>(workHeight) * sizeof(float));
-            const int32_t converted =
-                src.sampleFormat == TMSampleFloat32
-                    ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight,
-                                                     src.layout, &stats, static_cast<const float*>(src.samples), A)
-                    : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight,
-                                                     src.layout, held.lut,
-                                                     static_cast<const uint16_t*>(src.samples), A);
-            if (converted < 0)
-                return out.fail(TMRenderStep::InputConversion, TMResultBadParameters);
-            // A now holds this conversion's luminance: later output-only refreshes map
-            // it with these statistics.
-            view->stats = stats;
-            view->statsValid = true;
+// Whether the kept colour terms were built from this source, format, sample table,
+// size and statistics, in these buffers.
+bool termsHeld(const Call& call, const TMPreviewStats& stats)
+{
+    const TMPreviewTermsKey& key = call.kept.terms;
+    const TMPreviewSource& src = call.src;
+    return key.valid && key.sampleFormat == src.sampleFormat &&
+           (src.sampleFormat == TMSampleFloat32 || key.lutMode == src.lutMode) && key.samples == src.samples &&
+           key.width == src.width && key.height == src.height && key.previewWidth == call.pw &&
+           key.previewHeight == call.ph && key.layout.planes == src.layout.planes &&
+           key.layout.pixelStride == src.layout.pixelStride && key.layout.rowBytes == src.layout.rowBytes &&
+           sameBits(key.stats.rangeFactor, stats.rangeFactor) &&
+           sameBits(key.stats.geometricMean, stats.geometricMean) && key.buffers[0] == call.buffers.atten &&
+           key.buffers[1] == call.buffers.pyramid && key.buffers[2] == call.buffers.lum;
+}
 
-            std::memset(buffers.atten, 0, static_cast<size_t>(TMPreviewWorkBytes));
-            std::memset(buffers.pyramid, 0, static_cast<size_t>(TMPreviewWorkBytes));
-            const int32_t attenuated = TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep,
-                                                            d.smoothingFactor, geometry, A, buffers.atten,
-                                                            buffers.pyramid);
-            if (attenuated < 0)
-                return out.fail(TMRenderStep::Attenuation,
-                                attenuated == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
-            const int32_t solved =
-                TMSolvePoisson(pw, ph, geometry[TMGeoWidth], geometry[TMGeoHeight],
-                               geometry[TMGeoSolverCoarseWidth], geometry[TMGeoSolverCoarseHeight],
-                               geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount], buffers.atten,
-                               buffers.pyramid, A);
-            if (solved < 0)
-                return out.fail(TMRenderStep::Solver,
-                                solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
-            if (report)
-                report->recomputed = true;
-            // B and C stay free until the next full recompute: keep the colour terms
-            // there for the output-only refreshes that follow.
-            // B and C whole, then A after the luminance (from a 64-byte boundary).
-            const int64_t lumFloats = (static_cast<int64_t>(workWidth) * workHeight + 15) / 16 * 16;
-            const int64_t bufferFloats = TMPreviewWorkBytes / static_cast<int64_t>(sizeof(float));
-            const bool roomInA = lumFloats < bufferFloats;
-            float* const regions[3] = {buffers.atten, buffers.pyramid, roomInA ? A + lumFloats : nullptr};
-            const int64_t regionFloats[3] = {bufferFloats, bufferFloats, roomInA ? bufferFloats - lumFloats : 0};
-            TMPreviewTermPlanes planes;
-            const bool isFloat = src.sampleFormat == TMSampleFloat32;
-            // 16-bit: with the raw samples where they fit (five planes), else without.
-            // Float: the first rows where not every row fits (square previews).
-            const bool placed =
-                isFloat ? TMPlacePreviewTermRows(pw, ph, 4, regions, regionFloats, 3, &planes)
-                        : TMPlacePreviewTerms(pw, ph, 5, regions, regionFloats, 3, &planes) ||
-                              TMPlacePreviewTerms(pw, ph, 3, regions, regionFloats, 3, &planes);
-            const bool built =
-                placed &&
-                (isFloat ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
-                                                       static_cast<const float*>(src.samples), planes)
-                         : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, held.lut,
-                                                       static_cast<const uint16_t*>(src.samples), planes));
-            if (built) {
-                TMPreviewTermsKey& key = view->terms;
-                key.valid = true;
-                key.sampleFormat = src.sampleFormat;
-                key.lutMode = src.lutMode;
-                key.samples = src.samples;
-                key.width = src.width;
-                key.height = src.height;
-                key.previewWidth = pw;
-                key.previewHeight = ph;
-                key.layout = src.layout;
-                key.stats = stats;
-                key.buffers[0] = buffers.atten;
-                key.buffers[1] = buffers.pyramid;
-                key.buffers[2] = A;
-                key.planes = planes;
-            }
-        } else if (view->statsValid) {
-            stats = view->stats;
-        }
-        const TMPreviewTermsKey& key = view->terms;
-        const bool termsHeld = key.valid && key.sampleFormat == src.sampleFormat &&
-                               (src.sampleFormat == TMSampleFloat32 || key.lutMode == src.lutMode) &&
-                               key.samples == src.samples &&
-                               key.width == src.width && key.height == src.height && key.previewWidth == pw &&
-                               key.previewHeight == ph && key.layout.planes == src.layout.planes &&
-                               key.layout.pixelStride == src.layout.pixelStride &&
-                               key.layout.rowBytes == src.layout.rowBytes &&
-                               sameBits(key.stats.rangeFactor, stats.rangeFactor) &&
-                               sameBits(key.stats.geometricMean, stats.geometricMean) &&
-                               key.buffers[0] == buffers.atten && key.buffers[1] == buffers.pyramid &&
-                               key.buffers[2] == A;
-
-        const TMOutputSettings& f = d.output;    // float preview
-        const TMOutputSettings& i = d.preview16; // 16-bit preview
-        const int32_t mapped =
-            src.sampleFormat == TMSampleFloat32
-                ? (termsHeld ? TMMapPreviewOutput32WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             f.colorSaturation, f.white, f.black, f.strength, d.gamma,
-                                                             &stats, static_cast<const float*>(src.samples),
-                                                             key.planes, A, hist, buffers.image)
-                             : TMMapPreviewOutput32Strided(src.width, src.height, pw, ph, src.layout,
-                                                           f.colorSaturation, f.white, f.black, f.strength, d.gamma,
-                                                           &stats, static_cast<const float*>(src.samples), A, hist,
-                                                           buffers.image))
-                : (termsHeld ? TMMapPreviewOutput16WithTerms(src.width, src.height, pw, ph, src.layout,
-                                                             i.colorSaturation, i.white, i.black, i.strength,
-                                                             held.lut, static_cast<const uint16_t*>(src.samples),
-                                                             key.planes, A, hist, buffers.image)
-                             : TMMapPreviewOutput16Strided(src.width, src.height, pw, ph, src.layout,
-                                                           i.colorSaturation, i.white, i.black, i.strength, held.lut,
-                                                           static_cast<const uint16_t*>(src.samples), A, hist,
-                                                           buffers.image));
-        if (mapped < 0)
-            return out.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
-        if (report)
-            report->mapped = true;
-        return TMResultOK;
+// The output mapping of the luminance in A into the display image and histogram 0,
+// from the kept colour terms where they are this preview's.
+TMResult mapOutput(Call& call, const TMDerivedSettings& d, const float* lut, const TMPreviewStats& stats)
+{
+    const TMPreviewSource& src = call.src;
+    const int32_t W = src.width, H = src.height, pw = call.pw, ph = call.ph;
+    float* A = call.buffers.lum;
+    int32_t* hist = call.buffers.histograms;
+    uint8_t* image = call.buffers.image;
+    const bool held = termsHeld(call, stats);
+    const TMPreviewTermPlanes& planes = call.kept.terms.planes;
+    int32_t mapped;
+    if (call.isFloat()) {
+        const TMOutputSettings& f = d.output;
+        const float* samples = static_cast<const float*>(src.samples);
+        mapped = held ? TMMapPreviewOutput32WithTerms(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
+                                                      f.strength, d.gamma, &stats, samples, planes, A, hist, image)
+                      : TMMapPreviewOutput32Strided(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
+                                                    f.strength, d.gamma, &stats, samples, A, hist, image);
+    } else {
+        const TMOutputSettings& i = d.preview16; // White Clipping without the + 1
+        const uint16_t* samples = static_cast<const uint16_t*>(src.samples);
+        mapped = held ? TMMapPreviewOutput16WithTerms(W, H, pw, ph, src.layout, i.colorSaturation, i.white, i.black,
+                                                      i.strength, lut, samples, planes, A, hist, image)
+                      : TMMapPreviewOutput16Strided(W, H, pw, ph, src.layout, i.colorSaturation, i.white, i.black,
+                                                    i.strength, lut, samples, A, hist, image);
     }
+    if (mapped < 0)
+        return call.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
+    if (call.report)
+        call.report->mapped = true;
+    return TMResultOK;
+}
 
-    if (!buffers.sourceCache)
+// The tone-mapped preview: a full recompute where the preview level asks for one,
+// else the output mapping alone of the luminance kept in A.
+TMResult showToneMapped(Call& call)
+{
+    TMParameters* params = call.params;
+    // The sample table of this call (16-bit samples).
+    struct Table {
+        float* values;
+        ~Table() { std::free(values); }
+    } lut{static_cast<float*>(
+        std::calloc(static_cast<size_t>(lutEntries(call.src.sampleFormat)), sizeof(float)))};
+    if (!lut.values)
+        return call.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
+    if (!call.isFloat())
+        TMBuildSampleLUT(call.src.lutMode, lutEntries(call.src.sampleFormat), lut.values);
+
+    if (params->forcePreviewRecompute) {
+        params->previewLevel = 2;
+        params->forcePreviewRecompute = 0;
+    }
+    const TMDerivedSettings& d = call.d;
+    TMPreviewStats stats = {0.0f, 0.0f};
+    if (params->previewLevel > 0) {
+        const TMResult done = recompute(call, d, lut.values, &stats);
+        if (done != TMResultOK)
+            return done;
+    } else if (call.kept.statsValid) {
+        stats = call.kept.stats;
+    }
+    return mapOutput(call, d, lut.values, stats);
+}
+
+// The unprocessed image at the preview size, from the cache of its side or built
+// (and cached); the tone-mapped image is saved first, for a quick return.
+TMResult showOriginal(Call& call)
+{
+    const TMPreviewBuffers& b = call.buffers;
+    if (!b.sourceCache)
         return TMResultOK;
     // The region of the current side; it must hold this preview's image.
-    const int32_t side = sideOfOffset(view->previewCacheOffset, planes);
-    if (side == 0 || pw > side || ph > side)
-        return out.fail(TMRenderStep::Geometry, TMResultBadParameters);
+    const int32_t side = sideOfOffset(call.view->previewCacheOffset, call.planes);
+    if (side == 0 || call.pw > side || call.ph > side)
+        return call.fail(TMRenderStep::Geometry, TMResultBadParameters);
 
-    // Keep the tone-mapped image for a quick return; A no longer holds the luminance,
-    // nor perhaps the colour terms kept after it.
-    std::memcpy(buffers.lum, buffers.image, static_cast<size_t>(imageBytes));
-    view->terms = TMPreviewTermsKey{};
-    copyHistogram(hist, 0, 2);
-    params->previewLevel = 2;
-    if (report)
-        report->saved = true;
+    // A no longer holds the luminance, nor perhaps the colour terms kept after it.
+    std::memcpy(b.lum, b.image, call.imageBytes());
+    call.kept.terms = TMPreviewTermsKey{};
+    copyHistogram(b.histograms, 0, 2);
+    call.params->previewLevel = 2;
+    if (call.report)
+        call.report->saved = true;
 
-    uint8_t* slot = buffers.sourceCache + view->previewCacheOffset;
-    uint8_t* stale = staleFlag(params, side);
+    uint8_t* slot = b.sourceCache + call.view->previewCacheOffset;
+    uint8_t* stale = staleFlag(call.params, side);
     if (!*stale) {
-        std::memcpy(buffers.image, slot, static_cast<size_t>(imageBytes));
-        copyHistogram(hist, 1, 0);
-        if (report)
-            report->fromCache = true;
+        std::memcpy(b.image, slot, call.imageBytes());
+        copyHistogram(b.histograms, 1, 0);
+        if (call.report)
+            call.report->fromCache = true;
         return TMResultOK;
     }
-
-    if (src.sampleFormat == TMSampleFloat32)
-        buildOriginal<float>(src, pw, ph, buffers.image, hist);
+    if (call.isFloat())
+        buildOriginal<float>(call.src, call.pw, call.ph, b.image, b.histograms);
     else
-        buildOriginal<uint16_t>(src, pw, ph, buffers.image, hist);
+        buildOriginal<uint16_t>(call.src, call.pw, call.ph, b.image, b.histograms);
     *stale = 0;
-    std::memcpy(slot, buffers.image, static_cast<size_t>(imageBytes));
-    copyHistogram(hist, 0, 1);
-    if (report)
-        report->built = true;
+    std::memcpy(slot, b.image, call.imageBytes());
+    copyHistogram(b.histograms, 0, 1);
+    if (call.report)
+        call.report->built = true;
     return TMResultOK;
+}
+
+} // namespace
+
+TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src, const TMPreviewBuffers& buffers,
+                      TMPreviewView* view, TMPreviewReport* report)
+{
+    Call call(params, src, buffers, view, report);
+    const TMResult checked = checkCall(call);
+    if (checked != TMResultOK)
+        return checked;
+    if (params->showPreview != 1)
+        return showOriginal(call);
+    if (params->restorePreview)
+        return restoreToneMapped(call);
+    return showToneMapped(call);
 }

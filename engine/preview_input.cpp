@@ -4,7 +4,7 @@
 
 #include "luminance.h"
 #include "preview_sampling.h"
-#include "tm_preview.h"
+#include "preview_stages.h"
 
 using namespace tm_detail;
 

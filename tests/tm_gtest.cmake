@@ -69,3 +69,24 @@ function(tm_gtest target)
     COMMAND ${TM_WINE_SESSION} run ${TM_WINE_STATE} "${TM_WINE_LOADER}" $<TARGET_FILE:${target}>)
   set_tests_properties(wine.${target} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77 TIMEOUT 600)
 endfunction()
+
+# Registers the GoogleTest program `target` once per dispatch level of the engine's
+# vector paths (engine/cpu_dispatch.h), running the tests `filter` selects with
+# TM_CPU_LEVEL set: "<target>.level.<level>" natively, "wine.<target>.level.<level>"
+# in the Windows builds. A level this processor lacks is reported as skipped (the
+# program's environment, tests/engine/test_cpu_dispatch.cpp, says so).
+function(tm_gtest_levels target filter)
+  foreach(level portable sse2 avx2 avx512)
+    if(WIN32)
+      set(name wine.${target}.level.${level})
+      add_test(NAME ${name} COMMAND ${TM_WINE_SESSION} run ${TM_WINE_STATE} "${TM_WINE_LOADER}"
+        $<TARGET_FILE:${target}> --gtest_filter=${filter})
+      set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77 TIMEOUT 600)
+    else()
+      set(name ${target}.level.${level})
+      add_test(NAME ${name} COMMAND $<TARGET_FILE:${target}> --gtest_filter=${filter})
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT TM_CPU_LEVEL=${level}
+      SKIP_REGULAR_EXPRESSION "this processor cannot run that vector level")
+  endforeach()
+endfunction()

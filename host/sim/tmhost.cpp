@@ -6,6 +6,10 @@
 //
 //   tmhost PLUGIN                     list the module's filter entries
 //   tmhost PLUGIN IN OUT [IN OUT ...] render each IN to OUT
+//   tmhost --time RUNS PLUGIN IN ...  time RUNS renders of each IN, RUNS full
+//                                     recomputes of its preview and 10 x RUNS
+//                                     output-only refreshes (tm_sim_timing.h);
+//                                     nothing is written
 //
 // IN and OUT: PFM (float, 1 or 3 channels) or 16-bit PGM/PPM, as the shared Netpbm
 // codec reads and writes them (tm_netpbm_codec.h). Exit status: 0 done, 1 a
@@ -24,6 +28,7 @@
 #include "tm_protocol.h"
 #include "tm_samples.h"
 #include "tm_sim_run.h"
+#include "tm_sim_timing.h"
 
 namespace {
 
@@ -153,24 +158,20 @@ TMNetpbmView viewOf(const TMNetpbmPicture& p)
     return view;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The module's first filter entry with a code property for this processor, after
+// listing every entry; null (with the reason printed) when there is none.
+tmsim::EntryPoint loadEntry(const char* path, HMODULE* module)
 {
-    if (argc < 2 || argc % 2 != 0) {
-        std::fprintf(stderr, "Usage: tmhost PLUGIN [IN OUT ...]\n");
-        return 2;
-    }
-    HMODULE module = LoadLibraryA(argv[1]);
-    if (!module) {
-        std::fprintf(stderr, "tmhost: cannot load %s (error %lu)\n", argv[1], GetLastError());
-        return 2;
+    *module = LoadLibraryA(path);
+    if (!*module) {
+        std::fprintf(stderr, "tmhost: cannot load %s (error %lu)\n", path, GetLastError());
+        return nullptr;
     }
     std::vector<FilterEntry> entries;
     std::string error;
-    if (!findFilterEntries(module, &entries, &error)) {
-        std::fprintf(stderr, "tmhost: %s: %s\n", argv[1], error.c_str());
-        return 2;
+    if (!findFilterEntries(*module, &entries, &error)) {
+        std::fprintf(stderr, "tmhost: %s: %s\n", path, error.c_str());
+        return nullptr;
     }
     tmsim::EntryPoint entry = nullptr;
     for (const FilterEntry& e : entries) {
@@ -179,13 +180,75 @@ int main(int argc, char** argv)
                     e.name.c_str(), e.entryPoint.c_str());
         if (!entry && e.isFilter && !e.entryPoint.empty())
             entry = reinterpret_cast<tmsim::EntryPoint>(
-                reinterpret_cast<void*>(GetProcAddress(module, e.entryPoint.c_str())));
+                reinterpret_cast<void*>(GetProcAddress(*module, e.entryPoint.c_str())));
     }
-    if (!entry) {
+    if (!entry)
         std::fprintf(stderr, "tmhost: no filter entry with a code property for this processor is exported\n");
+    return entry;
+}
+
+// The timing mode: each file's renders and preview, reported as the native build's
+// twin (bench/tm_host_time.cpp) reports them.
+int timeFiles(int runs, tmsim::EntryPoint entry, char** files, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        TMNetpbmPicture picture;
+        TMNetpbmError readError;
+        if (!TMNetpbmReadFile(files[i], &picture, &readError)) {
+            std::fprintf(stderr, "tmhost: cannot read %s: %s\n", files[i], readError.message.c_str());
+            return 2;
+        }
+        const TMNetpbmHeader& h = picture.header;
+        if (!h.isFloat)
+            for (uint16_t& v : picture.u16)
+                v = TMFileToHost16(v);
+        tmsim::TimedImage image;
+        image.isFloat = h.isFloat;
+        image.width = h.width;
+        image.height = h.height;
+        image.planes = h.channels;
+        image.samples = h.isFloat ? static_cast<const void*>(picture.f32.data()) : picture.u16.data();
+        std::string error;
+        tmsim::Timing renders, full, refresh;
+        if (!tmsim::TimeRenders(entry, image, runs, &renders, &error) ||
+            !tmsim::TimePreview(image, runs, 10 * runs, &full, &refresh, &error)) {
+            std::fprintf(stderr, "tmhost: %s: %s\n", files[i], error.c_str());
+            return 1;
+        }
+        std::printf("%s", tmsim::TimingReport(files[i], image, renders, full, refresh).c_str());
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc >= 5 && std::strcmp(argv[1], "--time") == 0) {
+        const int runs = std::atoi(argv[2]);
+        if (runs < 1) {
+            std::fprintf(stderr, "tmhost: --time needs a number of runs, got '%s'\n", argv[2]);
+            return 2;
+        }
+        HMODULE module = nullptr;
+        const tmsim::EntryPoint entry = loadEntry(argv[3], &module);
+        if (!entry)
+            return 2;
+        const int status = timeFiles(runs, entry, argv + 4, argc - 4);
+        FreeLibrary(module);
+        return status;
+    }
+    if (argc < 2 || argc % 2 != 0) {
+        std::fprintf(stderr, "Usage: tmhost PLUGIN [IN OUT ...]\n       tmhost --time RUNS PLUGIN IN ...\n");
         return 2;
     }
+    HMODULE module = nullptr;
+    const tmsim::EntryPoint entry = loadEntry(argv[1], &module);
+    if (!entry)
+        return 2;
     int status = 0;
+    std::string error;
     for (int i = 2; i + 1 < argc; i += 2) {
         TMNetpbmPicture picture;
         TMNetpbmError readError;

@@ -155,7 +155,7 @@ std::vector<int64_t> enginePreview(const TMImage& image, TMParameters p, bool or
                               isFloat ? static_cast<const void*>(image.f32.data()) : image.u16.data(), 0};
     const TMPreviewBuffers buffers{a.data(), b.data(), c.data(), shown.data(), cache.data(), histograms.data()};
     // The image is smaller than the preview side: shown 1:1.
-    TMPreviewView view{W, H, TMPreviewCacheOffset(512, 3), {}, false};
+    TMPreviewView view{W, H, TMPreviewCacheOffset(512, 3)};
     EXPECT_EQ(TMRunPreview(&p, src, buffers, &view), TMResultOK);
     if (original) {
         p.showPreview = 0;

@@ -8,8 +8,9 @@
 #include <random>
 #include <vector>
 
-#include "../../engine/fast_exp_kernel.h"
-#include "../../engine/fast_math.h"
+#include "cpu_dispatch.h"
+#include "fast_math.h"
+#include "preview_refresh.h"
 #include "engine_test_util.h"
 
 namespace {
@@ -87,43 +88,49 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
     EXPECT_FALSE(tm_fast::roundsToSameFloat(std::nan(""), 1e-13));
 }
 
-#if defined(TM_FAST_EXP_AVX512)
-namespace {
-
-__attribute__((target("avx512f"))) void tableExp(const double* x, double* out, size_t n)
+TEST(FastMath, ExponentialOfTheVectorKernelsIsWithinItsBound)
 {
-    const double* table = tm_fast::kernel::expTable16();
-    for (size_t i = 0; i + 8 <= n; i += 8)
-        _mm512_storeu_pd(out + i, tm_fast::kernel::expTable8(_mm512_loadu_pd(x + i), table));
-}
-
-} // namespace
-#endif
-
-TEST(FastMath, TableExponentialOfTheVectorPathsIsWithinAFewUlps)
-{
-#if defined(TM_FAST_EXP_AVX512)
-    if (!__builtin_cpu_supports("avx512f"))
-        GTEST_SKIP() << "no AVX-512 on this processor";
-    // The whole domain, the reduction's edges (half-integers of ln 2 / 16) and 0.
+#if defined(TM_X86_KERNELS)
+    // The whole domain, the reduction's edges (half-integers of ln 2), tiny values and
+    // the ends of the domain.
     std::mt19937_64 rng(29);
-    std::uniform_real_distribution<double> domain(-700.0, 700.0), near(-0.05, 0.05);
-    std::vector<double> x(40000), out(x.size());
+    std::uniform_real_distribution<float> domain(-tm_preview::kExpArgLimit, tm_preview::kExpArgLimit);
+    std::uniform_real_distribution<float> near(-0.05f, 0.05f);
+    std::vector<float> x(40000), out(x.size()), first(x.size());
     for (size_t i = 0; i < x.size(); ++i)
-        x[i] = i % 4 == 0 ? near(rng) : i % 4 == 1 ? (std::floor(domain(rng)) + 0.5) * std::log(2.0) / 16.0
-                                                  : domain(rng);
-    x[0] = 0.0;
-    x[1] = 700.0;
-    x[2] = -700.0;
-    x[3] = 1.0e-300;
-    tableExp(x.data(), out.data(), x.size());
-    double worst = 0.0;
-    for (size_t i = 0; i < x.size(); ++i)
-        worst = std::max(worst, relativeError(out[i], std::exp(x[i])));
-    EXPECT_LE(worst, 1.0e-15);
-    EXPECT_LE(worst, tm_fast::kFastMathError);
+        x[i] = i % 4 == 0 ? near(rng)
+                          : i % 4 == 1 ? static_cast<float>((std::floor(domain(rng)) + 0.5) * std::log(2.0))
+                                       : domain(rng);
+    x[0] = 0.0f;
+    x[1] = tm_preview::kExpArgLimit;
+    x[2] = -tm_preview::kExpArgLimit;
+    x[3] = 1.0e-30f;
+    x[4] = -std::nextafter(0.5f * 0.6931472f, 0.0f);
+    // Each level's kernels that this processor can run; they share one order of
+    // operations, so they also agree bit for bit.
+    const struct {
+        tm_cpu::Level level;
+        void (*exp)(const float*, float*, int32_t);
+    } kernels[] = {{tm_cpu::Level::AVX2, tm_preview::expFloatAvx2},
+                   {tm_cpu::Level::AVX512, tm_preview::expFloatAvx512}};
+    int tried = 0;
+    for (const auto& k : kernels) {
+        if (tm_cpu::supportedLevel() < k.level)
+            continue;
+        k.exp(x.data(), out.data(), static_cast<int32_t>(x.size()));
+        double worst = 0.0;
+        for (size_t i = 0; i < x.size(); ++i)
+            worst = std::max(worst, relativeError(out[i], std::exp(static_cast<double>(x[i]))));
+        EXPECT_LE(worst, tm_preview::kExpFloatError) << tm_cpu::levelName(k.level);
+        if (tried++ == 0)
+            first = out;
+        else
+            EXPECT_EQ(out, first) << tm_cpu::levelName(k.level);
+    }
+    if (tried == 0)
+        GTEST_SKIP() << "no AVX2 on this processor";
 #else
-    GTEST_SKIP() << "the table exponential is built for Linux x86-64 only";
+    GTEST_SKIP() << "the vector kernels are built for x86 with GCC only";
 #endif
 }
 

@@ -14,6 +14,7 @@
 #include "demo_scene.h"
 #include "engine_test_util.h"
 #include "tm_parameters.h"
+#include "preview_stages.h"
 #include "tm_preview.h"
 #include "tm_render.h"
 
@@ -89,6 +90,17 @@ TMPreviewView viewFor(const Image& img, int32_t side)
     }
     v.previewCacheOffset = TMPreviewCacheOffset(side, img.planes);
     return v;
+}
+
+// The colour terms the view keeps from its last full recompute.
+TMPreviewTermsKey keptTerms(const TMPreviewView& v) { return TMPreviewKeptOf(v).terms; }
+
+// Drops them: the next refresh maps without them.
+void dropTerms(TMPreviewView* v)
+{
+    TMPreviewKept kept = TMPreviewKeptOf(*v);
+    kept.terms = TMPreviewTermsKey{};
+    TMKeepPreview(kept, v);
 }
 
 TMParameters defaults(int32_t format)
@@ -427,9 +439,9 @@ void expectKeptTermsMatchPlain(int32_t format)
             p->settings.whiteClip = s.whiteClip;
             p->settings.blackClip = s.blackClip;
         }
-        vp.terms = TMPreviewTermsKey{};
+        dropTerms(&vp);
         TMPreviewReport rk{}, rp{};
-        const bool withTerms = s.showPreview == 1 && !s.restorePreview && pk.previewLevel == 0 && vk.terms.valid;
+        const bool withTerms = s.showPreview == 1 && !s.restorePreview && pk.previewLevel == 0 && keptTerms(vk).valid;
         usedTerms = usedTerms || withTerms;
         ASSERT_EQ(TMRunPreview(&pk, src, kept.buffers(), &vk, &rk), TMResultOK) << "step " << step;
         ASSERT_EQ(TMRunPreview(&pp, src, plain.buffers(), &vp, &rp), TMResultOK) << "step " << step;
@@ -445,8 +457,8 @@ void expectKeptTermsMatchPlain(int32_t format)
         ++step;
     }
     EXPECT_TRUE(usedTerms) << "no refresh used the kept terms";
-    EXPECT_TRUE(vk.terms.valid);
-    EXPECT_EQ(vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 5) << "16-bit keeps its raw samples too";
+    EXPECT_TRUE(keptTerms(vk).valid);
+    EXPECT_EQ(keptTerms(vk).planes.planes, format == TMSampleFloat32 ? 4 : 5) << "16-bit keeps its raw samples too";
     // The original view keeps the saved image in A, never in B or C: the terms
     // outlive it, and the next full recompute starts by dropping them.
 }
@@ -473,9 +485,9 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     TMPreviewView v = viewFor(img, 512);
     TMParameters p = defaults(TMSampleFloat32);
     ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
-    ASSERT_TRUE(v.terms.valid);
-    EXPECT_EQ(v.terms.previewWidth, v.previewWidth);
-    EXPECT_EQ(v.terms.planes.row(0, 0), dlg.B.data());
+    ASSERT_TRUE(keptTerms(v).valid);
+    EXPECT_EQ(keptTerms(v).previewWidth, v.previewWidth);
+    EXPECT_EQ(keptTerms(v).planes.row(0, 0), dlg.B.data());
     // Another image behind the same call: the refresh maps it without the terms, as
     // a fresh dialog would.
     Image other = img;
@@ -484,7 +496,7 @@ TEST(PreviewSequence, KeptColourTermsAreNotUsedForAnotherSourceOrSize)
     Dialog fresh(3);
     fresh.A = dlg.A;
     TMPreviewView vf = v;
-    vf.terms = TMPreviewTermsKey{};
+    dropTerms(&vf);
     TMParameters pf = p;
     p.previewLevel = 0;
     pf.previewLevel = 0;
@@ -504,12 +516,12 @@ TEST(PreviewSequence, SixteenBitTermsAreNotUsedWithAnotherSampleTable)
     TMPreviewView v = viewFor(img, 512);
     TMParameters p = defaults(TMSample16);
     ASSERT_EQ(TMRunPreview(&p, img.source(), dlg.buffers(), &v), TMResultOK);
-    ASSERT_TRUE(v.terms.valid);
+    ASSERT_TRUE(keptTerms(v).valid);
     TMPreviewSource linear = img.source();
     linear.lutMode = 1;
     fresh.A = dlg.A;
     TMPreviewView vf = v;
-    vf.terms = TMPreviewTermsKey{};
+    dropTerms(&vf);
     TMParameters pf = p;
     p.previewLevel = pf.previewLevel = 0;
     p.settings.colorSaturation = pf.settings.colorSaturation = 90;
@@ -541,7 +553,7 @@ struct KeptAndPlain {
         pk.previewLevel = pp.previewLevel = 0;
         pk.settings.strength = pp.settings.strength = strength;
         pk.settings.colorSaturation = pp.settings.colorSaturation = 60;
-        vp.terms = TMPreviewTermsKey{};
+        dropTerms(&vp);
         ASSERT_EQ(TMRunPreview(&pk, img.source(), kept.buffers(), &vk), TMResultOK);
         ASSERT_EQ(TMRunPreview(&pp, img.source(), plain.buffers(), &vp), TMResultOK);
         EXPECT_EQ(kept.shown(vk), plain.shown(vp)) << "strength " << strength;
@@ -560,11 +572,11 @@ TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
         SCOPED_TRACE(format == TMSampleFloat32 ? "float samples" : "16-bit samples");
         KeptAndPlain d(format, 1200, 900);
         ASSERT_EQ(d.vk.previewHeight, 768);
-        ASSERT_TRUE(d.vk.terms.valid);
+        ASSERT_TRUE(keptTerms(d.vk).valid);
         // 16-bit: no room for the raw samples beside the three planes at this size.
-        EXPECT_EQ(d.vk.terms.planes.planes, format == TMSampleFloat32 ? 4 : 3);
+        EXPECT_EQ(keptTerms(d.vk).planes.planes, format == TMSampleFloat32 ? 4 : 3);
         if (format == TMSampleFloat32) {
-            const float* last = d.vk.terms.planes.row(3, 767);
+            const float* last = keptTerms(d.vk).planes.row(3, 767);
             EXPECT_GE(last, d.kept.A.data() + 1024 * 768);
             EXPECT_LT(last, d.kept.A.data() + d.kept.A.size());
         }
@@ -572,7 +584,7 @@ TEST(PreviewSequence, FourByThreePreviewsKeepTheirTermsPartlyInA)
         d.expectSameRefresh(90);
         d.pk.showPreview = 0;
         ASSERT_EQ(TMRunPreview(&d.pk, d.img.source(), d.kept.buffers(), &d.vk), TMResultOK);
-        EXPECT_FALSE(d.vk.terms.valid);
+        EXPECT_FALSE(keptTerms(d.vk).valid);
     }
 }
 
@@ -582,8 +594,8 @@ TEST(PreviewSequence, SquareFloatPreviewsKeepTermsForTheirFirstRows)
     // mapped pixel by pixel in the same refresh; together the plain path's bytes.
     KeptAndPlain d(TMSampleFloat32, 1100, 1100);
     ASSERT_EQ(d.vk.previewHeight, 1024);
-    ASSERT_TRUE(d.vk.terms.valid);
-    EXPECT_EQ(d.vk.terms.planes.ph, 770);
+    ASSERT_TRUE(keptTerms(d.vk).valid);
+    EXPECT_EQ(keptTerms(d.vk).planes.ph, 770);
     d.expectSameRefresh(45);
 }
 

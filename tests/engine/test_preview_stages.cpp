@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "tm_engine.h"
-#include "tm_preview.h"
+#include "preview_stages.h"
 
 namespace {
 
@@ -767,6 +767,64 @@ TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
               TMErrFlat);
     EXPECT_EQ(image, std::vector<uint8_t>(3 * lum.size(), 9));
     EXPECT_EQ(hist, std::vector<int32_t>(256, 3));
+}
+
+TEST(PreviewColourTerms, FloatSamplesNextToADisplayThresholdMatchPlainEvaluation)
+{
+    // Strongly coloured pixels whose cell is chosen, among a few thousand neighbouring
+    // floats, to put one colour's t = (c / Y)^s L0 as close to a display threshold
+    // (b / 255)^(1 / gamma) as the floats allow: there the stored logarithm's
+    // rounding and the exponential's error decide the byte, and only bounds that
+    // cover both fall back to the library in time.
+    const int32_t W = 64, H = 64;
+    const size_t n = static_cast<size_t>(W) * H;
+    const float colours[][3] = {{4.0f, 0.3f, 0.05f}, {0.02f, 1.5f, 0.4f}, {0.3f, 0.2f, 6.0f},
+                                {9.0f, 0.01f, 0.5f},  {0.05f, 0.05f, 3.0f}};
+    std::vector<float> img(3 * n);
+    for (size_t i = 0; i < n; ++i)
+        for (int ch = 0; ch < 3; ++ch)
+            img[3 * i + ch] = colours[i % 5][ch] * (1.0f + static_cast<float>((i / 5) % 7) * 0.1f);
+    // Strength 100: k = 0, so L is the normalised cell. No clipping and cells 0 and 1
+    // at 0 and 1: the normalised cell is (1 / 65535) (cell x 65535), checked below.
+    const Settings s{46, 100, 0.0f, 0.0f};
+    const double sat = 0.46;
+    const auto normalised = [](float cell) { return (1.0f / 65535.0f) * ((cell - 0.0f) * 65535.0f) + 0.0f; };
+    std::vector<float> lum(n);
+    lum[0] = 0.0f;
+    lum[1] = 1.0f;
+    for (size_t i = 2; i < n; ++i) {
+        const float* c = &img[3 * i];
+        const float Y = 0.3f * c[0] + 0.6f * c[1] + 0.1f * c[2];
+        const double power = std::pow(static_cast<double>(c[i % 3] / Y), sat);
+        // A threshold the cells 0..1 can reach for this power.
+        int b = 1 + static_cast<int>((i * 37) % 254);
+        while (b > 1 && std::pow(b / 255.0, 1.0 / kGamma) / power > 0.999)
+            --b;
+        const double tau = std::pow(b / 255.0, 1.0 / kGamma);
+        float cell = std::nextafter(static_cast<float>(tau / power), 0.0f);
+        for (int step = 0; step < 2000; ++step)
+            cell = std::nextafter(cell, 0.0f);
+        float best = cell;
+        double bestGap = 1.0;
+        for (int step = 0; step < 4000; ++step, cell = std::nextafter(cell, 2.0f)) {
+            const double gap = std::fabs(power * static_cast<double>(normalised(cell)) - tau);
+            if (gap < bestGap) {
+                bestGap = gap;
+                best = cell;
+            }
+        }
+        lum[i] = std::clamp(best, 0.0f, 1.0f);
+    }
+    std::vector<float> check = lum;
+    ASSERT_EQ(TMNormaliseClipPoints(W, H, 0.0f, 0.0f, 1.0f, check.data()), 65535);
+    for (size_t i = 0; i < n; ++i)
+        ASSERT_EQ(check[i], normalised(lum[i])) << i;
+
+    const TMPreviewStats stats{0.3f, 12.0f};
+    std::vector<float> t1(2 * n), t2(2 * n);
+    const TMPreviewTermPlanes planes = inTwo(t1, t2, W, H, 4);
+    ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, W, H, TMPackedLayout(W, 3, 4), &stats, img.data(), planes));
+    expectTermsMatch(img, W, H, W, H, s, stats, planes, lum, "next to a display threshold");
 }
 
 TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)

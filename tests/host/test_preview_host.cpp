@@ -169,7 +169,7 @@ TEST(PreviewHost, ARedrawIsTheEnginesPreviewOfTheDeliveredImage)
     TMParameters params = pre.p();
     params.previewLevel = 2;
     TMPreviewSource src{TMSampleFloat32, 400, 300, TMSampleLayout{3, 3, 400 * 12}, d.pixels.data(), 0};
-    TMPreviewView fresh{pw, ph, pre.g().previewCacheOffset, {}, false};
+    TMPreviewView fresh{pw, ph, pre.g().previewCacheOffset};
     ASSERT_EQ(TMRunPreview(&params, src, TMPreviewBuffers{a.data(), b.data(), c.data(), image.data(), cache.data(),
                                                           histograms.data()},
                            &fresh),

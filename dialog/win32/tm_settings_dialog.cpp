@@ -15,7 +15,7 @@
 
 namespace {
 
-void apply(HWND dialog, const std::vector<TMControlUpdate>& updates)
+void applyUpdates(HWND dialog, const std::vector<TMControlUpdate>& updates)
 {
     for (const TMControlUpdate& u : updates) {
         if (u.kind == TMControlUpdate::Text) {
@@ -101,7 +101,7 @@ void start(HWND dialog)
     run.startWidth = size.right - size.left;
     run.startHeight = size.bottom - size.top;
     loadLastSettings(params);
-    apply(dialog, TMInitialControls(params->settings));
+    applyUpdates(dialog, TMInitialControls(params->settings));
     run.helpFont = CreateFontA(16, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Verdana");
     run.noteFont = CreateFontA(12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Verdana");
     SendDlgItemMessageA(dialog, TM_ID_HELP, WM_SETFONT, reinterpret_cast<WPARAM>(run.helpFont), TRUE);
@@ -178,7 +178,7 @@ bool command(HWND dialog, int id, int notification)
     case TM_ID_PREVIOUS: {
         const auto store = TMUserSettingsStore();
         if (store) {
-            apply(dialog, TMPreviousButton(params, *store));
+            applyUpdates(dialog, TMPreviousButton(params, *store));
             TMUpdatePreview(dialog);
         }
         return false;
@@ -201,7 +201,7 @@ bool command(HWND dialog, int id, int notification)
         CheckDlgButton(dialog, id, TMToggleImage360(params) ? BST_CHECKED : BST_UNCHECKED);
         return false;
     case TM_ID_DEFAULT:
-        apply(dialog, TMDefaultButton(params, run.globals->sampleFormat));
+        applyUpdates(dialog, TMDefaultButton(params, run.globals->sampleFormat));
         CheckDlgButton(dialog, TM_ID_IMAGE360, BST_UNCHECKED);
         TMUpdatePreview(dialog);
         return false;
@@ -209,7 +209,7 @@ bool command(HWND dialog, int id, int notification)
         std::vector<TMControlUpdate> updates;
         const int r = TMLoadSettingsFile(dialog, &updates);
         if (r > 0) {
-            apply(dialog, updates);
+            applyUpdates(dialog, updates);
             TMUpdatePreview(dialog);
         } else if (const char* text = TMLoadFailureMessage(r)) {
             message(dialog, text);

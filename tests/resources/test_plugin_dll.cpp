@@ -281,7 +281,7 @@ TEST_P(PluginDll, SettingsDialogTemplate)
     EXPECT_EQ(dialog.style & kSysMenu, 0u);
     EXPECT_EQ((std::array<int16_t, 4>{dialog.x, dialog.y, dialog.cx, dialog.cy}),
               (std::array<int16_t, 4>{0, 0, 427, 425}));
-    EXPECT_EQ(dialog.title, utf16("Tone Mapping " TM_PROJECT_VERSION)) << shown(dialog.title);
+    EXPECT_EQ(dialog.title, utf16("Tone Mapping 1.1.2")) << shown(dialog.title);
     EXPECT_TRUE(dialog.hasFont);
     EXPECT_EQ(dialog.typeface, u"Verdana");
     EXPECT_EQ(dialog.pointSize, 8);
@@ -302,7 +302,7 @@ TEST_P(PluginDll, AboutBoxTemplate)
     EXPECT_EQ(dialog.title, u"");
     EXPECT_EQ(dialog.typeface, u"Verdana");
     EXPECT_EQ(dialog.pointSize, 8);
-    expectItems(dialog, kAboutItems, std::size(kAboutItems), utf16("Tone Mapping Plug-In " TM_PROJECT_VERSION));
+    expectItems(dialog, kAboutItems, std::size(kAboutItems), utf16("Tone Mapping Plug-In 1.1.2"));
 
     // Exactly the two dialogs: a host-visible resource left over from a draft would
     // ship too.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "test_pixel_maps.h"
 #include "tm_sim_display.h"
 #include "tm_sim_host.h"
 
@@ -55,28 +56,6 @@ struct Picture {
     }
 };
 
-// A W x H planar map of `planes` planes whose sample at (x, y, p) is 100p + 10y + x,
-// placed at (top, left) as a dialog places its preview.
-struct PlanarMap {
-    std::vector<uint8_t> bytes;
-    TMPixelMap map{};
-    PlanarMap(int32_t w, int32_t h, int32_t planes, int32_t mode, int32_t top = 40, int32_t left = 30)
-        : bytes(static_cast<size_t>(w * h * planes))
-    {
-        for (int32_t p = 0; p < planes; ++p)
-            for (int32_t y = 0; y < h; ++y)
-                for (int32_t x = 0; x < w; ++x)
-                    bytes[static_cast<size_t>((p * h + y) * w + x)] = static_cast<uint8_t>(100 * p + 10 * y + x);
-        map.version = 1;
-        map.bounds = TMVRect{top, left, top + h, left + w};
-        map.imageMode = mode;
-        map.rowBytes = w;
-        map.colBytes = 1;
-        map.planeBytes = w * h;
-        map.baseAddr = bytes.data();
-    }
-};
-
 int gContext; // stands for a device context
 
 TEST(SimDisplay, RecordsEachCallOfThePluginAndHandsTheMainWindowToBothRecords)
@@ -86,8 +65,8 @@ TEST(SimDisplay, RecordsEachCallOfThePluginAndHandsTheMainWindowToBothRecords)
     Picture picture;
     Options options;
     options.mainWindow = 0x5150;
-    PlanarMap rgb(5, 4, 3, TMModeRGBColor);
-    PlanarMap grey(3, 2, 1, TMModeGrayScale, 0, 0);
+    TestPixelMap rgb(5, 4, 3, TMModeRGBColor);
+    TestPixelMap grey(3, 2, 1, TMModeGrayScale, false, 0, 0);
     std::vector<TMOSErr> returned;
     probe.onStart = [&](TMFilterRecord& r) {
         ASSERT_NE(r.displayPixels, nullptr);
@@ -188,7 +167,7 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        PlanarMap planar(4, 3, 3, TMModeRGBColor);
+        TestPixelMap planar(4, 3, 3, TMModeRGBColor);
         TMVRect src = planar.map.bounds;
         c.change(planar.map, src);
         const DisplayCall call = tmsim::RecordDisplay(&planar.map, &src, 0, 0, &gContext);
@@ -196,7 +175,7 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
         const size_t shown = call.result == TMNoErr ? static_cast<size_t>((src.right - src.left) * (src.bottom - src.top) * call.planes) : 0;
         EXPECT_EQ(call.pixels.size(), shown);
     }
-    PlanarMap planar(4, 3, 3, TMModeRGBColor);
+    TestPixelMap planar(4, 3, 3, TMModeRGBColor);
     tmsim::PixelMapView view;
     EXPECT_EQ(tmsim::ReadPixelMap(nullptr, &planar.map.bounds, &gContext, &view), TMFilterBadParameters);
     EXPECT_EQ(tmsim::ReadPixelMap(&planar.map, nullptr, &gContext, &view), TMFilterBadParameters);
@@ -208,7 +187,7 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
 // and the missing fields read as their defaults.
 TEST(SimDisplay, ReadsOnlyTheFieldsOfTheStatedVersion)
 {
-    PlanarMap planar(2, 2, 3, TMModeRGBColor);
+    TestPixelMap planar(2, 2, 3, TMModeRGBColor);
     TMPixelMask mask{};
     planar.map.mat = &mask;
     planar.map.depth = 16;
@@ -275,25 +254,18 @@ TEST(SimDisplay, ShowsEachModeAsADisplayExpects)
 // source rectangle, top row first.
 TEST(SimDisplay, ShowsTheSourceRectangleTopRowFirstForAnyLayout)
 {
-    PlanarMap planar(5, 4, 3, TMModeRGBColor, -3, 100);
-    std::vector<uint8_t> interleaved(5 * 4 * 3 + 4 * 2); // rows padded by 2 bytes
-    for (int32_t y = 0; y < 4; ++y)
-        for (int32_t x = 0; x < 5; ++x)
-            for (int32_t p = 0; p < 3; ++p)
-                interleaved[static_cast<size_t>(y * 17 + x * 3 + p)] = static_cast<uint8_t>(100 * p + 10 * y + x);
-    TMPixelMap packed = planar.map;
-    packed.bounds = TMVRect{0, 0, 4, 5};
-    packed.rowBytes = 17;
-    packed.colBytes = 3;
-    packed.planeBytes = 1;
-    packed.baseAddr = interleaved.data();
-    const TMVRect part{-2, 101, 0, 104}, samePart{1, 1, 3, 4};
-    tmsim::PixelMapView a, b;
-    ASSERT_EQ(tmsim::ReadPixelMap(&planar.map, &part, &gContext, &a), TMNoErr);
-    ASSERT_EQ(tmsim::ReadPixelMap(&packed, &samePart, &gContext, &b), TMNoErr);
-    const std::vector<uint32_t> expected = {0x0B6FD3, 0x0C70D4, 0x0D71D5, 0x1579DD, 0x167ADE, 0x177BDF};
-    EXPECT_EQ(tmsim::DisplayRows(a, part), expected);
-    EXPECT_EQ(tmsim::DisplayRows(b, samePart), expected);
+    for (bool interleaved : {false, true}) {
+        SCOPED_TRACE(interleaved ? "interleaved" : "planar");
+        TestPixelMap rgb(5, 4, 3, TMModeRGBColor, interleaved, -3, 100);
+        const TMVRect part{-2, 101, 0, 104}; // rows 1..2, columns 1..3
+        tmsim::PixelMapView view;
+        ASSERT_EQ(tmsim::ReadPixelMap(&rgb.map, &part, &gContext, &view), TMNoErr);
+        std::vector<uint32_t> expected;
+        for (int32_t y = 1; y <= 2; ++y)
+            for (int32_t x = 1; x <= 3; ++x)
+                expected.push_back(TestColour(TMModeRGBColor, x, y));
+        EXPECT_EQ(tmsim::DisplayRows(view, part), expected);
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "test_pixel_maps.h"
 #include "tm_sim_window.h"
 
 namespace {
@@ -55,36 +56,6 @@ struct Canvas {
     }
 };
 
-// Sample (x, y, p) of the maps below: 100p + 10y + x over a 5 x 4 picture.
-uint8_t sample(int32_t x, int32_t y, int32_t p) { return static_cast<uint8_t>(100 * p + 10 * y + x); }
-
-struct Maps {
-    std::vector<uint8_t> planar, interleaved, grey;
-    Maps() : planar(5 * 4 * 3), interleaved(5 * 4 * 3), grey(5 * 4)
-    {
-        for (int32_t y = 0; y < 4; ++y)
-            for (int32_t x = 0; x < 5; ++x) {
-                grey[static_cast<size_t>(y * 5 + x)] = sample(x, y, 0);
-                for (int32_t p = 0; p < 3; ++p) {
-                    planar[static_cast<size_t>(p * 20 + y * 5 + x)] = sample(x, y, p);
-                    interleaved[static_cast<size_t>(y * 15 + x * 3 + p)] = sample(x, y, p);
-                }
-            }
-    }
-    TMPixelMap map(int32_t mode, bool packed, int32_t top, int32_t left)
-    {
-        TMPixelMap m{};
-        m.version = 1;
-        m.bounds = TMVRect{top, left, top + 4, left + 5};
-        m.imageMode = mode;
-        m.rowBytes = mode == TMModeGrayScale ? 5 : packed ? 15 : 5;
-        m.colBytes = packed ? 3 : 1;
-        m.planeBytes = packed ? 1 : 20;
-        m.baseAddr = mode == TMModeGrayScale ? grey.data() : packed ? interleaved.data() : planar.data();
-        return m;
-    }
-};
-
 TEST(SimWindow, DisplayPixelsDrawsTheSourceRectangleAtTheDestinationAndNothingElse)
 {
     struct Case {
@@ -101,12 +72,11 @@ TEST(SimWindow, DisplayPixelsDrawsTheSourceRectangleAtTheDestinationAndNothingEl
         {"grey", TMModeGrayScale, false, {0, 0, 4, 5}, {0, 1, 4, 4}, 43, 59},
         {"clipped by the device", TMModeRGBColor, false, {0, 0, 4, 5}, {0, 0, 4, 5}, 46, 62},
     };
-    Maps maps;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Canvas canvas;
-        TMPixelMap map = maps.map(c.mode, c.packed, c.bounds.top, c.bounds.left);
-        ASSERT_EQ(tmsim::GdiDisplayPixels(&map, &c.src, c.dstRow, c.dstCol, canvas.dc), TMNoErr);
+        TestPixelMap source(5, 4, c.mode == TMModeGrayScale ? 1 : 3, c.mode, c.packed, c.bounds.top, c.bounds.left);
+        ASSERT_EQ(tmsim::GdiDisplayPixels(&source.map, &c.src, c.dstRow, c.dstCol, canvas.dc), TMNoErr);
         const std::vector<uint32_t> shown = canvas.pixels();
         int wrong = 0;
         for (int32_t row = 0; row < kH; ++row)
@@ -116,11 +86,7 @@ TEST(SimWindow, DisplayPixelsDrawsTheSourceRectangleAtTheDestinationAndNothingEl
                 const int32_t y = row - c.dstRow + c.src.top - c.bounds.top;
                 const bool inside = col - c.dstCol >= 0 && col - c.dstCol < c.src.right - c.src.left &&
                                     row - c.dstRow >= 0 && row - c.dstRow < c.src.bottom - c.src.top;
-                uint32_t expected = kUntouched;
-                if (inside)
-                    expected = c.mode == TMModeGrayScale
-                                   ? sample(x, y, 0) * 0x010101u
-                                   : uint32_t{sample(x, y, 0)} << 16 | uint32_t{sample(x, y, 1)} << 8 | sample(x, y, 2);
+                const uint32_t expected = inside ? TestColour(c.mode, x, y) : kUntouched;
                 wrong += shown[static_cast<size_t>(row * kW + col)] != expected ? 1 : 0;
             }
         EXPECT_EQ(wrong, 0);
@@ -129,9 +95,9 @@ TEST(SimWindow, DisplayPixelsDrawsTheSourceRectangleAtTheDestinationAndNothingEl
 
 TEST(SimWindow, DisplayPixelsRefusesWithoutTouchingTheDevice)
 {
-    Maps maps;
+    TestPixelMap source(5, 4, 3, TMModeRGBColor, false, 0, 0);
+    TMPixelMap& map = source.map;
     Canvas canvas;
-    TMPixelMap map = maps.map(TMModeRGBColor, false, 0, 0);
     const TMVRect src = map.bounds, outside{0, 0, 5, 5};
     EXPECT_EQ(tmsim::GdiDisplayPixels(&map, &src, 0, 0, nullptr), TMFilterBadParameters);
     EXPECT_EQ(tmsim::GdiDisplayPixels(nullptr, &src, 0, 0, canvas.dc), TMFilterBadParameters);
@@ -167,14 +133,11 @@ TEST(SimWindow, TheMainWindowOwnsThePluginsCallsAndShowsTheTestPattern)
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(IsWindowVisible(window));
 
-    Maps maps;
+    TestPixelMap source(5, 4, 3, TMModeRGBColor, false, 0, 0);
     Canvas canvas;
     TMOSErr drawn = -1;
     gWindows.clear();
-    gOnStart = [&](TMFilterRecord& r) {
-        TMPixelMap map = maps.map(TMModeRGBColor, false, 0, 0);
-        drawn = r.displayPixels(&map, &map.bounds, 0, 0, canvas.dc);
-    };
+    gOnStart = [&](TMFilterRecord& r) { drawn = r.displayPixels(&source.map, &source.map.bounds, 0, 0, canvas.dc); };
     float pixel[3] = {};
     tmsim::Document doc;
     doc.source = doc.destination = pixel;
@@ -189,7 +152,7 @@ TEST(SimWindow, TheMainWindowOwnsThePluginsCallsAndShowsTheTestPattern)
     const auto expected = reinterpret_cast<intptr_t>(window);
     EXPECT_EQ(gWindows, (std::vector<intptr_t>{expected, expected, expected, expected, expected}));
     EXPECT_EQ(drawn, TMNoErr);
-    EXPECT_EQ(canvas.pixels()[kW + 2], uint32_t{sample(2, 1, 0)} << 16 | uint32_t{sample(2, 1, 1)} << 8 | sample(2, 1, 2));
+    EXPECT_EQ(canvas.pixels()[kW + 2], TestColour(TMModeRGBColor, 2, 1));
 
     // The pattern, drawn at (-16, -16) so that the canvas shows its top-left corner:
     // the white bar to x 63, the yellow one from 64; then the grey ramp from row 104

@@ -13,8 +13,9 @@ namespace tmsim {
 
 // displayPixels for a Windows device context (`platformContext` is the HDC): the
 // source rectangle of the map, checked as ReadPixelMap checks it, drawn 1:1 with
-// its top-left pixel at device row `dstRow`, column `dstCol`. noErr; the check's
-// error, with nothing drawn; filterBadParameters when GDI refuses the drawing.
+// its top-left pixel at device row `dstRow`, column `dstCol`. Masks and colour
+// management options are not applied. noErr; the check's error, with nothing drawn;
+// filterBadParameters when GDI refuses the drawing.
 TMOSErr GdiDisplayPixels(const TMPixelMap* source, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol,
                          void* platformContext);
 

@@ -286,6 +286,8 @@ int runWithDialog(const char* plugin, const char* in, const char* out)
         return kUnusable;
     tmsim::Options options = tmsim::WindowOptions(window);
     options.onProgress = [&](int32_t done, int32_t total) {
+        if (total <= 0 || done < 0 || done > total)
+            return; // the host counts it as a misuse; nothing to show
         const std::string text = title + " - rendering " + std::to_string(100LL * done / total) + " %";
         SetWindowTextA(window, text.c_str());
     };

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "tm_sim_display.h"
+#include "tm_sim_run.h"
 
 namespace tmsim {
 
@@ -148,11 +149,7 @@ HWND CreateMainWindow(const char* title)
 
 Options WindowOptions(HWND mainWindow)
 {
-    Options options;
-    options.delivery = Delivery::Direct;
-    options.mainWindow = reinterpret_cast<intptr_t>(mainWindow);
-    options.displayPixels = GdiDisplayPixels;
-    return options;
+    return InteractiveOptions(reinterpret_cast<intptr_t>(mainWindow), GdiDisplayPixels);
 }
 
 } // namespace tmsim

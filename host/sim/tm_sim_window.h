@@ -41,9 +41,7 @@ TMOSErr PaintTestPattern(HDC dc, int32_t left, int32_t top);
 // it is destroyed. Null when the window cannot be made.
 HWND CreateMainWindow(const char* title);
 
-// How this host runs a filter in front of a person: the main window in the platform
-// data, displayPixels drawing with GDI, images delivered in place, and no recorded
-// settings, so that a run opened with Parameters has its dialog due.
+// InteractiveOptions (tm_sim_run.h) with this main window and GdiDisplayPixels.
 Options WindowOptions(HWND mainWindow);
 
 } // namespace tmsim

@@ -134,21 +134,30 @@ std::vector<uint32_t> DisplayRows(const PixelMapView& view, const TMVRect& src)
 {
     const int32_t w = src.right - src.left, h = src.bottom - src.top;
     std::vector<uint32_t> rows(static_cast<size_t>(w) * static_cast<size_t>(h));
-    const int64_t P = view.planeBytes;
+    const int64_t P = view.planeBytes, C = view.colBytes;
+    // The mode is chosen once per row, so that the pixel loops stay branch-free.
     for (int32_t y = 0; y < h; ++y) {
         const uint8_t* p = view.baseAddr + (int64_t{src.top} - view.bounds.top + y) * view.rowBytes +
-                           (int64_t{src.left} - view.bounds.left) * view.colBytes;
+                           (int64_t{src.left} - view.bounds.left) * C;
         uint32_t* out = rows.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-        for (int32_t x = 0; x < w; ++x, p += view.colBytes) {
-            switch (view.imageMode) {
-            case TMModeRGBColor: out[x] = uint32_t{p[0]} << 16 | uint32_t{p[P]} << 8 | p[2 * P]; break;
-            case TMModeLabColor: out[x] = labToRgb(p[0], p[P], p[2 * P]); break;
-            case TMModeCMYKColor:
+        switch (view.imageMode) {
+        case TMModeRGBColor:
+            for (int32_t x = 0; x < w; ++x, p += C)
+                out[x] = uint32_t{p[0]} << 16 | uint32_t{p[P]} << 8 | p[2 * P];
+            break;
+        case TMModeLabColor:
+            for (int32_t x = 0; x < w; ++x, p += C)
+                out[x] = labToRgb(p[0], p[P], p[2 * P]);
+            break;
+        case TMModeCMYKColor:
+            for (int32_t x = 0; x < w; ++x, p += C)
                 out[x] = cmykChannel(p[0], p[3 * P]) << 16 | cmykChannel(p[P], p[3 * P]) << 8 |
                          cmykChannel(p[2 * P], p[3 * P]);
-                break;
-            default: out[x] = uint32_t{p[0]} * 0x010101u; break; // one grey plane
-            }
+            break;
+        default: // one grey plane
+            for (int32_t x = 0; x < w; ++x, p += C)
+                out[x] = uint32_t{p[0]} * 0x010101u;
+            break;
         }
     }
     return rows;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <cstring>
 #include <functional>
@@ -16,6 +17,7 @@
 
 #include "tm_control_notes.h"
 #include "tm_dialog_ids.h"
+#include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_sim_host.h"
 
@@ -157,6 +159,7 @@ struct DialogRun : ::testing::Test {
     tmsim::EntryPoint entry = nullptr;
     std::vector<float> in, out;
     std::unique_ptr<tmsim::Host> host;
+    tmsim::Options options;
 
     void SetUp() override
     {
@@ -178,7 +181,7 @@ struct DialogRun : ::testing::Test {
         d.width = W;
         d.height = H;
         d.rowBytes = int64_t{W} * 3 * 4;
-        host = std::make_unique<tmsim::Host>(entry, d);
+        host = std::make_unique<tmsim::Host>(entry, d, options);
         watch = Watch{};
         // Every test starts without last-used settings: the prefix is shared.
         RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Quarrystone\\Kestrimond\\ToneMappingPlugin");
@@ -190,6 +193,16 @@ struct DialogRun : ::testing::Test {
             FreeLibrary(module);
     }
     TMParameters& params() { return *static_cast<TMParameters*>(host->parametersData()); }
+    const TMGlobals& globals() { return *static_cast<const TMGlobals*>(host->globalsData()); }
+    // The preview frame's top-left corner in the dialog's client coordinates.
+    static POINT frameOrigin(HWND d)
+    {
+        RECT r;
+        GetWindowRect(GetDlgItem(d, TM_ID_PREVIEW_FRAME), &r);
+        POINT p{r.left, r.top};
+        ScreenToClient(d, &p);
+        return p;
+    }
     // A run the user asked for (Parameters first): the dialog opens and `steps` run in it.
     int16_t runDialog(Steps steps)
     {
@@ -216,6 +229,22 @@ TEST_F(DialogRun, SlidersButtonsAndNotesAsAUserMovesThem)
         EXPECT_EQ(textOf(GetDlgItem(d, TM_ID_NOTE_TEXT)), " ");
         EXPECT_TRUE(enabled(d, TM_ID_IMAGE360));
         EXPECT_EQ(textOf(GetDlgItem(d, TM_ID_SHOW_ORIGINAL)), "Show Original");
+
+        // The first preview, painted by the host from the planar buffer at the frame.
+        UpdateWindow(d);
+        ASSERT_FALSE(host->displays().empty());
+        const tmsim::DisplayCall& shown = host->displays().back();
+        const POINT at = frameOrigin(d);
+        EXPECT_EQ(shown.result, TMNoErr);
+        EXPECT_EQ(shown.map.imageMode, TMModeRGBColor);
+        EXPECT_EQ(shown.map.bounds.left, at.x);
+        EXPECT_EQ(shown.map.bounds.top, at.y);
+        EXPECT_EQ(shown.map.bounds.right - at.x, 512);
+        EXPECT_EQ(shown.map.bounds.bottom - at.y, 512 * H / W);
+        EXPECT_EQ(shown.dstCol, at.x);
+        EXPECT_EQ(shown.dstRow, at.y);
+        ASSERT_EQ(shown.pixels.size(), size_t{3} * 512 * (512 * H / W));
+        EXPECT_EQ(0, std::memcmp(shown.pixels.data(), globals().previewBuffer, shown.pixels.size()));
 
         // A line step stores and recomputes; at the end of the range too.
         int before = host->advanceCalls();
@@ -336,6 +365,34 @@ TEST_F(DialogRun, CancelPutsTheSettingsBackButKeepsThemAsTheLastUsed)
         EXPECT_EQ(label(d, TM_ID_STRENGTH), "0");
         click(d, TM_ID_CANCEL);
     });
+}
+
+// A host that draws no pixel maps: the dialog draws the preview itself.
+struct DialogWithoutHostDrawing : DialogRun {
+    void SetUp() override
+    {
+        options.offerDisplayPixels = false;
+        DialogRun::SetUp();
+    }
+};
+
+TEST_F(DialogWithoutHostDrawing, ThePreviewIsDrawnWithGdi)
+{
+    runDialog([&](HWND d) {
+        UpdateWindow(d);
+        const POINT at = frameOrigin(d);
+        const TMGlobals& g = globals();
+        const int plane = g.previewWidth * g.previewHeight;
+        HDC dc = GetDC(d);
+        for (const POINT p : {POINT{0, 0}, POINT{100, 50}, POINT{g.previewWidth - 1, g.previewHeight - 1}}) {
+            const int i = p.y * g.previewWidth + p.x;
+            const COLORREF expected = RGB(g.previewBuffer[i], g.previewBuffer[plane + i], g.previewBuffer[2 * plane + i]);
+            EXPECT_EQ(GetPixel(dc, at.x + p.x, at.y + p.y), expected) << p.x << "," << p.y;
+        }
+        ReleaseDC(d, dc);
+        click(d, TM_ID_CANCEL);
+    });
+    EXPECT_TRUE(host->displays().empty());
 }
 
 TEST_F(DialogRun, AboutBoxOpensOverItsOwnerAndClosesOnAClick)

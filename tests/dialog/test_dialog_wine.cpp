@@ -33,6 +33,8 @@ struct Watch {
     std::string aboutTitle;             // the About box as it opened
     RECT aboutRect{};
     HWND aboutOwner = nullptr;
+    COLORREF aboutCorner = CLR_INVALID; // a pixel of the box's background as painted
+    COLORREF faceColour = CLR_INVALID;
 } watch;
 HHOOK hook = nullptr;
 
@@ -50,6 +52,18 @@ VOID CALLBACK runSteps(HWND dialog, UINT, UINT_PTR timer, DWORD)
     watch.steps = nullptr;
     if (steps)
         steps(dialog);
+}
+
+// Once the About box shows: what it painted, then a click inside it.
+VOID CALLBACK lookAtAbout(HWND box, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(box, timer);
+    UpdateWindow(box);
+    HDC dc = GetDC(box);
+    watch.aboutCorner = GetPixel(dc, 3, 3);
+    ReleaseDC(box, dc);
+    watch.faceColour = GetSysColor(COLOR_3DFACE);
+    PostMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
 }
 
 LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
@@ -77,7 +91,7 @@ LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
             watch.aboutTitle = textOf(GetDlgItem(d, TM_ID_ABOUT_TITLE));
             GetWindowRect(d, &watch.aboutRect);
             watch.aboutOwner = GetWindow(d, GW_OWNER);
-            PostMessageA(d, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+            SetTimer(d, 1, 0, lookAtAbout);
         }
     }
     return CallNextHookEx(hook, code, wParam, lParam);
@@ -400,4 +414,5 @@ TEST_F(DialogRun, AboutBoxOpensOverItsOwnerAndClosesOnAClick)
     EXPECT_EQ(host->about(), TMNoErr);
     EXPECT_EQ(watch.aboutTitle, "Tone Mapping Plug-In 1.1.2");
     EXPECT_GT(watch.aboutRect.right - watch.aboutRect.left, 0);
+    EXPECT_EQ(watch.aboutCorner, watch.faceColour) << "the box paints its background";
 }

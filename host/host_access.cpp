@@ -83,6 +83,20 @@ int64_t TMEffectiveRowBytes(int32_t hostRowBytes, int32_t width, int32_t planes,
     return hostRowBytes < packed ? packed : hostRowBytes;
 }
 
+intptr_t TMHostMainWindow(const TMFilterRecord* record)
+{
+    const auto* platform = static_cast<const TMPlatformData*>(record->platformData);
+    return platform ? platform->hwnd : 0;
+}
+
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source, int32_t row,
+                        int32_t column, void* context)
+{
+    if (!record->displayPixels)
+        return TMFilterBadParameters;
+    return record->displayPixels(&map, &source, row, column, context);
+}
+
 int32_t TMFilterPlanes(const TMFilterRecord* record)
 {
     return record->planes >= 1 && record->planes <= 3 ? record->planes : 3;

@@ -96,6 +96,15 @@ bool TMAbortRequested(const TMFilterRecord* record);
 // string; does nothing when the host gives none.
 void TMSetErrorString(TMFilterRecord* record, const std::string& text);
 
+// --- What the settings dialog asks of the host ------------------------------------
+// The host's main window (the first word of its platform data), 0 when it names none.
+intptr_t TMHostMainWindow(const TMFilterRecord* record);
+// Has the host draw `map`'s `source` rectangle with its top left at (row, column) of
+// the device context `context`. Returns the host's code, or TMFilterBadParameters
+// for a host without displayPixels (the caller draws the pixels itself).
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source, int32_t row,
+                        int32_t column, void* context);
+
 // --- Scripting: the descriptor the host plays back at Start ---------------------
 struct TMDescriptorReading {
     const TMReadDescriptorProcs* procs;

@@ -290,6 +290,42 @@ const int32_t kTMSettingControls[15] = {
     TM_ID_LOAD,           TM_ID_SAVE,           TM_ID_SIZE_512,   TM_ID_SIZE_768,     TM_ID_SIZE_1024,
 };
 
+int32_t TMPixelMapMode(int32_t documentMode)
+{
+    switch (documentMode) {
+    case 10: // Gray16
+    case 17: // Gray32
+        return 1; // GrayScale
+    case 11: // RGB48
+    case 16: // RGB96
+        return 3; // RGBColor
+    case 12: return 9; // Lab48 -> LabColor
+    case 13: return 4; // CMYK64 -> CMYKColor
+    case 14: return 7; // DeepMultichannel -> Multichannel
+    case 15: return 8; // Duotone16 -> Duotone
+    default: return documentMode;
+    }
+}
+
+std::vector<TMLine> TMHistogramLines(const int32_t counts[256], int32_t left, int32_t top, int32_t right,
+                                     int32_t bottom)
+{
+    int32_t most = 1;
+    for (int32_t i = 0; i < 256; ++i)
+        most = std::max(most, counts[i]);
+    // Scales in single precision, as pixels per bin and per count.
+    const float xs = static_cast<float>(right - left - 1) / 256.0f;
+    const float ys = static_cast<float>(bottom - top - 1) / static_cast<float>(most);
+    std::vector<TMLine> lines{{left, bottom, right, bottom}};
+    for (int32_t i = 0; i < 256; ++i) {
+        const int32_t x = left + static_cast<int32_t>(static_cast<float>(i) * xs);
+        const int32_t height = static_cast<int32_t>(static_cast<float>(counts[i]) * ys);
+        if (height != 0) // a line of no length draws nothing
+            lines.push_back({x, bottom, x, bottom - height});
+    }
+    return lines;
+}
+
 std::string TMHelpFilePath(const char* installFolder)
 {
     std::string path = installFolder ? installFolder : "";

@@ -156,6 +156,19 @@ const char* TMShowOriginalText(const TMParameters& params);
 // The controls that change settings, enabled and disabled together, in order.
 extern const int32_t kTMSettingControls[15];
 
+// Preview pane: the 8-bit image mode the host is told the preview has, for the
+// document's image mode (deep modes map to their 8-bit counterpart).
+int32_t TMPixelMapMode(int32_t documentMode);
+
+// The histogram as lines in the frame's client rectangle (left, top, right,
+// bottom): the base line along the bottom, then one vertical line per bin from the
+// bottom up, scaled so that the largest count reaches the frame's height.
+struct TMLine {
+    int32_t x0, y0, x1, y1;
+};
+std::vector<TMLine> TMHistogramLines(const int32_t counts[256], int32_t left, int32_t top, int32_t right,
+                                     int32_t bottom);
+
 // Help: the help file's path from the installation folder (nullptr or "" when the
 // store has none), and the message when it cannot be opened.
 std::string TMHelpFilePath(const char* installFolder);

@@ -1,21 +1,8 @@
 #include "tm_preview_pane.h"
 
-#include <algorithm>
+#include "tm_dialog_logic.h"
 
-int32_t TMPixelMapMode(int16_t documentMode)
-{
-    switch (documentMode) {
-    case TMModeGray16:
-    case TMModeGray32: return TMModeGrayScale;
-    case TMModeRGB48:
-    case TMModeRGB96: return TMModeRGBColor;
-    case TMModeLab48: return TMModeLabColor;
-    case TMModeCMYK64: return TMModeCMYKColor;
-    case TMModeDeepMultichannel: return TMModeMultichannel;
-    case TMModeDuotone16: return TMModeDuotone;
-    default: return documentMode;
-    }
-}
+#include <algorithm>
 
 TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode,
                              int32_t left, int32_t top)
@@ -29,25 +16,6 @@ TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height
     map.planeBytes = width * height;
     map.baseAddr = const_cast<uint8_t*>(image);
     return map;
-}
-
-std::vector<TMPaneLine> TMHistogramLines(const int32_t counts[256], const TMPaneRect& frame)
-{
-    int32_t most = 1;
-    for (int i = 0; i < 256; ++i)
-        most = std::max(most, counts[i]);
-    // Single precision, as the pane has always scaled.
-    const float xs = static_cast<float>(frame.right - frame.left - 1) / 256.0f;
-    const float ys = static_cast<float>(frame.bottom - frame.top - 1) / static_cast<float>(most);
-    std::vector<TMPaneLine> lines;
-    lines.reserve(257);
-    lines.push_back({frame.left, frame.bottom, frame.right, frame.bottom});
-    for (int i = 0; i < 256; ++i) {
-        const int32_t x = frame.left + static_cast<int32_t>(static_cast<float>(i) * xs);
-        const int32_t height = static_cast<int32_t>(static_cast<float>(counts[i]) * ys);
-        lines.push_back({x, frame.bottom, x, frame.bottom - height});
-    }
-    return lines;
 }
 
 int32_t TMPreviewBitmapRows(const uint8_t* image, int32_t width, int32_t height, int32_t planes,

@@ -1,6 +1,7 @@
 // What the preview pane draws, in plain numbers: the pixel map handed to the host,
-// the histogram's lines, the fallback image for hosts that draw no pixel maps, and
-// where the About box goes. The Windows side only moves these to and from GDI.
+// the fallback image for hosts that draw no pixel maps, and where the About box goes
+// (the image mode and the histogram's lines are the dialog logic's). The Windows
+// side only moves these to and from GDI.
 #pragma once
 
 #include <cstdint>
@@ -12,22 +13,10 @@ struct TMPaneRect {
     int32_t left, top, right, bottom;
 };
 
-// The 8-bit image mode the host is given for a document mode: the 8-bit counterpart
-// of the 16- and 32-bit modes, others unchanged.
-int32_t TMPixelMapMode(int16_t documentMode);
-
-// The planar 8-bit preview (`planes` planes of width x height bytes, rows unpadded)
+// The planar 8-bit preview (its planes of width x height bytes, rows unpadded)
 // as the pixel map the host draws with its top-left corner at (left, top).
 TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode,
                              int32_t left, int32_t top);
-
-struct TMPaneLine {
-    int32_t x0, y0, x1, y1;
-};
-
-// The histogram in `frame`: the base line along the bottom, then one vertical line
-// per bin, scaled so that the largest count (at least 1) nearly fills the height.
-std::vector<TMPaneLine> TMHistogramLines(const int32_t counts[256], const TMPaneRect& frame);
 
 // The preview as a top-down device-independent bitmap of 24-bit
 // pixels (blue, green, red; rows padded to 4 bytes), for hosts without a pixel-map

@@ -5,6 +5,7 @@
 
 #include "host_access.h"
 #include "tm_dialog_ids.h"
+#include "tm_dialog_logic.h"
 #include "tm_dialog_win32.h"
 #include "tm_preview_pane.h"
 
@@ -59,7 +60,7 @@ void TMPaintPreview(HWND dialog)
     }
     if (g.histograms) {
         const RECT h = clientRectOf(dialog, TM_ID_HISTOGRAM_FRAME);
-        for (const TMPaneLine& line : TMHistogramLines(g.histograms, TMPaneRect{h.left, h.top, h.right, h.bottom})) {
+        for (const TMLine& line : TMHistogramLines(g.histograms, h.left, h.top, h.right, h.bottom)) {
             MoveToEx(dc, line.x0, line.y0, nullptr);
             LineTo(dc, line.x1, line.y1);
         }

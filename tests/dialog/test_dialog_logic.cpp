@@ -301,3 +301,28 @@ TEST(DialogButtons, ToggleSidesAndHelp)
               "file to another location after installation.\n\nPlease reinstall the Tone Mapping plugin to recover "
               "the Help file.");
 }
+
+TEST(DialogPane, PixelMapModesAndHistogramLines)
+{
+    // Deep modes are shown as their 8-bit counterparts; others pass unchanged.
+    const int32_t modes[][2] = {{10, 1}, {17, 1}, {11, 3}, {16, 3}, {12, 9}, {13, 4}, {14, 7}, {15, 8}, {3, 3}, {99, 99}};
+    for (const auto& m : modes)
+        EXPECT_EQ(TMPixelMapMode(m[0]), m[1]) << m[0];
+
+    // Frame 10..267 x 20..121: 256 bins over 256 pixels, 100 pixels of height.
+    int32_t counts[256] = {};
+    const std::vector<TMLine> empty = TMHistogramLines(counts, 10, 20, 267, 121);
+    ASSERT_EQ(empty.size(), 1u) << "no counts: the base line alone";
+    EXPECT_EQ((std::vector<int32_t>{empty[0].x0, empty[0].y0, empty[0].x1, empty[0].y1}),
+              (std::vector<int32_t>{10, 121, 267, 121}));
+    counts[0] = 50;
+    counts[128] = 200; // the largest reaches the top
+    counts[255] = 3;
+    const std::vector<TMLine> lines = TMHistogramLines(counts, 10, 20, 267, 121);
+    ASSERT_EQ(lines.size(), 4u);
+    const int32_t expected[][4] = {{10, 121, 10, 96}, {138, 121, 138, 21}, {265, 121, 265, 120}};
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ((std::vector<int32_t>{lines[i + 1].x0, lines[i + 1].y0, lines[i + 1].x1, lines[i + 1].y1}),
+                  (std::vector<int32_t>(expected[i], expected[i] + 4)))
+            << "bin line " << i;
+}

@@ -1,24 +1,13 @@
 // The preview pane's and the About box's geometry: the pixel map handed to the host,
-// the histogram's lines, the fallback bitmap and where the About box goes.
+// the fallback bitmap and where the About box goes.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "tm_preview_pane.h"
 
-TEST(PreviewPane, PixelMapHistogramBitmapAndAboutPlacement)
+TEST(PreviewPane, PixelMapFallbackBitmapAndAboutPlacement)
 {
-    const struct {
-        int16_t document;
-        int32_t drawn;
-    } modes[] = {{TMModeGray16, TMModeGrayScale},     {TMModeGray32, TMModeGrayScale},
-                 {TMModeRGB48, TMModeRGBColor},       {TMModeRGB96, TMModeRGBColor},
-                 {TMModeLab48, TMModeLabColor},       {TMModeCMYK64, TMModeCMYKColor},
-                 {TMModeDeepMultichannel, TMModeMultichannel}, {TMModeDuotone16, TMModeDuotone},
-                 {TMModeRGBColor, TMModeRGBColor}};
-    for (const auto& m : modes)
-        EXPECT_EQ(TMPixelMapMode(m.document), m.drawn) << m.document;
-
     uint8_t image[3 * 4 * 2];
     for (int i = 0; i < 24; ++i)
         image[i] = static_cast<uint8_t>(10 * i);
@@ -34,25 +23,6 @@ TEST(PreviewPane, PixelMapHistogramBitmapAndAboutPlacement)
     EXPECT_EQ(map.baseAddr, image);
     EXPECT_EQ(map.mat, nullptr);
     EXPECT_EQ(map.masks, nullptr);
-
-    // Histogram: base line, then bin i at x0 + trunc(i xs), height trunc(count ys).
-    int32_t counts[256] = {};
-    TMPaneRect frame{10, 100, 110, 151}; // 100 wide, 51 high
-    auto lines = TMHistogramLines(counts, frame);
-    ASSERT_EQ(lines.size(), 257u);
-    EXPECT_EQ(lines[0].x0, 10);
-    EXPECT_EQ(lines[0].x1, 110);
-    EXPECT_EQ(lines[0].y0, 151);
-    for (size_t i = 1; i < lines.size(); ++i)
-        ASSERT_EQ(lines[i].y1, 151) << "all counts 0: no height";
-    counts[0] = 1000;
-    counts[255] = 500;
-    counts[128] = 1;
-    lines = TMHistogramLines(counts, frame);
-    EXPECT_EQ(lines[1].y1, 151 - 50) << "the largest count spans height - 1";
-    EXPECT_EQ(lines[256].y1, 151 - 25);
-    EXPECT_EQ(lines[256].x0, 10 + static_cast<int32_t>(255.0f * (99.0f / 256.0f)));
-    EXPECT_EQ(lines[129].y1, 151) << "1 of 1000 in 50 pixels truncates to 0";
 
     // Fallback bitmap: blue, green, red per pixel, rows padded to 4 bytes; one plane is grey.
     std::vector<uint8_t> rows;

@@ -320,6 +320,7 @@ TEST_P(PluginDll, ExportsTheEntryPointUndecorated)
         return std::find(names.begin(), names.end(), n) != names.end();
     };
     EXPECT_TRUE(exported("PluginMain")) << "exports:" << listed;
+    EXPECT_TRUE(exported("TMProc")) << "the dialog procedure; exports:" << listed;
     for (const std::string& n : names) {
         EXPECT_NE(n, "_PluginMain");
         EXPECT_EQ(n.find('@'), std::string::npos) << "decorated export " << n;
@@ -349,6 +350,9 @@ TEST_P(PluginDll, ImportsOnlySystemDlls)
         const bool allowed =
             std::find(system.begin(), system.end(), l) != system.end() || l.rfind("api-ms-win-crt-", 0) == 0;
         EXPECT_TRUE(allowed) << GetParam().path << " imports " << dll;
+        // The common file dialogs are loaded when first used: a host process that
+        // never opens them does not load comdlg32 for the plug-in.
+        EXPECT_NE(l, "comdlg32.dll");
     }
 }
 

@@ -411,7 +411,20 @@ TEST_F(DialogWithoutHostDrawing, ThePreviewIsDrawnWithGdi)
 
 TEST_F(DialogRun, AboutBoxOpensOverItsOwnerAndClosesOnAClick)
 {
+    // The host's main window owns the box.
+    HWND owner = CreateWindowA("STATIC", "owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 600, 400, nullptr, nullptr,
+                               nullptr, nullptr);
+    UpdateWindow(owner);
+    options.mainWindow = reinterpret_cast<intptr_t>(owner);
+    tmsim::Document doc;
+    float pixel[3] = {};
+    doc.source = doc.destination = pixel;
+    doc.width = doc.height = 1;
+    doc.rowBytes = sizeof pixel;
+    host = std::make_unique<tmsim::Host>(entry, doc, options);
     EXPECT_EQ(host->about(), TMNoErr);
+    EXPECT_EQ(watch.aboutOwner, owner);
+    DestroyWindow(owner);
     EXPECT_EQ(watch.aboutTitle, "Tone Mapping Plug-In 1.1.2");
     EXPECT_GT(watch.aboutRect.right - watch.aboutRect.left, 0);
     EXPECT_EQ(watch.aboutCorner, watch.faceColour) << "the box paints its background";

@@ -3,9 +3,17 @@
 // pixels (desktop coordinates, frame included), the file name of the owning
 // process's program, and the window's title. scripts/dialog-screenshots finds the
 // windows of tmhost.exe with it, to cut them out of a picture of the screen.
+//
+//   tm-windows                      list the windows
+//   tm-windows click TITLE ID       click control ID of the window titled TITLE
+//                                   (BM_CLICK: a button, check box or radio button)
+//   tm-windows hover TITLE ID       move the mouse over control ID (WM_MOUSEMOVE)
+//
+// Exit status 0, or 1 when the window or the control is not there.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -41,8 +49,25 @@ BOOL CALLBACK listWindow(HWND window, LPARAM)
 
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
-    EnumWindows(listWindow, 0);
+    if (argc == 1) {
+        EnumWindows(listWindow, 0);
+        return 0;
+    }
+    if (argc != 4 || (std::strcmp(argv[1], "click") != 0 && std::strcmp(argv[1], "hover") != 0)) {
+        std::fprintf(stderr, "usage: tm-windows [click|hover TITLE ID]\n");
+        return 2;
+    }
+    const HWND window = FindWindowA(nullptr, argv[2]);
+    const HWND control = window ? GetDlgItem(window, std::atoi(argv[3])) : nullptr;
+    if (!control) {
+        std::fprintf(stderr, "tm-windows: no control %s in a window \"%s\"\n", argv[3], argv[2]);
+        return 1;
+    }
+    if (argv[1][0] == 'c')
+        SendMessageA(control, BM_CLICK, 0, 0);
+    else
+        SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));
     return 0;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog_driver.h"
 #include "tm_control_notes.h"
 #include "tm_dialog_ids.h"
 #include "tm_globals.h"
@@ -38,15 +39,12 @@ struct Watch {
 } watch;
 HHOOK hook = nullptr;
 
-std::string textOf(HWND window)
-{
-    char text[2048] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
 
 VOID CALLBACK runSteps(HWND dialog, UINT, UINT_PTR timer, DWORD)
 {
+    // The dialog manager shows a modal dialog once its loop first has nothing to do.
+    if (!IsWindowVisible(dialog))
+        return;
     KillTimer(dialog, timer);
     Steps steps = std::move(watch.steps);
     watch.steps = nullptr;
@@ -57,6 +55,8 @@ VOID CALLBACK runSteps(HWND dialog, UINT, UINT_PTR timer, DWORD)
 // Once the About box shows: what it painted, then a click inside it.
 VOID CALLBACK lookAtAbout(HWND box, UINT, UINT_PTR timer, DWORD)
 {
+    if (!IsWindowVisible(box))
+        return;
     KillTimer(box, timer);
     UpdateWindow(box);
     HDC dc = GetDC(box);
@@ -73,7 +73,7 @@ LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
         HWND d = call->hwnd;
         const std::string caption = textOf(d);
         if (caption == "Tone Mapping 1.1.2") {
-            SetTimer(d, 1, 0, runSteps);
+            SetTimer(d, 1, 10, runSteps);
         } else if (caption == "Error") {
             watch.messages.push_back(textOf(GetDlgItem(d, 0xFFFF)));
             PostMessageA(d, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -91,7 +91,7 @@ LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
             watch.aboutTitle = textOf(GetDlgItem(d, TM_ID_ABOUT_TITLE));
             GetWindowRect(d, &watch.aboutRect);
             watch.aboutOwner = GetWindow(d, GW_OWNER);
-            SetTimer(d, 1, 0, lookAtAbout);
+            SetTimer(d, 1, 10, lookAtAbout);
         }
     }
     return CallNextHookEx(hook, code, wParam, lParam);
@@ -110,60 +110,6 @@ struct HookEnvironment : ::testing::Environment {
     }
 };
 [[maybe_unused]] ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new HookEnvironment);
-
-// --- driving the controls --------------------------------------------------------------
-
-void click(HWND dialog, int id)
-{
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
-}
-
-// A key pressed and released on a slider (the arrows step, Home and End jump).
-void key(HWND dialog, int id, WPARAM virtualKey)
-{
-    HWND bar = GetDlgItem(dialog, id);
-    SendMessageA(bar, WM_KEYDOWN, virtualKey, 1);
-    SendMessageA(bar, WM_KEYUP, virtualKey, 0xC0000001);
-}
-
-// The thumb dragged with the mouse to `position` and released: the control tracks
-// the drag in a loop of its own, reading the posted mouse messages.
-void drag(HWND dialog, int id, int from, int to, int maximum)
-{
-    HWND bar = GetDlgItem(dialog, id);
-    RECT r;
-    GetClientRect(bar, &r);
-    const int arrow = GetSystemMetrics(SM_CXHSCROLL);
-    const int thumb = GetSystemMetrics(SM_CXHTHUMB);
-    const int track = r.right - 2 * arrow - thumb;
-    auto xOf = [&](int p) { return arrow + thumb / 2 + track * p / maximum; };
-    const int y = r.bottom / 2;
-    PostMessageA(bar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(xOf((from + to) / 2), y));
-    PostMessageA(bar, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(xOf(to), y));
-    PostMessageA(bar, WM_LBUTTONUP, 0, MAKELPARAM(xOf(to), y));
-    SendMessageA(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(xOf(from), y));
-}
-
-// A click in the trough, right of the thumb.
-void trough(HWND dialog, int id)
-{
-    HWND bar = GetDlgItem(dialog, id);
-    RECT r;
-    GetClientRect(bar, &r);
-    const int x = r.right - GetSystemMetrics(SM_CXHSCROLL) - 2;
-    PostMessageA(bar, WM_LBUTTONUP, 0, MAKELPARAM(x, r.bottom / 2));
-    SendMessageA(bar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, r.bottom / 2));
-}
-
-int position(HWND dialog, int id) { return GetScrollPos(GetDlgItem(dialog, id), SB_CTL); }
-std::string label(HWND dialog, int slider) { return textOf(GetDlgItem(dialog, slider + TM_ID_LABEL_OFFSET)); }
-bool enabled(HWND dialog, int id) { return IsWindowEnabled(GetDlgItem(dialog, id)) != FALSE; }
-SIZE sizeOf(HWND window)
-{
-    RECT r;
-    GetWindowRect(window, &r);
-    return SIZE{r.right - r.left, r.bottom - r.top};
-}
 
 // --- the plug-in in a host -------------------------------------------------------------
 

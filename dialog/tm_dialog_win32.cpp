@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "host_access.h"
+#include "plugin_main.h"
+#include "tm_control_notes.h"
 #include "tm_dialog_ids.h"
 #include "tm_dialog_logic.h"
 #include "tm_last_settings.h"
 #include "tm_preview.h"
 #include "tm_preview_host.h"
-#include "tm_control_notes.h"
 #include "tm_settings_store.h"
 
 namespace {
@@ -527,17 +528,29 @@ bool TMRunSettingsDialog(TMFilterRecord* record, TMParameters* params, TMGlobals
     if (run->noteFont)
         DeleteObject(run->noteFont);
     gRun = nullptr;
-    *result = TMNoErr; // preview failures do not reach the render
     return ended == TM_ID_OK;
 }
 
 void TMShowAboutBox(HWND owner) { DialogBoxParamA(module(), MAKEINTRESOURCEA(TM_ABOUT_DIALOG_ID), owner, aboutProc, 0); }
 
-// Records the plug-in's own module when the host loads it: both dialogs are made
-// from its resources.
+namespace {
+
+bool runSettings(TMFilterRecord* record, TMParameters* params, TMGlobals* globals, int16_t* result, intptr_t owner)
+{
+    return TMRunSettingsDialog(record, params, globals, result, reinterpret_cast<HWND>(owner));
+}
+
+void showAbout(intptr_t owner) { TMShowAboutBox(reinterpret_cast<HWND>(owner)); }
+
+} // namespace
+
+// When the host loads the plug-in: records its module, from whose resources both
+// dialogs are made, and hands the entry point its dialogs.
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         TMSetModule(module);
+        TMInstallDialogs(TMDialogs{runSettings, showAbout});
+    }
     return TRUE;
 }

@@ -19,7 +19,8 @@ void TMSetModule(HINSTANCE module);
 
 // Runs the settings dialog modally over `owner` (0: none) on the host's record and
 // the plug-in's locked records. `result` is the host's result word: the preview's
-// failures land there and stop further previews. True when the user chose OK.
+// failures land there and stop further previews (the caller clears it afterwards).
+// True when the user chose OK.
 bool TMRunSettingsDialog(TMFilterRecord* record, TMParameters* params, TMGlobals* globals, int16_t* result,
                          HWND owner);
 

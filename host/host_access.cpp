@@ -89,6 +89,12 @@ intptr_t TMHostMainWindow(const TMFilterRecord* record)
     return platform ? platform->hwnd : 0;
 }
 
+intptr_t TMAboutOwner(const void* aboutRecord)
+{
+    const TMPlatformData* platform = static_cast<const TMAboutRecord*>(aboutRecord)->platformData;
+    return platform ? platform->hwnd : 0;
+}
+
 TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source, int32_t row,
                         int32_t column, void* context)
 {

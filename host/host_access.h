@@ -97,8 +97,10 @@ bool TMAbortRequested(const TMFilterRecord* record);
 void TMSetErrorString(TMFilterRecord* record, const std::string& text);
 
 // --- What the settings dialog asks of the host ------------------------------------
-// The host's main window (the first word of its platform data), 0 when it names none.
+// The host's main window (the first word of its platform data), 0 when it names none;
+// at About, the window the about record names.
 intptr_t TMHostMainWindow(const TMFilterRecord* record);
+intptr_t TMAboutOwner(const void* aboutRecord);
 // Has the host draw `map`'s `source` rectangle with its top left at (row, column) of
 // the device context `context`. Returns the host's code, or TMFilterBadParameters
 // for a host without displayPixels (the caller draws the pixels itself).

@@ -19,6 +19,8 @@ constexpr const char* kDepthText =
 // host buffers, so less is kept for tiles.
 constexpr int32_t kMaxSpace = 0x8000F;
 
+TMDialogs gDialogs{};
+
 // The host's records for the duration of one call.
 struct Call {
     TMFilterRecord* record;
@@ -134,15 +136,27 @@ void start(Call& c)
     lockBoth(c);
     if (*c.result != TMNoErr)
         return;
-    // The settings dialog is not part of this build: a run that calls for it renders
-    // with the settings it has, and nothing can cancel (so no snapshot is kept).
+    const TMSettings saved = snapshot(*c.params);
     bool showDialog = false;
-    readScriptParameters(c.record, *c.globals, c.params, &showDialog);
+    // A reading error is not the host's business: it only skips the dialog.
+    const int16_t scriptError = readScriptParameters(c.record, *c.globals, c.params, &showDialog);
+    bool proceed = true;
+    if (scriptError == TMNoErr && showDialog && gDialogs.settings) {
+        proceed = gDialogs.settings(c.record, c.params, c.globals, c.result, TMHostMainWindow(c.record));
+        *c.result = TMNoErr; // a failed preview does not reach the render
+    }
     c.globals->dialogPending = 0;
+    if (!proceed) {
+        restore(c.params, saved);
+        *c.result = TMUserCanceledErr;
+        return;
+    }
     *c.result = TMRender(c.record, *c.params, c.globals);
 }
 
 } // namespace
+
+void TMInstallDialogs(const TMDialogs& dialogs) { gDialogs = dialogs; }
 
 int32_t TMModeChannels(int16_t mode)
 {
@@ -156,8 +170,11 @@ extern "C" TM_EXPORT void PluginMain(int16_t selector, void* recordPtr, intptr_t
         return;
     // No exception may leave the entry point.
     try {
-        if (selector == TMSelectorAbout)
-            return; // the About box arrives with the dialog
+        if (selector == TMSelectorAbout) {
+            if (gDialogs.about && recordPtr)
+                gDialogs.about(TMAboutOwner(recordPtr));
+            return;
+        }
         if (!recordPtr || !data) {
             *result = TMFilterBadParameters;
             return;

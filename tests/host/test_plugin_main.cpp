@@ -10,6 +10,7 @@
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_sim_host.h"
+#include "tm_sim_run.h"
 
 namespace {
 
@@ -132,4 +133,76 @@ TEST_F(EntryFixture, ARepeatWithoutParametersRendersWithTheKeptSettings)
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
     ASSERT_EQ(call(TMSelectorStart), TMNoErr);
     EXPECT_EQ(out, first);
+}
+
+namespace {
+
+// A settings dialog that answers at once (the real one needs a window system):
+// how often each dialog ran, over which owner, and what it does to the settings
+// and the result word before it answers.
+struct InstantDialogs {
+    static inline int runs = 0, abouts = 0;
+    static inline bool confirm = true;
+    static inline int16_t previewFailure = TMNoErr;
+    static bool settings(TMFilterRecord*, TMParameters* params, TMGlobals*, int16_t* result, intptr_t)
+    {
+        ++runs;
+        params->settings.strength = 5;
+        *result = previewFailure;
+        return confirm;
+    }
+    static void about(intptr_t) { ++abouts; }
+    InstantDialogs() { TMInstallDialogs(TMDialogs{settings, about}); }
+    ~InstantDialogs() { TMInstallDialogs(TMDialogs{}); }
+};
+
+} // namespace
+
+TEST_F(EntryFixture, StartRunsTheDialogWhenDueAndACancelRestoresTheSettings)
+{
+    InstantDialogs dialogs;
+    struct Case {
+        const char* what;
+        bool parameters, confirm;
+        int16_t previewFailure;
+        int runs;
+        int16_t result;
+        int32_t strength;
+        bool rendered;
+    };
+    const Case cases[] = {
+        {"OK", true, true, TMNoErr, 1, TMNoErr, 5, true},
+        {"OK after a failed preview", true, true, TMMemFullErr, 1, TMNoErr, 5, true},
+        {"Cancel", true, false, TMNoErr, 1, TMUserCanceledErr, 70, false},
+        {"a repeat: no dialog is due", false, false, TMNoErr, 0, TMNoErr, 70, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        InstantDialogs::runs = 0;
+        InstantDialogs::confirm = c.confirm;
+        InstantDialogs::previewFailure = c.previewFailure;
+        if (c.parameters) {
+            ASSERT_EQ(call(TMSelectorParameters), TMNoErr);
+        } else {
+            params().settings.strength = 70;
+        }
+        ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
+        std::fill(out.begin(), out.end(), -1.0f);
+        EXPECT_EQ(call(TMSelectorStart), c.result);
+        EXPECT_EQ(InstantDialogs::runs, c.runs);
+        EXPECT_EQ(params().settings.strength, c.strength);
+        EXPECT_EQ(out[0] != -1.0f, c.rendered);
+        EXPECT_EQ(globals().dialogPending, 0);
+    }
+
+    // A played-back action that suppresses the dialog renders at once, even right
+    // after a Parameters call.
+    InstantDialogs::runs = 0;
+    TMParameters stored{};
+    applyDefaults(&stored, TMSampleFloat32);
+    EXPECT_EQ(tmsim::RunWithSettings(PluginMain, document(), stored).result, TMNoErr);
+    EXPECT_EQ(InstantDialogs::runs, 0);
+
+    EXPECT_EQ(host.about(), TMNoErr);
+    EXPECT_EQ(InstantDialogs::abouts, 1);
 }

@@ -5,23 +5,25 @@
 #include <cstdint>
 #include <string>
 
+#include "tm_dialog_ids.h"
+
 // Control ids of the settings dialog that have a note.
 enum : int32_t {
-    TMControlLuminosity = 100,
-    TMControlStrength = 110,
-    TMControlSaturation = 120,
-    TMControlWhiteClip = 130,
-    TMControlBlackClip = 140,
-    TMControlLightSmoothing = 150,
-    TMControlMicroContrast = 160,
-    TMControlMicroSmoothing = 170,
-    TMControlImage360 = 300,
-    TMControlPrevious = 3,
-    TMControlDefault = 310,
-    TMControlLoad = 320,
-    TMControlSave = 330,
-    TMControlShowOriginal = 210,
-    TMControlHelp = 4,
+    TMControlLuminosity = TM_ID_LUMINOSITY,
+    TMControlStrength = TM_ID_STRENGTH,
+    TMControlSaturation = TM_ID_SATURATION,
+    TMControlWhiteClip = TM_ID_WHITE_CLIP,
+    TMControlBlackClip = TM_ID_BLACK_CLIP,
+    TMControlLightSmoothing = TM_ID_SMOOTHING,
+    TMControlMicroContrast = TM_ID_MICROCONTRAST,
+    TMControlMicroSmoothing = TM_ID_MICROSMOOTHING,
+    TMControlImage360 = TM_ID_IMAGE360,
+    TMControlPrevious = TM_ID_PREVIOUS,
+    TMControlDefault = TM_ID_DEFAULT,
+    TMControlLoad = TM_ID_LOAD,
+    TMControlSave = TM_ID_SAVE,
+    TMControlShowOriginal = TM_ID_SHOW_ORIGINAL,
+    TMControlHelp = TM_ID_HELP,
 };
 
 // The note of a control ('\n' separates its lines), or nullptr for a control

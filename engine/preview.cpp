@@ -328,10 +328,11 @@ TMResult mapOutput(Call& call, const TMDerivedSettings& d, const float* lut, con
     if (call.isFloat()) {
         const TMOutputSettings& f = d.output;
         const float* samples = static_cast<const float*>(src.samples);
+        const double gamma = kTMPreviewDisplayGamma;
         mapped = held ? TMMapPreviewOutput32WithTerms(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
-                                                      f.strength, d.gamma, &stats, samples, planes, A, hist, image)
+                                                      f.strength, gamma, &stats, samples, planes, A, hist, image)
                       : TMMapPreviewOutput32Strided(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
-                                                    f.strength, d.gamma, &stats, samples, A, hist, image);
+                                                    f.strength, gamma, &stats, samples, A, hist, image);
     } else {
         const TMOutputSettings& i = d.preview16; // White Clipping without the + 1
         const uint16_t* samples = static_cast<const uint16_t*>(src.samples);

@@ -29,7 +29,10 @@ Pixel32 mapPreviewPixel32(const Curve32& cv, const float c[3], float L0)
     int64_t h[3];
     for (int ch = 0; ch < 3; ++ch) {
         const double t = ratioC[ch] * L;
-        out.display[ch] = t > 0.0 ? byteOf(255.0 * std::pow(t, cv.gamma)) : 0;
+        // The preview's exponent 1 shows t itself, exactly, whatever the library's
+        // power of 1 gives.
+        const double shown = cv.gamma == 1.0 ? t : std::pow(t, cv.gamma);
+        out.display[ch] = t > 0.0 ? byteOf(255.0 * shown) : 0;
         h[ch] = truncBounded(255.0 * t);
     }
     out.bin = histogramBin(h[0], h[1], h[2]);

@@ -43,6 +43,12 @@ int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t
                                        const uint16_t* inSamples, float* lum);
 
 // --- Preview-scale output mapping ---------------------------------------------
+// The float preview's display exponent. The final render writes linear samples,
+// t^2.2, which the host shows as t; the preview's bytes reach the screen as they
+// are, so they carry t itself: trunc(255 t) limited to 0..255, the value the
+// histogram counts, and the image the user will get.
+constexpr double kTMPreviewDisplayGamma = 1.0;
+
 // Normalise lum (pw x ph, row stride pw) between the clip points in place, as the
 // final render's output mapping does (so a second call on the same buffer with other
 // settings gives the result of a fresh one), then write the display image and
@@ -51,7 +57,8 @@ int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t
 //
 // Float samples: the final render's colour ratios and global curve (from stats);
 // display byte trunc(255 t^gamma) limited to 0..255, histogram of trunc(255 t)
-// without the power. Also TMErrTooSmall when W, H, pw or ph is below 10.
+// without the power. The preview passes kTMPreviewDisplayGamma. Also TMErrTooSmall
+// when W, H, pw or ph is below 10.
 int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
                              float whiteClipPercent, float blackClipPercent, int32_t strength,
                              double gamma, const TMPreviewStats* stats, const float* inSamples,

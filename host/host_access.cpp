@@ -33,6 +33,27 @@ int32_t TMHostDepth(const TMFilterRecord* record) { return record->depth; }
 
 int16_t TMHostImageMode(const TMFilterRecord* record) { return record->imageMode; }
 
+intptr_t TMHostMainWindow(const TMFilterRecord* record)
+{
+    const auto* platform = static_cast<const TMPlatformData*>(record->platformData);
+    return platform ? platform->hwnd : 0;
+}
+
+intptr_t TMAboutOwner(const TMAboutRecord* about)
+{
+    return about && about->platformData ? about->platformData->hwnd : 0;
+}
+
+bool TMHostDisplaysPixels(const TMFilterRecord* record) { return record->displayPixels != nullptr; }
+
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source,
+                        int32_t dstRow, int32_t dstCol, void* context)
+{
+    if (!record->displayPixels)
+        return TMParamErr;
+    return record->displayPixels(&map, &source, dstRow, dstCol, context);
+}
+
 void TMLimitMaxSpace(TMFilterRecord* record, int32_t limit)
 {
     if (record->maxSpace > limit)

@@ -22,6 +22,17 @@ bool TMUses32BitCoordinates(const TMFilterRecord* record);
 int32_t TMHostDepth(const TMFilterRecord* record);
 int16_t TMHostImageMode(const TMFilterRecord* record);
 
+// The host's main window (the first word of its platform data), 0 when it gives none:
+// the owner of the settings dialog. TMAboutOwner is the same for the About call.
+intptr_t TMHostMainWindow(const TMFilterRecord* record);
+intptr_t TMAboutOwner(const TMAboutRecord* about);
+
+// Whether the host draws pixel maps, and the drawing of `map` (its `source` rectangle
+// at dstRow, dstCol of the device context `context`) by the host.
+bool TMHostDisplaysPixels(const TMFilterRecord* record);
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source,
+                        int32_t dstRow, int32_t dstCol, void* context);
+
 // Lowers the host's limit on the bytes the plug-in accesses at once to `limit`; a
 // smaller limit is kept.
 void TMLimitMaxSpace(TMFilterRecord* record, int32_t limit);

@@ -3,6 +3,7 @@
 #include "host_access.h"
 #include "platform.h"
 #include "scripting.h"
+#include "tm_dialogs.h"
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_render_host.h"
@@ -134,15 +135,36 @@ void start(Call& c)
     lockBoth(c);
     if (*c.result != TMNoErr)
         return;
-    // The settings dialog is not part of this build: a run that calls for it renders
-    // with the settings it has, and nothing can cancel (so no snapshot is kept).
+    const TMSettings saved = snapshot(*c.params);
     bool showDialog = false;
-    readScriptParameters(c.record, *c.globals, c.params, &showDialog);
+    const int16_t scriptError = readScriptParameters(c.record, *c.globals, c.params, &showDialog);
+    bool proceed = true;
+    const TMDialogProcedures& dialogs = TMDialogs();
+    if (scriptError == TMNoErr && showDialog && dialogs.settings) {
+        proceed = dialogs.settings(c.record, c.params, c.globals, TMHostMainWindow(c.record));
+        // A failed preview inside the dialog must not reach the render or the host.
+        *c.result = TMNoErr;
+    }
     c.globals->dialogPending = 0;
+    if (!proceed) {
+        restore(c.params, saved);
+        *c.result = TMUserCanceledErr;
+        return;
+    }
     *c.result = TMRender(c.record, *c.params, c.globals);
 }
 
+TMDialogProcedures& dialogTable()
+{
+    static TMDialogProcedures procedures;
+    return procedures;
+}
+
 } // namespace
+
+void TMSetDialogProcedures(const TMDialogProcedures& procedures) { dialogTable() = procedures; }
+
+const TMDialogProcedures& TMDialogs() { return dialogTable(); }
 
 int32_t TMModeChannels(int16_t mode)
 {
@@ -156,8 +178,11 @@ extern "C" TM_EXPORT void PluginMain(int16_t selector, void* recordPtr, intptr_t
         return;
     // No exception may leave the entry point.
     try {
-        if (selector == TMSelectorAbout)
-            return; // the About box arrives with the dialog
+        if (selector == TMSelectorAbout) {
+            if (TMDialogs().about)
+                TMDialogs().about(TMAboutOwner(static_cast<const TMAboutRecord*>(recordPtr)));
+            return;
+        }
         if (!recordPtr || !data) {
             *result = TMFilterBadParameters;
             return;

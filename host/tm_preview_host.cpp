@@ -36,16 +36,19 @@ int16_t TMSetPreviewSize(TMFilterRecord* record, TMGlobals* globals, int32_t sid
     const int32_t W = rect.right - rect.left, H = rect.bottom - rect.top;
     if (W <= 0 || H <= 0)
         return TMFilterBadParameters;
-    // Extended-precision quotients; the scale is kept in single precision.
+    // The shorter side is a x H / W truncated, as an exact integer quotient: a x (H / W)
+    // in floating point falls just below whole numbers (300 x 126 would preview as
+    // 300 x 125), and an image no larger than the side must be shown 1:1. The scale
+    // is an extended-precision quotient kept in single precision.
     if (W > H) {
         const int32_t a = std::min(side, W);
         globals->previewWidth = a;
-        globals->previewHeight = static_cast<int32_t>(a * (static_cast<long double>(H) / W));
+        globals->previewHeight = static_cast<int32_t>(int64_t{a} * H / W);
         globals->previewScale = static_cast<float>(static_cast<long double>(W) / a);
     } else {
         const int32_t a = std::min(side, H);
         globals->previewHeight = a;
-        globals->previewWidth = static_cast<int32_t>(a * (static_cast<long double>(W) / H));
+        globals->previewWidth = static_cast<int32_t>(int64_t{a} * W / H);
         globals->previewScale = static_cast<float>(static_cast<long double>(H) / a);
     }
     TMSetPreviewSampling(record);

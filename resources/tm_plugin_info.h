@@ -111,6 +111,10 @@
  * major.minor.0.0, which patch releases keep (1.0.1 gives "1.0.1" and 1.0.0.0). */
 #include "tm_version.h"
 #define TM_FIXED_VERSION TM_VERSION_MAJOR, TM_VERSION_MINOR, 0, 0
+/* The release the dialogs name: the settings dialog's caption "Tone Mapping 1.1.2"
+ * and the About box's title. It is the dialogs' own number, not the module's
+ * version above, and changes only with them. */
+#define TM_DIALOG_RELEASE_TEXT "1.1.2"
 #define TM_COMPANY_NAME "Quarrystone"
 #define TM_PRODUCT_NAME "Kestrimond Tone Mapping"
 #define TM_FILE_DESCRIPTION "Tone Mapping"

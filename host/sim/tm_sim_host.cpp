@@ -77,6 +77,10 @@ struct Callbacks {
     static TMOSErr advanceState() { return h().advanceState(); }
     static TMBoolean abortProc() { return h().abortRequested(); }
     static void progressProc(int32_t done, int32_t total) { h().reportProgress(done, total); }
+    static TMOSErr displayPixels(const TMPixelMap* map, const TMVRect* src, int32_t row, int32_t col, void* context)
+    {
+        return h().recordDisplay(map, src, row, col, context);
+    }
     static TMReadDescriptor open(TMHandle d, TMFourCC* keys) { return h().openDescriptor(d, keys); }
     static TMOSErr close(TMReadDescriptor t) { return h().closeDescriptor(t); }
     static TMBoolean getKey(TMReadDescriptor t, TMFourCC* k, TMFourCC* type, int32_t* flags)
@@ -143,7 +147,7 @@ Host::Host(EntryPoint entry, const Document& document, Options options)
     r.imageMode = doc_.imageMode;
     r.imageHRes = r.imageVRes = 72 << 16;
     r.wholeSize = r.imageSize;
-    r.platformData = &platform_; // no main window: hwnd 0
+    r.platformData = &platform_; // hwnd: Options::mainWindow
     r.bufferProcs = &bufferProcs_;
     r.handleProcs = &handleProcs_;
     r.advanceState = Callbacks::advanceState;
@@ -178,6 +182,10 @@ void Host::configure()
     r.maxSpace = opt_.maxSpace;
     r.maxSpace64 = opt_.maxSpace;
     r.bufferSpace = 0;
+    platform_.hwnd = opt_.mainWindow;
+    r.displayPixels = !opt_.offerDisplayPixels ? nullptr
+                      : opt_.displayPixels     ? opt_.displayPixels
+                                               : Callbacks::displayPixels;
     bufferProcs_.numBufferProcs = opt_.numBufferProcs;
     r.descriptorParameters = opt_.descriptorSuite ? &descriptorParams_ : nullptr;
     descriptorParams_.descriptorParametersVersion = 0;
@@ -217,6 +225,7 @@ void Host::rearm(const Options& options)
     paddingWrites_ = 0;
     progress_.clear();
     keysOffered_.clear();
+    displays_.clear();
     configure();
 }
 
@@ -690,6 +699,13 @@ void Host::reportProgress(int32_t done, int32_t total)
     progress_.emplace_back(done, total);
     if (opt_.onProgress)
         opt_.onProgress(done, total);
+}
+
+TMOSErr Host::recordDisplay(const TMPixelMap* map, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol,
+                            void* context)
+{
+    displays_.push_back(RecordDisplay(map, srcRect, dstRow, dstCol, context));
+    return displays_.back().result;
 }
 
 // --- Descriptors ---------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "tm_protocol.h"
+#include "tm_sim_display.h"
 
 namespace tmsim {
 
@@ -88,6 +89,14 @@ struct Options {
     // hands it back; it does so when a Parameters call returns (in that call the
     // plug-in resets its record), so that the rest of the run uses them.
     std::vector<uint8_t> parameters;
+    // The host's main window, handed over in the platform data of the filter and the
+    // about record (0: none, as hosts without a window pass).
+    intptr_t mainWindow = 0;
+    // displayPixels as the record offers it: the host's own procedure, installed as it
+    // is (the Windows host draws with it); when null, the host checks and records
+    // every call (displays()) and draws nothing.
+    DisplayProc displayPixels = nullptr;
+    bool offerDisplayPixels = true; // false: the record's displayPixels is null
 };
 
 // What one selector call or run left behind.
@@ -160,6 +169,9 @@ public:
     // Calls with a handle or buffer id the host never handed out or already released,
     // and progress reports outside 0 <= done <= total, total > 0.
     int misuses() const { return misuses_; }
+    // The displayPixels calls recorded so far (none when a procedure of the host's own
+    // is installed).
+    const std::vector<DisplayCall>& displays() const { return displays_; }
 
 private:
     struct HandleBlock;
@@ -196,6 +208,8 @@ private:
     void handBackParameters();
     TMBoolean abortRequested();
     void reportProgress(int32_t done, int32_t total);
+    TMOSErr recordDisplay(const TMPixelMap* map, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol,
+                          void* context);
     TMReadDescriptor openDescriptor(TMHandle descriptor, TMFourCC* keys);
     TMOSErr closeDescriptor(TMReadDescriptor token);
     TMBoolean nextKey(TMReadDescriptor token, TMFourCC* key, TMFourCC* type, int32_t* flags);
@@ -241,6 +255,7 @@ private:
     int64_t paddingWrites_ = 0;
     std::vector<std::pair<int32_t, int32_t>> progress_;
     std::vector<TMFourCC> keysOffered_;
+    std::vector<DisplayCall> displays_;
 };
 
 // Bytes per sample of a document depth (8 -> 1, 16 -> 2, otherwise 4).

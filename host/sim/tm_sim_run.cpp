@@ -13,6 +13,15 @@ Options ReplayOptions(const TMParameters& params)
     return options;
 }
 
+Options InteractiveOptions(intptr_t mainWindow, DisplayProc display)
+{
+    Options options;
+    options.delivery = Delivery::Direct;
+    options.mainWindow = mainWindow;
+    options.displayPixels = display;
+    return options;
+}
+
 Outcome RunWithSettings(EntryPoint entry, const Document& doc, const TMParameters& params,
                         const std::function<void(int32_t, int32_t)>& progress, const std::atomic<bool>* cancel)
 {

@@ -25,6 +25,13 @@ struct Outcome {
 // (Direct).
 Options ReplayOptions(const TMParameters& params);
 
+// How this host runs a filter in front of a person, as picked from a menu: no
+// recorded step and no settings handed back, so that a run opened with Parameters
+// has its dialog due; `mainWindow` (0: none) goes into the platform data and
+// `display` (null: the recording one) becomes displayPixels. Images are delivered
+// in place (Direct).
+Options InteractiveOptions(intptr_t mainWindow, DisplayProc display);
+
 // Runs `entry` on `doc` with ReplayOptions(params): parameters, prepare, start, the
 // continue loop and finish. `progress` (may be empty) receives the filter's reports;
 // `cancel` (may be null) is the host's abort state, polled by the filter.

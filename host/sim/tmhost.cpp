@@ -1,19 +1,31 @@
 // tmhost: a Windows filter host for a built plug-in, the simulated host compiled for
 // Windows. It loads the module with LoadLibrary, finds its filter entries with the
 // resource functions (every 'PIPL' resource is one entry), takes the entry point
-// that the entry's code property names for this processor, and renders images
-// through it with the default settings, replayed as a recorded action (no dialog).
+// that the entry's code property names for this processor, and runs the filter
+// through it: on files with the default settings, replayed as a recorded action (no
+// dialog), or in front of a person, as a host runs a filter picked from its menu.
 //
 //   tmhost PLUGIN                     list the module's filter entries
 //   tmhost PLUGIN IN OUT [IN OUT ...] render each IN to OUT
+//   tmhost PLUGIN --dialog IN OUT     run the filter on IN with its dialog due (the
+//                                     Parameters call comes first and no settings
+//                                     are replayed); the dialog decides: OK renders
+//                                     with its settings and writes OUT, Cancel
+//                                     writes nothing
+//   tmhost PLUGIN --about             the About selector
+//   tmhost --window                   show the main window and its test pattern
+//                                     until the window is closed
 //   tmhost --time RUNS PLUGIN IN ...  time RUNS renders of each IN, RUNS full
 //                                     recomputes of its preview and 10 x RUNS
 //                                     output-only refreshes (tm_sim_timing.h);
 //                                     nothing is written
 //
-// IN and OUT: PFM (float, 1 or 3 channels) or 16-bit PGM/PPM, as the shared Netpbm
-// codec reads and writes them (tm_netpbm_codec.h). Exit status: 0 done, 1 a
-// render failed, 2 the module, its resources or a file could not be used.
+// --dialog, --about and --window open the host's main window (tm_sim_window.h): the
+// owner of the plug-in's dialogs, handed over in the platform data; displayPixels
+// draws with GDI. IN and OUT: PFM (float, 1 or 3 channels) or 16-bit PGM/PPM, as
+// the shared Netpbm codec reads and writes them (tm_netpbm_codec.h). Exit status:
+// 0 done, 1 a render failed, 2 the module, its resources, a file or the window could
+// not be used, 3 the user cancelled (nothing written).
 #include <windows.h>
 
 #include <algorithm>
@@ -29,8 +41,17 @@
 #include "tm_samples.h"
 #include "tm_sim_run.h"
 #include "tm_sim_timing.h"
+#include "tm_sim_window.h"
 
 namespace {
+
+enum ExitStatus { kDone = 0, kFailed = 1, kUnusable = 2, kCanceled = 3 };
+
+constexpr char kUsage[] = "Usage: tmhost PLUGIN [IN OUT ...]\n"
+                          "       tmhost PLUGIN --dialog IN OUT\n"
+                          "       tmhost PLUGIN --about\n"
+                          "       tmhost --window\n"
+                          "       tmhost --time RUNS PLUGIN IN ...\n";
 
 // The code property for this processor: 32-bit x86 or x64.
 #if defined(_WIN64)
@@ -120,9 +141,9 @@ bool findFilterEntries(HMODULE module, std::vector<FilterEntry>* entries, std::s
     return true;
 }
 
-// Renders `p` in place through the entry point: float samples as they are, 16-bit
-// file values in the host's range 0..32768 and back.
-tmsim::Outcome render(tmsim::EntryPoint entry, TMNetpbmPicture* p)
+// The picture as the host's document, rendered in place: 16-bit file values are
+// turned into the host's range 0..32768 here and back by fromHost.
+tmsim::Document toHost(TMNetpbmPicture* p)
 {
     const TMNetpbmHeader& h = p->header;
     if (!h.isFloat)
@@ -136,12 +157,24 @@ tmsim::Outcome render(tmsim::EntryPoint entry, TMNetpbmPicture* p)
     doc.rowBytes = int64_t{h.width} * h.channels * (h.isFloat ? 4 : 2);
     doc.depth = h.isFloat ? 32 : 16;
     doc.imageMode = h.isFloat ? TMModeRGB96 : TMModeRGB48;
-    TMParameters params{};
-    applyDefaults(&params, h.isFloat ? TMSampleFloat32 : TMSample16);
-    const tmsim::Outcome outcome = tmsim::RunWithSettings(entry, doc, params);
-    if (!h.isFloat)
+    return doc;
+}
+
+void fromHost(TMNetpbmPicture* p)
+{
+    if (!p->header.isFloat)
         for (uint16_t& v : p->u16)
             v = TMHostToFile16(v);
+}
+
+// Renders `p` in place through the entry point with the default settings.
+tmsim::Outcome render(tmsim::EntryPoint entry, TMNetpbmPicture* p)
+{
+    const tmsim::Document doc = toHost(p);
+    TMParameters params{};
+    applyDefaults(&params, p->header.isFloat ? TMSampleFloat32 : TMSample16);
+    const tmsim::Outcome outcome = tmsim::RunWithSettings(entry, doc, params);
+    fromHost(p);
     return outcome;
 }
 
@@ -221,10 +254,125 @@ int timeFiles(int runs, tmsim::EntryPoint entry, char** files, int count)
     return 0;
 }
 
+bool readPicture(const char* path, TMNetpbmPicture* picture)
+{
+    TMNetpbmError error;
+    if (TMNetpbmReadFile(path, picture, &error))
+        return true;
+    std::fprintf(stderr, "tmhost: cannot read %s: %s\n", path, error.message.c_str());
+    return false;
+}
+
+HWND openMainWindow(const std::string& title)
+{
+    const HWND window = tmsim::CreateMainWindow(title.c_str());
+    if (!window)
+        std::fprintf(stderr, "tmhost: cannot create the main window (error %lu)\n", GetLastError());
+    return window;
+}
+
+// The filter as a person picks it from a host's menu: Parameters, Prepare, Start
+// with the dialog due, the continue loop and Finish, owned by the main window.
+int runWithDialog(const char* plugin, const char* in, const char* out)
+{
+    HMODULE module = nullptr;
+    const tmsim::EntryPoint entry = loadEntry(plugin, &module);
+    TMNetpbmPicture picture;
+    if (!entry || !readPicture(in, &picture))
+        return kUnusable;
+    const std::string title = std::string("tmhost - ") + in;
+    const HWND window = openMainWindow(title);
+    if (!window)
+        return kUnusable;
+    tmsim::Options options = tmsim::WindowOptions(window);
+    options.onProgress = [&](int32_t done, int32_t total) {
+        if (total <= 0 || done < 0 || done > total)
+            return; // the host counts it as a misuse; nothing to show
+        const std::string text = title + " - rendering " + std::to_string(100LL * done / total) + " %";
+        SetWindowTextA(window, text.c_str());
+    };
+    int16_t result = TMNoErr;
+    std::string failure;
+    {
+        tmsim::Host host(entry, toHost(&picture), options);
+        result = host.run(true).result;
+        if (result != TMNoErr)
+            failure = tmsim::FailureText(host);
+    }
+    DestroyWindow(window);
+    FreeLibrary(module);
+    if (result == TMUserCanceledErr) {
+        std::printf("%s: cancelled, nothing written\n", in);
+        return kCanceled;
+    }
+    if (result != TMNoErr) {
+        std::fprintf(stderr, "tmhost: %s: the filter returned %d: %s\n", in, result, failure.c_str());
+        return kFailed;
+    }
+    fromHost(&picture);
+    std::string error;
+    if (!TMNetpbmWriteFile(out, viewOf(picture), &error)) {
+        std::fprintf(stderr, "tmhost: cannot write %s: %s\n", out, error.c_str());
+        return kUnusable;
+    }
+    std::printf("%s -> %s\n", in, out);
+    return kDone;
+}
+
+int runAbout(const char* plugin)
+{
+    HMODULE module = nullptr;
+    const tmsim::EntryPoint entry = loadEntry(plugin, &module);
+    if (!entry)
+        return kUnusable;
+    const HWND window = openMainWindow(std::string("tmhost - ") + plugin);
+    if (!window)
+        return kUnusable;
+    // The About selector takes no image; the host's record still needs a document.
+    float pixel[3] = {};
+    tmsim::Document doc;
+    doc.source = doc.destination = pixel;
+    doc.width = doc.height = 1;
+    doc.rowBytes = sizeof pixel;
+    int16_t result = TMNoErr;
+    {
+        tmsim::Host host(entry, doc, tmsim::WindowOptions(window));
+        result = host.about();
+    }
+    DestroyWindow(window);
+    FreeLibrary(module);
+    if (result != TMNoErr) {
+        std::fprintf(stderr, "tmhost: About returned %d\n", result);
+        return kFailed;
+    }
+    std::printf("about: done\n");
+    return kDone;
+}
+
+int showWindow()
+{
+    if (!openMainWindow("tmhost - test pattern"))
+        return kUnusable;
+    std::printf("tmhost: the main window shows the test pattern; close it to end\n");
+    std::fflush(stdout);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    return kDone;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "--window") == 0)
+        return showWindow();
+    if (argc == 3 && std::strcmp(argv[2], "--about") == 0)
+        return runAbout(argv[1]);
+    if (argc == 5 && std::strcmp(argv[2], "--dialog") == 0)
+        return runWithDialog(argv[1], argv[3], argv[4]);
     if (argc >= 5 && std::strcmp(argv[1], "--time") == 0) {
         const int runs = std::atoi(argv[2]);
         if (runs < 1) {
@@ -240,8 +388,8 @@ int main(int argc, char** argv)
         return status;
     }
     if (argc < 2 || argc % 2 != 0) {
-        std::fprintf(stderr, "Usage: tmhost PLUGIN [IN OUT ...]\n       tmhost --time RUNS PLUGIN IN ...\n");
-        return 2;
+        std::fputs(kUsage, stderr);
+        return kUnusable;
     }
     HMODULE module = nullptr;
     const tmsim::EntryPoint entry = loadEntry(argv[1], &module);

@@ -384,7 +384,9 @@ TEST(PreviewSequence, ToneMappedPreviewIsCloseToTheReducedFinalRender)
                     if (format == TMSampleFloat32) {
                         float value;
                         std::memcpy(&value, out.data() + (s + ch) * 4, 4);
-                        rendered = static_cast<int>(std::clamp(value * 255.0f, 0.0f, 255.0f));
+                        // Linear t^2.2, which the host shows as t.
+                        rendered = static_cast<int>(
+                            std::clamp(std::pow(static_cast<double>(value), 1.0 / 2.2) * 255.0, 0.0, 255.0));
                     } else {
                         uint16_t value;
                         std::memcpy(&value, out.data() + (s + ch) * 2, 2);

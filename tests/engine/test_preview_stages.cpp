@@ -14,7 +14,8 @@
 
 namespace {
 
-const double kGamma = static_cast<double>(2.2f);
+// The float preview's display exponent (the preview shows t itself).
+const double kGamma = kTMPreviewDisplayGamma;
 
 std::vector<float> sampleTable()
 {
@@ -163,7 +164,7 @@ Display refOutput32(const std::vector<float>& img, int32_t W, int32_t H, int32_t
                 for (int ch = 0; ch < 3; ++ch) {
                     const double t = c[ch] > 0.0f ? std::pow(static_cast<double>(c[ch] / Y), sat) * L : 0.0;
                     if (t > 0.0) {
-                        const double v = 255.0 * std::pow(t, kGamma);
+                        const double v = 255.0 * t; // the byte carries t, the value the bins count
                         d.image[ch * plane + idx] = static_cast<uint8_t>(v >= 255.0 ? 255.0 : v);
                     }
                     h[ch] = static_cast<int64_t>(std::clamp(255.0 * t, -1.0e12, 1.0e12));

@@ -7,6 +7,7 @@
 
 #include "plugin_main.h"
 #include "shown_messages.h"
+#include "tm_dialogs.h"
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_sim_host.h"
@@ -132,4 +133,98 @@ TEST_F(EntryFixture, ARepeatWithoutParametersRendersWithTheKeptSettings)
     ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
     ASSERT_EQ(call(TMSelectorStart), TMNoErr);
     EXPECT_EQ(out, first);
+}
+
+namespace {
+
+// A settings dialog that the user answers with `confirm`, after moving Strength to
+// `strength`; it records the owner window it was given.
+struct ScriptedDialog {
+    static inline int runs = 0;
+    static inline bool confirm = true;
+    static inline int32_t strength = 0;
+    static inline intptr_t owner = -1;
+    static bool run(TMFilterRecord*, TMParameters* params, TMGlobals*, intptr_t ownerWindow)
+    {
+        ++runs;
+        owner = ownerWindow;
+        params->settings.strength = strength;
+        return confirm;
+    }
+    static inline intptr_t aboutOwner = -1;
+    static void about(intptr_t ownerWindow) { aboutOwner = ownerWindow; }
+};
+
+struct DialogEntryFixture : EntryFixture {
+    TMPlatformData platform{0x1234};
+    void SetUp() override
+    {
+        EntryFixture::SetUp();
+        ScriptedDialog::runs = 0;
+        TMDialogProcedures procedures;
+        procedures.settings = ScriptedDialog::run;
+        procedures.about = ScriptedDialog::about;
+        TMSetDialogProcedures(procedures);
+        record.platformData = &platform;
+    }
+    void TearDown() override
+    {
+        TMSetDialogProcedures(TMDialogProcedures{});
+        EntryFixture::TearDown();
+    }
+    // One run as a host makes it when the user picks the filter (with Parameters) or
+    // repeats it (without).
+    int16_t run(bool asked)
+    {
+        std::fill(out.begin(), out.end(), -1.0f);
+        if (asked && call(TMSelectorParameters) != TMNoErr)
+            return -1;
+        const int16_t prepared = call(TMSelectorPrepare);
+        return prepared != TMNoErr ? prepared : call(TMSelectorStart);
+    }
+};
+
+} // namespace
+
+TEST_F(DialogEntryFixture, TheDialogDecidesTheRunAndCancelPutsTheSettingsBack)
+{
+    ScriptedDialog::confirm = true;
+    ScriptedDialog::strength = 25;
+    ASSERT_EQ(run(true), TMNoErr);
+    EXPECT_EQ(ScriptedDialog::runs, 1);
+    EXPECT_EQ(ScriptedDialog::owner, 0x1234) << "owned by the host's main window";
+    EXPECT_EQ(params().settings.strength, 25);
+    const std::vector<float> confirmed = out;
+
+    // A repeat renders the confirmed settings without asking.
+    ASSERT_EQ(run(false), TMNoErr);
+    EXPECT_EQ(ScriptedDialog::runs, 1);
+    EXPECT_EQ(out, confirmed);
+
+    // Cancel: nothing rendered, the settings as they were before the dialog.
+    ScriptedDialog::confirm = false;
+    ScriptedDialog::strength = 90;
+    params().settings.strength = 33;
+    ASSERT_EQ(call(TMSelectorPrepare), TMNoErr);
+    EXPECT_EQ(call(TMSelectorStart), TMNoErr) << "no dialog due without Parameters";
+    globals().dialogPending = 1;
+    std::fill(out.begin(), out.end(), -1.0f);
+    EXPECT_EQ(call(TMSelectorStart), TMUserCanceledErr);
+    EXPECT_EQ(ScriptedDialog::runs, 2);
+    EXPECT_EQ(params().settings.strength, 33);
+    EXPECT_EQ(globals().dialogPending, 0);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return v == -1.0f; }));
+}
+
+TEST_F(DialogEntryFixture, AboutShowsTheBoxOwnedByTheAboutRecordsWindow)
+{
+    TMAboutRecord about{};
+    about.platformData = &platform;
+    int16_t result = 7;
+    PluginMain(TMSelectorAbout, &about, nullptr, &result);
+    EXPECT_EQ(ScriptedDialog::aboutOwner, 0x1234);
+    EXPECT_EQ(result, 7) << "About leaves the result word alone";
+    about.platformData = nullptr;
+    PluginMain(TMSelectorAbout, &about, nullptr, &result);
+    EXPECT_EQ(ScriptedDialog::aboutOwner, 0);
 }

@@ -58,7 +58,10 @@ TEST(PreviewHost, SizesFollowTheLongerSideAndNeverEnlarge)
     struct Case { int32_t w, h, side, pw, ph; float scale; };
     for (const Case c : {Case{2000, 1000, 512, 512, 256, 3.90625f}, Case{1000, 2000, 768, 384, 768, 2000.0f / 768},
                          Case{1500, 1500, 1024, 1024, 1024, 1500.0f / 1024}, Case{300, 200, 512, 300, 200, 1.0f},
-                         Case{3000, 2000, 1024, 1024, 682, 3000.0f / 1024}}) {
+                         Case{3000, 2000, 1024, 1024, 682, 3000.0f / 1024},
+                         // Whole-number quotients that a floating-point a x (H / W) misses.
+                         Case{300, 126, 512, 300, 126, 1.0f}, Case{126, 300, 768, 126, 300, 1.0f},
+                         Case{101, 62, 1024, 101, 62, 1.0f}, Case{3000, 2000, 768, 768, 512, 3000.0f / 768}}) {
         Doc d(c.w, c.h);
         Prepared pre(d.doc);
         pre.r()->inputPadding = 0;

@@ -447,6 +447,27 @@ TEST_F(SimRuns, HostsWithoutDescriptorSupportDecideByTheParametersCall)
     expectClean(host);
 }
 
+// tmhost --dialog runs the filter as a person picks it from a menu: when Start reads
+// its scripting parameters the dialog is due. The tool's replayed runs never ask.
+TEST_F(SimRuns, AnInteractiveRunHasItsDialogDueAndAReplayedRunNot)
+{
+    const std::vector<float> in = picture<float>(3, 3);
+    std::vector<float> out(in.size());
+    for (bool interactive : {true, false}) {
+        SCOPED_TRACE(interactive ? "interactive" : "replayed");
+        Host host(PluginMain, document(in, out, 3),
+                  interactive ? tmsim::InteractiveOptions(0x77, nullptr) : tmsim::ReplayOptions(defaults(TMSampleFloat32)));
+        ASSERT_EQ(host.call(TMSelectorParameters), TMNoErr);
+        ASSERT_EQ(host.call(TMSelectorPrepare), TMNoErr);
+        bool showDialog = !interactive;
+        host.inside([&] {
+            auto* params = static_cast<TMParameters*>(host.parametersData());
+            EXPECT_EQ(readScriptParameters(&host.record(), globalsOf(host), params, &showDialog), TMNoErr);
+        });
+        EXPECT_EQ(showDialog, interactive);
+    }
+}
+
 // Negative float samples are lifted by the plane minima. A run without the dialog
 // (a recorded action, the command-line tool) must measure them as the dialog does,
 // or the same settings would give another picture.

@@ -313,4 +313,111 @@ const VersionNode* child(const VersionNode& node, const std::string& key)
     return nullptr;
 }
 
+namespace {
+
+// Reads sequentially through a template; the first read past the end sets `ok`
+// false and every later read returns zeros, so a parse checks once at the end.
+struct Cursor {
+    const Bytes& b;
+    size_t at;
+    bool ok = true;
+
+    uint16_t u16()
+    {
+        uint16_t v = 0;
+        ok = ok && rd16(b, at, &v);
+        at += 2;
+        return v;
+    }
+    uint32_t u32()
+    {
+        uint32_t v = 0;
+        ok = ok && rd32(b, at, &v);
+        at += 4;
+        return v;
+    }
+    uint8_t u8()
+    {
+        ok = ok && at < b.size();
+        const uint8_t v = ok ? b[at] : 0;
+        ++at;
+        return v;
+    }
+    std::u16string text()
+    {
+        std::u16string s;
+        for (uint16_t c = u16(); ok && c != 0; c = u16())
+            s.push_back(static_cast<char16_t>(c));
+        return s;
+    }
+    SzOrOrd szOrOrd()
+    {
+        SzOrOrd v;
+        const uint16_t first = u16();
+        if (first == 0xFFFF) {
+            v.isOrdinal = true;
+            v.ordinal = u16();
+        } else if (first != 0) {
+            v.text.push_back(static_cast<char16_t>(first));
+            v.text += text();
+        }
+        return v;
+    }
+    void alignTo4() { at = (at + 3) & ~size_t{3}; }
+};
+
+} // namespace
+
+bool parseDialogEx(const Bytes& data, Dialog* d, std::string* error)
+{
+    Cursor c{data, 0};
+    const uint16_t version = c.u16(), signature = c.u16();
+    if (!c.ok || version != 1 || signature != 0xFFFF) {
+        *error = "not an extended dialog template";
+        return false;
+    }
+    d->helpId = c.u32();
+    d->exStyle = c.u32();
+    d->style = c.u32();
+    const uint16_t count = c.u16();
+    d->x = static_cast<int16_t>(c.u16());
+    d->y = static_cast<int16_t>(c.u16());
+    d->cx = static_cast<int16_t>(c.u16());
+    d->cy = static_cast<int16_t>(c.u16());
+    d->menu = c.szOrOrd();
+    d->windowClass = c.szOrOrd();
+    d->title = c.text();
+    d->hasFont = (d->style & 0x40) != 0; // DS_SETFONT, also part of DS_SHELLFONT
+    if (d->hasFont) {
+        d->pointSize = c.u16();
+        d->weight = c.u16();
+        d->italic = c.u8();
+        d->charset = c.u8();
+        d->typeface = c.text();
+    }
+    d->items.clear();
+    for (uint16_t i = 0; i < count && c.ok; ++i) {
+        c.alignTo4();
+        DialogItem item;
+        item.helpId = c.u32();
+        item.exStyle = c.u32();
+        item.style = c.u32();
+        item.x = static_cast<int16_t>(c.u16());
+        item.y = static_cast<int16_t>(c.u16());
+        item.cx = static_cast<int16_t>(c.u16());
+        item.cy = static_cast<int16_t>(c.u16());
+        item.id = static_cast<int32_t>(c.u32());
+        item.windowClass = c.szOrOrd();
+        item.title = c.szOrOrd();
+        item.extraBytes = c.u16();
+        c.at += item.extraBytes;
+        d->items.push_back(item);
+    }
+    if (!c.ok || c.at > data.size()) {
+        *error = "dialog template ends early";
+        return false;
+    }
+    return true;
+}
+
 } // namespace pe

@@ -1,5 +1,6 @@
 // A small reader of Windows PE files (DLLs) for the tests: machine, headers, the
-// resource tree, export names and imported DLLs, and the version resource. Every
+// resource tree, export names and imported DLLs, the version resource and extended
+// dialog templates. Every
 // read is bounds-checked; a malformed file gives an error text, never a crash.
 #pragma once
 
@@ -60,5 +61,37 @@ struct VersionNode {
 };
 bool parseVersion(const Bytes& data, VersionNode* root, std::string* error);
 const VersionNode* child(const VersionNode& node, const std::string& key);
+
+// An extended dialog template (DLGTEMPLATEEX and its items) as the dialog manager
+// reads it. Texts stay UTF-16; a class or title given as an ordinal has `ordinal`
+// set and an empty text.
+struct SzOrOrd {
+    bool isOrdinal = false;
+    uint16_t ordinal = 0;
+    std::u16string text;
+};
+
+struct DialogItem {
+    uint32_t helpId = 0, exStyle = 0, style = 0;
+    int16_t x = 0, y = 0, cx = 0, cy = 0;
+    int32_t id = 0;
+    SzOrOrd windowClass, title;
+    uint16_t extraBytes = 0;
+};
+
+struct Dialog {
+    uint32_t helpId = 0, exStyle = 0, style = 0;
+    int16_t x = 0, y = 0, cx = 0, cy = 0;
+    SzOrOrd menu, windowClass;
+    std::u16string title;
+    bool hasFont = false; // DS_SETFONT or DS_SHELLFONT
+    uint16_t pointSize = 0, weight = 0;
+    uint8_t italic = 0, charset = 0;
+    std::u16string typeface;
+    std::vector<DialogItem> items;
+};
+
+// False with a reason for anything but a well-formed extended template.
+bool parseDialogEx(const Bytes& data, Dialog* dialog, std::string* error);
 
 } // namespace pe

@@ -8,6 +8,8 @@
 //   tm-windows click TITLE ID       click control ID of the window titled TITLE
 //                                   (BM_CLICK: a button, check box or radio button)
 //   tm-windows hover TITLE ID       move the mouse over control ID (WM_MOUSEMOVE)
+//   tm-windows key TITLE ID VK      press and release virtual key VK (a number) on
+//                                   control ID (a slider steps with the arrows)
 //
 // Exit status 0, or 1 when the window or the control is not there.
 #include <windows.h>
@@ -55,8 +57,9 @@ int main(int argc, char** argv)
         EnumWindows(listWindow, 0);
         return 0;
     }
-    if (argc != 4 || (std::strcmp(argv[1], "click") != 0 && std::strcmp(argv[1], "hover") != 0)) {
-        std::fprintf(stderr, "usage: tm-windows [click|hover TITLE ID]\n");
+    const bool key = argc == 5 && std::strcmp(argv[1], "key") == 0;
+    if (!key && (argc != 4 || (std::strcmp(argv[1], "click") != 0 && std::strcmp(argv[1], "hover") != 0))) {
+        std::fprintf(stderr, "usage: tm-windows [click|hover TITLE ID | key TITLE ID VK]\n");
         return 2;
     }
     const HWND window = FindWindowA(nullptr, argv[2]);
@@ -65,7 +68,11 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "tm-windows: no control %s in a window \"%s\"\n", argv[3], argv[2]);
         return 1;
     }
-    if (argv[1][0] == 'c')
+    if (key) {
+        const WPARAM vk = static_cast<WPARAM>(std::atoi(argv[4]));
+        SendMessageA(control, WM_KEYDOWN, vk, 1);
+        SendMessageA(control, WM_KEYUP, vk, 0xC0000001);
+    } else if (argv[1][0] == 'c')
         SendMessageA(control, BM_CLICK, 0, 0);
     else
         SendMessageA(control, WM_MOUSEMOVE, 0, MAKELPARAM(3, 3));

@@ -21,6 +21,7 @@
 #include "tm_globals.h"
 #include "tm_parameters.h"
 #include "tm_sim_host.h"
+#include "tm_xmp_settings.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ struct Watch {
     HWND aboutOwner = nullptr;
     COLORREF aboutCorner = CLR_INVALID; // a pixel of the box's background as painted
     COLORREF faceColour = CLR_INVALID;
+    bool aboutByKey = false;            // close the About box with Enter, not a click
 } watch;
 HHOOK hook = nullptr;
 
@@ -63,7 +65,10 @@ VOID CALLBACK lookAtAbout(HWND box, UINT, UINT_PTR timer, DWORD)
     watch.aboutCorner = GetPixel(dc, 3, 3);
     ReleaseDC(box, dc);
     watch.faceColour = GetSysColor(COLOR_3DFACE);
-    PostMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
+    if (watch.aboutByKey)
+        PostMessageA(box, WM_KEYDOWN, VK_RETURN, 1);
+    else
+        PostMessageA(box, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(20, 20));
 }
 
 LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
@@ -285,6 +290,25 @@ TEST_F(DialogRun, SlidersButtonsAndNotesAsAUserMovesThem)
         watch.fileToChoose = other;
         click(d, TM_ID_LOAD);
         std::remove(other.c_str());
+
+        // Save... through the real save dialog: the file holds the dialog's settings.
+        const std::string saved = std::string(temp) + "tm-look.xmp";
+        std::remove(saved.c_str());
+        watch.fileToChoose = saved;
+        click(d, TM_ID_SAVE);
+        int32_t record[TMXmpRecordSize] = {};
+        EXPECT_GT(readSettingsXmp(saved.c_str(), record), 0) << saved;
+        EXPECT_EQ(record[TMXmpStrength], params().settings.strength);
+        std::remove(saved.c_str());
+
+        // The 360° switch follows its box and asks for no preview.
+        const int beforeSwitch = host->advanceCalls();
+        click(d, TM_ID_IMAGE360);
+        EXPECT_EQ(IsDlgButtonChecked(d, TM_ID_IMAGE360), BST_CHECKED);
+        EXPECT_EQ(params().settings.image360, 1);
+        click(d, TM_ID_IMAGE360);
+        EXPECT_EQ(params().settings.image360, 0);
+        EXPECT_EQ(host->advanceCalls(), beforeSwitch);
         key(d, TM_ID_STRENGTH, VK_LEFT);
         previews = host->advanceCalls();
         click(d, TM_ID_OK);
@@ -296,7 +320,7 @@ TEST_F(DialogRun, SlidersButtonsAndNotesAsAUserMovesThem)
     EXPECT_EQ(watch.messages[0].rfind("Could not find Help file at: \\ToneMappingHelp.html\n", 0), 0u)
         << watch.messages[0];
     EXPECT_EQ(watch.messages[1], "XMP file does not contain Tone Mapping settings.");
-    EXPECT_EQ(watch.fileDialogs, 2);
+    EXPECT_EQ(watch.fileDialogs, 3);
 
     // The render used the dialog's settings: a silent repeat renders the same bytes.
     const std::vector<float> confirmed = out;
@@ -325,6 +349,28 @@ TEST_F(DialogRun, CancelPutsTheSettingsBackButKeepsThemAsTheLastUsed)
         EXPECT_EQ(label(d, TM_ID_STRENGTH), "0");
         click(d, TM_ID_CANCEL);
     });
+}
+
+// The keys the dialog manager turns into Cancel and OK, on a portrait image, where
+// the 360° box stays disabled.
+TEST_F(DialogRun, EscapeCancelsEnterConfirmsAndPortraitImagesHaveNo360)
+{
+    std::vector<float> portrait(size_t{800} * 1200 * 3, 0.5f);
+    for (size_t i = 0; i < portrait.size(); i += 7)
+        portrait[i] = 4.0f;
+    tmsim::Document doc;
+    doc.source = doc.destination = portrait.data();
+    doc.width = 800;
+    doc.height = 1200;
+    doc.rowBytes = int64_t{800} * 3 * 4;
+    host = std::make_unique<tmsim::Host>(entry, doc, options);
+    watch.steps = [](HWND d) {
+        EXPECT_FALSE(enabled(d, TM_ID_IMAGE360));
+        PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 1);
+    };
+    EXPECT_EQ(host->run(true).result, TMUserCanceledErr);
+    watch.steps = [](HWND) { PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 1); };
+    EXPECT_EQ(host->run(true).result, TMNoErr);
 }
 
 // A host that draws no pixel maps: the dialog draws the preview itself.
@@ -370,8 +416,12 @@ TEST_F(DialogRun, AboutBoxOpensOverItsOwnerAndClosesOnAClick)
     host = std::make_unique<tmsim::Host>(entry, doc, options);
     EXPECT_EQ(host->about(), TMNoErr);
     EXPECT_EQ(watch.aboutOwner, owner);
-    DestroyWindow(owner);
     EXPECT_EQ(watch.aboutTitle, "Tone Mapping Plug-In 1.1.2");
     EXPECT_GT(watch.aboutRect.right - watch.aboutRect.left, 0);
     EXPECT_EQ(watch.aboutCorner, watch.faceColour) << "the box paints its background";
+    watch.aboutTitle.clear();
+    watch.aboutByKey = true;
+    EXPECT_EQ(host->about(), TMNoErr) << "Enter closes it";
+    EXPECT_EQ(watch.aboutTitle, "Tone Mapping Plug-In 1.1.2");
+    DestroyWindow(owner);
 }

@@ -125,8 +125,9 @@ TM_LOOP_BODY void blendedTermsLoop(const float* lnB, const float* lum, const dou
 }
 
 // The vector kernel of the active level for whole float pixels, or none.
+// The last argument: the display exponent is 1 (the byte is t's own truncation).
 using PixelKernel32 = int32_t (*)(const DisplayThresholds&, const float*, const float*, const float* const*, int32_t,
-                                  bool, double, double, float, uint8_t* const*, int32_t*, int32_t*);
+                                  bool, double, double, float, uint8_t* const*, int32_t*, int32_t*, bool);
 PixelKernel32 pixelKernel32()
 {
 #if defined(TM_X86_KERNELS)
@@ -366,7 +367,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
             const float* const lnRAt[3] = {planes.row(1, r) + c0, planes.row(2, r) + c0, planes.row(3, r) + c0};
             uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
             const int32_t done = kernel ? kernel(thresholds, lnB, lum + at, lnRAt, n, curve, s, k, cv.localWeight,
-                                                 displayAt, bin, certain)
+                                                 displayAt, bin, certain, gamma == 1.0)
                                         : 0;
             if (done > 0)
                 secondLook32(thresholds, lnB, lnRAt, lum + at, done, curve, s, k, cv.localWeight, displayAt, bin,

@@ -32,6 +32,7 @@ struct TMImageStats {
 static_assert(sizeof(TMImageStats) == 20, "five floats");
 
 // TMGeometry: 13 int32 entries, entry 0 unused.
+// clang-format off
 enum : int {
     TMGeoBaseWidth = 1, TMGeoBaseHeight = 2,    // working size
     TMGeoWidth = 3, TMGeoHeight = 4,            // working size again; the stages read these
@@ -42,6 +43,7 @@ enum : int {
     TMGeoAttenLevels = 12,                      // coarser levels of the attenuation pyramid (4)
     TMGeometrySize = 13,
 };
+// clang-format on
 
 // Where samples sit in memory. rowBytes may exceed width * pixelStride * sample size.
 struct TMSampleLayout {

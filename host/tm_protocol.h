@@ -20,6 +20,7 @@ typedef uint8_t TMBoolean;
 typedef int32_t TMFixed;  // 16.16 fixed point: 0x10000 = 1.0
 typedef uint32_t TMFourCC; // first character in the most significant byte
 
+// clang-format off
 struct TMRect16 { int16_t top, left, bottom, right; };
 struct TMPoint16 { int16_t v, h; };
 struct TMVRect { int32_t top, left, bottom, right; };
@@ -27,6 +28,7 @@ struct TMVPoint { int32_t v, h; };
 struct TMRGB16 { uint16_t red, green, blue; };
 
 struct TMPlatformData { intptr_t hwnd; }; // host main window, may be 0
+// clang-format on
 
 struct TMBufferProcs {
     int16_t bufferProcsVersion;
@@ -304,6 +306,7 @@ enum : int16_t {
 };
 
 // Image modes.
+// clang-format off
 enum : int16_t {
     TMModeBitmap = 0, TMModeGrayScale = 1, TMModeIndexedColor = 2, TMModeRGBColor = 3,
     TMModeCMYKColor = 4, TMModeHSLColor = 5, TMModeHSBColor = 6, TMModeMultichannel = 7,
@@ -311,6 +314,7 @@ enum : int16_t {
     TMModeCMYK64 = 13, TMModeDeepMultichannel = 14, TMModeDuotone16 = 15, TMModeRGB96 = 16,
     TMModeGray32 = 17,
 };
+// clang-format on
 
 // playInfo of the descriptor parameters.
 enum : int16_t {

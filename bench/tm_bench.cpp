@@ -170,37 +170,33 @@ bool fail(benchmark::State& state, const char* what)
     return false;
 }
 
-bool convert(benchmark::State& state, const Setup& s, const float* lut, TMImageStats* stats,
-             Buffers& b)
+bool convert(benchmark::State& state, const Setup& s, const float* lut, TMImageStats* stats, Buffers& b)
 {
     *stats = TMImageStats{};
-    const int32_t r =
-        s.format == TMSampleFloat32
-            ? TMConvertInput32(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, stats,
-                               scenes().floatScene().data(), b.A.data())
-            : TMConvertInput16(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, stats,
-                               lut, scenes().scene16().data(), b.A.data());
+    const int32_t r = s.format == TMSampleFloat32
+                          ? TMConvertInput32(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, stats,
+                                             scenes().floatScene().data(), b.A.data())
+                          : TMConvertInput16(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, stats, lut,
+                                             scenes().scene16().data(), b.A.data());
     return r >= 0 || fail(state, "input conversion failed");
 }
 
 int32_t attenuate(const Setup& s, Buffers& b)
 {
-    return TMAttenuateGradients(s.format, s.workWidth, s.height, s.d.lumLevel, s.d.contrastStep,
-                                s.d.smoothingFactor, s.geometry, b.A.data(), b.B.data(),
-                                b.C.data());
+    return TMAttenuateGradients(s.format, s.workWidth, s.height, s.d.lumLevel, s.d.contrastStep, s.d.smoothingFactor,
+                                s.geometry, b.A.data(), b.B.data(), b.C.data());
 }
 
 int32_t solve(const Setup& s, Buffers& b)
 {
     return TMSolvePoisson(s.workWidth, s.height, s.geometry[TMGeoWidth], s.geometry[TMGeoHeight],
                           s.geometry[TMGeoSolverCoarseWidth], s.geometry[TMGeoSolverCoarseHeight],
-                          s.geometry[TMGeoSolverTotal], s.geometry[TMGeoLevelCount], b.B.data(),
-                          b.C.data(), b.A.data());
+                          s.geometry[TMGeoSolverTotal], s.geometry[TMGeoLevelCount], b.B.data(), b.C.data(),
+                          b.A.data());
 }
 
 // Input conversion, then attenuation on zeroed B and C (as the render does).
-bool throughAttenuation(benchmark::State& state, const Setup& s, const float* lut,
-                        TMImageStats* stats, Buffers& b)
+bool throughAttenuation(benchmark::State& state, const Setup& s, const float* lut, TMImageStats* stats, Buffers& b)
 {
     if (!convert(state, s, lut, stats, b))
         return false;
@@ -209,11 +205,9 @@ bool throughAttenuation(benchmark::State& state, const Setup& s, const float* lu
     return attenuate(s, b) >= 0 || fail(state, "attenuation failed");
 }
 
-bool throughSolver(benchmark::State& state, const Setup& s, const float* lut, TMImageStats* stats,
-                   Buffers& b)
+bool throughSolver(benchmark::State& state, const Setup& s, const float* lut, TMImageStats* stats, Buffers& b)
 {
-    return throughAttenuation(state, s, lut, stats, b) &&
-           (solve(s, b) >= 0 || fail(state, "Poisson solve failed"));
+    return throughAttenuation(state, s, lut, stats, b) && (solve(s, b) >= 0 || fail(state, "Poisson solve failed"));
 }
 
 double threadCpuSeconds()
@@ -262,8 +256,7 @@ void restore(std::vector<float>& dst, const std::vector<float>& saved)
 // After a mapping benchmark: the staged result must equal what TMRunStages renders
 // from the same image and settings, bit for bit, or the stage benchmarks are not
 // measuring the render's work.
-bool matchesRender(benchmark::State& state, const Setup& s, const void* in, const void* staged,
-                   int64_t sampleBytes)
+bool matchesRender(benchmark::State& state, const Setup& s, const void* in, const void* staged, int64_t sampleBytes)
 {
     const int64_t rowBytes = int64_t{s.width} * kPlanes * sampleBytes;
     std::vector<unsigned char> rendered(static_cast<size_t>(rowBytes * s.height));
@@ -298,8 +291,8 @@ void BM_Input32(benchmark::State& state, int mp)
     for (auto _ : state) {
         TMImageStats stats{};
         timed(state, &spent, [&] {
-            result = TMConvertInput32(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad,
-                                      &stats, rgb, b.A.data());
+            result =
+                TMConvertInput32(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, &stats, rgb, b.A.data());
         });
         benchmark::DoNotOptimize(stats);
         if (result < 0)
@@ -321,8 +314,8 @@ void BM_Input16(benchmark::State& state, int mp)
     for (auto _ : state) {
         TMImageStats stats{};
         timed(state, &spent, [&] {
-            result = TMConvertInput16(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad,
-                                      &stats, lut.data(), samples, b.A.data());
+            result = TMConvertInput16(s.width, s.height, s.workWidth, s.height, kPlanes, s.d.pad, &stats, lut.data(),
+                                      samples, b.A.data());
         });
         if (result < 0)
             break;
@@ -401,9 +394,9 @@ void BM_Output32(benchmark::State& state, int mp)
     for (auto _ : state) {
         restore(lum, saved);
         timed(state, &spent, [&] {
-            result = TMMapOutput32(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation,
-                                   s.d.output.white, s.d.output.black, s.d.output.strength,
-                                   s.d.gamma, &stats, rgb, lum.data(), out.data());
+            result =
+                TMMapOutput32(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation, s.d.output.white,
+                              s.d.output.black, s.d.output.strength, s.d.gamma, &stats, rgb, lum.data(), out.data());
         });
         if (result < 0)
             break;
@@ -436,9 +429,9 @@ void BM_Output16(benchmark::State& state, int mp)
     for (auto _ : state) {
         restore(lum, saved);
         timed(state, &spent, [&] {
-            result = TMMapOutput16(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation,
-                                   s.d.output.white, s.d.output.black, s.d.output.strength,
-                                   &stats, lut.data(), samples, lum.data(), out.data());
+            result = TMMapOutput16(s.width, s.height, kPlanes, s.d.pad, s.d.output.colorSaturation, s.d.output.white,
+                                   s.d.output.black, s.d.output.strength, &stats, lut.data(), samples, lum.data(),
+                                   out.data());
         });
         if (result < 0)
             break;
@@ -511,10 +504,7 @@ int64_t peakResidentBytes()
 // The sample table TMRunStages allocates beside the working buffers (from the C heap,
 // so the counting allocator does not see it): 65536 floats for 16-bit input, one
 // float otherwise.
-int64_t sampleTableBytes(int32_t format)
-{
-    return format == TMSample16 ? 65536 * 4 : 4;
-}
+int64_t sampleTableBytes(int32_t format) { return format == TMSample16 ? 65536 * 4 : 4; }
 
 // The scene in `format` for a whole-render benchmark. Only this benchmark's input
 // stays resident: made first, then the other depth's copy dropped.
@@ -646,8 +636,8 @@ void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32
     const TMPreviewBuffers buffers{A.data(), B.data(), C.data(), image.data(), cache.data(), histograms.data()};
     TMPreviewView view{};
     view.previewWidth = 1024;
-    view.previewHeight = previewHeight > 0 ? previewHeight
-                                           : static_cast<int32_t>(1024 * (static_cast<double>(s.height) / s.width));
+    view.previewHeight =
+        previewHeight > 0 ? previewHeight : static_cast<int32_t>(1024 * (static_cast<double>(s.height) / s.width));
     view.previewCacheOffset = TMPreviewCacheOffset(1024, kPlanes);
     TMParameters params = s.params;
     params.previewLevel = 2;
@@ -723,17 +713,13 @@ int main(int argc, char** argv)
         configure(benchmark::RegisterBenchmark(("poisson" + suffix).c_str(), BM_Poisson, mp), mp);
         configure(benchmark::RegisterBenchmark(("output32" + suffix).c_str(), BM_Output32, mp), mp);
         configure(benchmark::RegisterBenchmark(("output16" + suffix).c_str(), BM_Output16, mp), mp);
-        configure(benchmark::RegisterBenchmark(("render32" + suffix).c_str(), BM_Render,
-                                               TMSampleFloat32, mp),
-                  mp);
-        configure(benchmark::RegisterBenchmark(("render16" + suffix).c_str(), BM_Render,
-                                               TMSample16, mp),
-                  mp);
+        configure(benchmark::RegisterBenchmark(("render32" + suffix).c_str(), BM_Render, TMSampleFloat32, mp), mp);
+        configure(benchmark::RegisterBenchmark(("render16" + suffix).c_str(), BM_Render, TMSample16, mp), mp);
         configure(benchmark::RegisterBenchmark(("plugin32" + suffix).c_str(), BM_Plugin, TMSampleFloat32, mp,
                                                tmsim::Delivery::Direct),
                   mp);
-        configure(benchmark::RegisterBenchmark(("plugin32copy" + suffix).c_str(), BM_Plugin, TMSampleFloat32,
-                                               mp, tmsim::Delivery::Copy),
+        configure(benchmark::RegisterBenchmark(("plugin32copy" + suffix).c_str(), BM_Plugin, TMSampleFloat32, mp,
+                                               tmsim::Delivery::Copy),
                   mp);
         configure(benchmark::RegisterBenchmark(("plugin16" + suffix).c_str(), BM_Plugin, TMSample16, mp,
                                                tmsim::Delivery::Direct),

@@ -49,18 +49,23 @@ void TMMakeDemoScene(int32_t width, int32_t height, float* rgb)
             const float fx = static_cast<float>(x), fy = static_cast<float>(y);
             float r, g, b;
             const bool inWindow = fx > wx0 && fx < wx1 && fy > wy0 && fy < wy1;
-            const bool onMullion = std::fabs(fx - 0.5f * (wx0 + wx1)) < frame * 0.5f ||
-                                   std::fabs(fy - 0.5f * (wy0 + wy1)) < frame * 0.5f;
+            const bool onMullion =
+                std::fabs(fx - 0.5f * (wx0 + wx1)) < frame * 0.5f || std::fabs(fy - 0.5f * (wy0 + wy1)) < frame * 0.5f;
             if (inWindow && !onMullion) {
                 // Outside: sky above a textured hillside, both far brighter than the room.
                 const float t = (fy - wy0) / (wy1 - wy0);
-                const float hill = 0.55f + 0.1f * std::sin(fx / scale * 9.0f) + 0.05f * valueNoise(fx, fy, scale * 0.05f);
+                const float hill =
+                    0.55f + 0.1f * std::sin(fx / scale * 9.0f) + 0.05f * valueNoise(fx, fy, scale * 0.05f);
                 if (t < hill) {
                     const float sky = 120.0f + 80.0f * (1.0f - t);
-                    r = 0.55f * sky; g = 0.75f * sky; b = 1.0f * sky;
+                    r = 0.55f * sky;
+                    g = 0.75f * sky;
+                    b = 1.0f * sky;
                 } else {
                     const float leaf = 8.0f + 30.0f * valueNoise(fx, fy, scale * 0.01f);
-                    r = 0.35f * leaf; g = 0.6f * leaf; b = 0.25f * leaf;
+                    r = 0.35f * leaf;
+                    g = 0.6f * leaf;
+                    b = 0.25f * leaf;
                 }
             } else {
                 // Room: light falls off from the window; corners are very dark.
@@ -70,20 +75,32 @@ void TMMakeDemoScene(int32_t width, int32_t height, float* rgb)
                 const float texture = 0.6f + 0.4f * valueNoise(fx, fy, scale * 0.02f) + 0.1f * hash01(x, y);
                 const float floorShade = fy > 0.75f * H ? 0.5f : 1.0f;
                 const float base = 0.002f + falloff * texture * floorShade;
-                r = 0.9f * base; g = 0.8f * base; b = 0.65f * base;
-                if (onMullion && inWindow) { r *= 0.5f; g *= 0.5f; b *= 0.5f; }
+                r = 0.9f * base;
+                g = 0.8f * base;
+                b = 0.65f * base;
+                if (onMullion && inWindow) {
+                    r *= 0.5f;
+                    g *= 0.5f;
+                    b *= 0.5f;
+                }
             }
             // Lamp: tiny core of ~50,000 with a glow.
             const float ldx = fx - lampX, ldy = fy - lampY;
             const float d2 = (ldx * ldx + ldy * ldy) / (lampR * lampR);
             if (d2 < 1.0f) {
-                r = 50000.0f; g = 47000.0f; b = 40000.0f;
+                r = 50000.0f;
+                g = 47000.0f;
+                b = 40000.0f;
             } else {
                 const float glow = 3000.0f / (d2 * d2);
-                r += glow; g += 0.95f * glow; b += 0.8f * glow;
+                r += glow;
+                g += 0.95f * glow;
+                b += 0.8f * glow;
             }
             float* px = rgb + (static_cast<int64_t>(y) * width + x) * 3;
-            px[0] = r; px[1] = g; px[2] = b;
+            px[0] = r;
+            px[1] = g;
+            px[2] = b;
         }
     }
 }

@@ -4,10 +4,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <new>
 #include <optional>
@@ -193,7 +193,8 @@ int commit(const Reporter& say, TMOutputFile& file, const char* what)
         return cancelled();
     std::string error;
     if (!file.commit(&error))
-        return say.complain(kExitFailure, std::string("cannot write ") + what + " '" + file.targetPath() + "': " + error);
+        return say.complain(kExitFailure,
+                            std::string("cannot write ") + what + " '" + file.targetPath() + "': " + error);
     return 0;
 }
 
@@ -271,7 +272,8 @@ int runJob(const TMCliOptions& options, const Job& job, bool several, TMParamete
         if (readError.message == kTM8BitRefusal)
             return say.complain(readError.exitCode, job.input +
                                                         " is an 8-bit image; tonemap needs 16-bit integer or float "
-                                                        "images\n" + kTM8BitRefusal);
+                                                        "images\n" +
+                                                        kTM8BitRefusal);
         return say.complain(readError.exitCode, readError.message);
     }
     if (stopped())
@@ -288,8 +290,8 @@ int runJob(const TMCliOptions& options, const Job& job, bool several, TMParamete
 
     if (options.previewSide != 0) {
         TMImage host = hostSamples(source);
-        const TMParameters params = TMResolveSettings(
-            options.settings, host.type == TMSampleType::Float32 ? TMSampleFloat32 : TMSample16);
+        const TMParameters params =
+            TMResolveSettings(options.settings, host.type == TMSampleType::Float32 ? TMSampleFloat32 : TMSample16);
         *used = params;
         TMImage encoded;
         std::array<int32_t, 256> counts{};
@@ -408,8 +410,8 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
         for (const Job& other : jobs) {
             const std::string& in = other.input;
             if (TMSameFile(job.output, in)) {
-                *error = "OUTPUT '" + job.output + "' is the same file as INPUT '" + in +
-                         "'; an input is never overwritten";
+                *error =
+                    "OUTPUT '" + job.output + "' is the same file as INPUT '" + in + "'; an input is never overwritten";
                 return std::nullopt;
             }
             if (!job.histogram.empty() && TMSameFile(job.histogram, in)) {
@@ -418,8 +420,7 @@ std::optional<std::vector<Job>> planJobs(const TMCliOptions& options, std::strin
                 return std::nullopt;
             }
             if (&other != &job && TMSameFile(job.output, other.output)) {
-                *error = "'" + job.input + "' and '" + other.input + "' would both be written to '" + job.output +
-                         "'";
+                *error = "'" + job.input + "' and '" + other.input + "' would both be written to '" + job.output + "'";
                 return std::nullopt;
             }
         }
@@ -510,8 +511,7 @@ int run(const TMCliOptions& given)
     // Like every output, the settings file fails before any work when it cannot be written.
     TMOutputFile settingsFile;
     if (!options.saveSettings.empty() && !settingsFile.create(options.saveSettings, &error)) {
-        std::fprintf(stderr, "tonemap: cannot write settings '%s': %s\n", options.saveSettings.c_str(),
-                     error.c_str());
+        std::fprintf(stderr, "tonemap: cannot write settings '%s': %s\n", options.saveSettings.c_str(), error.c_str());
         return kExitFailure;
     }
     if (!options.outputDir.empty()) {

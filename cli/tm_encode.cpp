@@ -42,8 +42,8 @@ bool describesOldEncoding(const std::string& name)
         return !isOneOf(name, {"oiio:ColorSpace", "oiio:Gamma", "oiio:UnassociatedAlpha"});
     // ...and the remaining layout, compression and texture-lookup settings.
     return isOneOf(name, {"compression", "CompressionQuality", "planarconfig", "textureformat", "wrapmodes",
-                          "openexr:lineOrder", "openexr:chunkCount", "openexr:levelmode",
-                          "openexr:roundingmode", "openexr:dwaCompressionLevel", "openexr:version"});
+                          "openexr:lineOrder", "openexr:chunkCount", "openexr:levelmode", "openexr:roundingmode",
+                          "openexr:dwaCompressionLevel", "openexr:version"});
 }
 
 bool describesTransfer(const std::string& name)
@@ -94,7 +94,8 @@ TMImage TMEncodeResult(const TMImage& source, TMImage result, const TMChannelPla
     if (result.type == TMSampleType::Float32 && target == TMSampleType::Float32 && inPlace) {
         if (associate) {
             const auto alpha = static_cast<size_t>(plan.alpha);
-            for (size_t p = 0; p + static_cast<size_t>(inChannels) <= result.f32.size(); p += static_cast<size_t>(inChannels))
+            for (size_t p = 0; p + static_cast<size_t>(inChannels) <= result.f32.size();
+                 p += static_cast<size_t>(inChannels))
                 for (size_t c = 0; c < static_cast<size_t>(plan.colour); ++c)
                     result.f32[p + c] *= result.f32[p + alpha];
         }
@@ -131,7 +132,9 @@ TMImage TMEncodeResult(const TMImage& source, TMImage result, const TMChannelPla
                 const uint16_t h = result.u16[i];
                 const uint16_t v = source.u16[i];
                 switch (target) {
-                case TMSampleType::Float32: out.f32[j] = colour ? TMHost16ToFloat(h) * alpha : TMFile16ToFloat(v); break;
+                case TMSampleType::Float32:
+                    out.f32[j] = colour ? TMHost16ToFloat(h) * alpha : TMFile16ToFloat(v);
+                    break;
                 case TMSampleType::UInt16: out.u16[j] = colour ? TMHostToFile16(h) : v; break;
                 case TMSampleType::UInt8: out.u8[j] = colour ? TMHost16ToDisplay8(h) : TMFile16ToFile8(v); break;
                 }

@@ -105,8 +105,8 @@ struct ExrBound {
     uint64_t ratio;
 };
 constexpr ExrBound kExrBounds[] = {
-    {"none", 1},     {"rle", 64},   {"zips", 1032}, {"zip", 1032},  {"pxr24", 1032 * 4 / 3},
-    {"piz", 454},    {"b44", 11},   {"b44a", 11},   {"dwaa", 64 * 1032}, {"dwab", 64 * 1032},
+    {"none", 1},  {"rle", 64}, {"zips", 1032}, {"zip", 1032},       {"pxr24", 1032 * 4 / 3},
+    {"piz", 454}, {"b44", 11}, {"b44a", 11},   {"dwaa", 64 * 1032}, {"dwab", 64 * 1032},
 };
 
 // TIFF, by compression number. PackBits repeats a byte at most 128 times for 2
@@ -201,12 +201,12 @@ bool readPixels(OIIO::ImageInput& in, const OIIO::ImageSpec& header, OIIO::TypeD
         for (int32_t x = 0; x < header.width; x += stepX) {
             const int32_t xEnd = std::min(header.width, x + stepX);
             char* out = static_cast<char*>(data) + y * rowBytes + x * pixelBytes;
-            const bool ok = tiled ? in.read_tiles(0, 0, header.x + x, header.x + xEnd, header.y + y, header.y + yEnd,
-                                                  header.z, header.z + 1, 0, header.nchannels, type, out, pixelBytes,
-                                                  rowBytes)
-                            : nativeRows ? in.read_native_scanline(0, 0, header.y + y, header.z, out)
-                                         : in.read_scanlines(0, 0, header.y + y, header.y + yEnd, header.z, 0,
-                                                             header.nchannels, type, out, pixelBytes, rowBytes);
+            const bool ok =
+                tiled ? in.read_tiles(0, 0, header.x + x, header.x + xEnd, header.y + y, header.y + yEnd, header.z,
+                                      header.z + 1, 0, header.nchannels, type, out, pixelBytes, rowBytes)
+                : nativeRows ? in.read_native_scanline(0, 0, header.y + y, header.z, out)
+                             : in.read_scanlines(0, 0, header.y + y, header.y + yEnd, header.z, 0, header.nchannels,
+                                                 type, out, pixelBytes, rowBytes);
             if (!ok || in.has_error()) {
                 const std::string rows = yEnd - y == 1
                                              ? "row " + std::to_string(y)
@@ -307,10 +307,7 @@ public:
         m_pos += static_cast<int64_t>(w);
         return w;
     }
-    size_t pwrite(const void* buf, size_t n, int64_t offset) override
-    {
-        return sink_.write(buf, n, offset) ? n : 0;
-    }
+    size_t pwrite(const void* buf, size_t n, int64_t offset) override { return sink_.write(buf, n, offset) ? n : 0; }
     size_t read(void* buf, size_t n) override
     {
         const size_t r = pread(buf, n, m_pos);
@@ -342,8 +339,8 @@ bool writeRows(OIIO::ImageOutput& out, const OIIO::ImageSpec& header, OIIO::Type
                Progress& progress)
 {
     const int64_t rowBytes = int64_t{header.width} * header.nchannels * static_cast<int64_t>(type.size());
-    const int band = static_cast<int>(std::clamp<int64_t>((int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1), 1,
-                                                          std::max(header.height, 1)));
+    const int band = static_cast<int>(
+        std::clamp<int64_t>((int64_t{16} << 20) / std::max<int64_t>(rowBytes, 1), 1, std::max(header.height, 1)));
     encoderProgress(&progress, 0.0f);
     for (int y = 0; y < header.height && !progress.stopped; y += band) {
         const int end = std::min(header.height, y + band);
@@ -488,8 +485,7 @@ bool TMWriteImage(TMByteSink& sink, TMOutputFormat format, const TMImage& image,
     header.channelformats.clear();
     header.tile_width = header.tile_height = 0;
     header.tile_depth = 1;
-    const std::string compression =
-        options.compression.empty() ? TMDefaultCompression(format) : options.compression;
+    const std::string compression = options.compression.empty() ? TMDefaultCompression(format) : options.compression;
     if (format == TMOutputFormat::Png) {
         // The level as zlib's; the sub and up filters, tried per row, cost far less
         // than trying all five and lose little on photographs.

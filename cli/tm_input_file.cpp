@@ -93,13 +93,13 @@ uint64_t TMMachineMemory()
 uint64_t TMImageMemory(int64_t width, int64_t height, int64_t channels, int64_t sampleBytes)
 {
     const uint64_t pixels = saturatingMultiply(static_cast<uint64_t>(width), static_cast<uint64_t>(height));
-    const uint64_t perPixel = static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampleBytes) +
-                              kTMRenderBytesPerPixel;
+    const uint64_t perPixel =
+        static_cast<uint64_t>(channels) * static_cast<uint64_t>(sampleBytes) + kTMRenderBytesPerPixel;
     return saturatingMultiply(pixels, perPixel);
 }
 
-bool TMCheckImageMemory(const std::string& path, int64_t width, int64_t height, int64_t channels,
-                        int64_t sampleBytes, uint64_t machineMemory, TMFileError* error)
+bool TMCheckImageMemory(const std::string& path, int64_t width, int64_t height, int64_t channels, int64_t sampleBytes,
+                        uint64_t machineMemory, TMFileError* error)
 {
     const uint64_t need = TMImageMemory(width, height, channels, sampleBytes);
     if (machineMemory == 0 || need <= machineMemory)

@@ -49,5 +49,5 @@ uint64_t TMImageMemory(int64_t width, int64_t height, int64_t channels, int64_t 
 
 // False, with a refusal (exit code 2), when the image needs more memory than the
 // machine has (`machineMemory` bytes; 0 skips the check).
-bool TMCheckImageMemory(const std::string& path, int64_t width, int64_t height, int64_t channels,
-                        int64_t sampleBytes, uint64_t machineMemory, TMFileError* error);
+bool TMCheckImageMemory(const std::string& path, int64_t width, int64_t height, int64_t channels, int64_t sampleBytes,
+                        uint64_t machineMemory, TMFileError* error);

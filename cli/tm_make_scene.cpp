@@ -20,11 +20,10 @@ namespace {
 constexpr double kDefaultMegapixels = 2.0;
 constexpr double kMaxMegapixels = 500.0; // 6 GB of float RGB; beyond that a typo
 
-const char* const kUsage =
-    "Usage: tm-make-scene OUTPUT [--megapixels N]\n"
-    "Writes the procedural HDR test scene (3:2, 32-bit float RGB) to OUTPUT, an .exr or .pfm\n"
-    "file, or a 16-bit display-referred version of it to a .ppm file.\n"
-    "  --megapixels N   size in millions of pixels, more than 0 and at most 500 (default 2)\n";
+const char* const kUsage = "Usage: tm-make-scene OUTPUT [--megapixels N]\n"
+                           "Writes the procedural HDR test scene (3:2, 32-bit float RGB) to OUTPUT, an .exr or .pfm\n"
+                           "file, or a 16-bit display-referred version of it to a .ppm file.\n"
+                           "  --megapixels N   size in millions of pixels, more than 0 and at most 500 (default 2)\n";
 
 int usageError(const std::string& message)
 {
@@ -38,8 +37,7 @@ bool parseMegapixels(const std::string& text, double* value)
         return false;
     char* end = nullptr;
     *value = std::strtod(text.c_str(), &end);
-    return end == text.c_str() + text.size() && std::isfinite(*value) && *value > 0.0 &&
-           *value <= kMaxMegapixels;
+    return end == text.c_str() + text.size() && std::isfinite(*value) && *value > 0.0 && *value <= kMaxMegapixels;
 }
 
 int run(const std::string& output, TMOutputFormat format, double megapixels)

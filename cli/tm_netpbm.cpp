@@ -43,8 +43,7 @@ bool TMReadNetpbm(const TMInputFile& file, TMImage* image, TMFileError* error)
     if (!TMNetpbmReadHeader(source, &header, &why))
         return fail(error, path, why);
     const int32_t sampleBytes = header.isFloat ? 4 : 2;
-    if (!TMCheckImageMemory(path, header.width, header.height, header.channels, sampleBytes, TMMachineMemory(),
-                            error))
+    if (!TMCheckImageMemory(path, header.width, header.height, header.channels, sampleBytes, TMMachineMemory(), error))
         return false;
     image->allocate(header.isFloat ? TMSampleType::Float32 : TMSampleType::UInt16, header.width, header.height,
                     header.channels);

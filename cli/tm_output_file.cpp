@@ -284,7 +284,8 @@ bool TMSameFile(const std::string& a, const std::string& b)
 {
     if (a == b)
         return true;
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     const bool aExists = stat(a.c_str(), &sa) == 0;
     const bool bExists = stat(b.c_str(), &sb) == 0;
     if (aExists && bExists)

@@ -14,8 +14,7 @@ void TMProgressBar::update(int32_t done, int32_t total)
 {
     if (!enabled_ || total <= 0)
         return;
-    const int32_t percent =
-        static_cast<int32_t>(std::clamp<int64_t>(int64_t{done} * 100 / total, 0, 100));
+    const int32_t percent = static_cast<int32_t>(std::clamp<int64_t>(int64_t{done} * 100 / total, 0, 100));
     if (percent == shown_)
         return;
     shown_ = percent;

@@ -18,21 +18,20 @@ constexpr int kExitUsage = 2;
 
 using Record = std::array<int32_t, TMXmpRecordSize>;
 
-const char kUsage[] =
-    "Usage: tm-settings show FILE.xmp\n"
-    "       tm-settings read FILE [--init v0,v1,v2,v3,v4,v5,v6,v7]\n"
-    "       tm-settings write FILE v0 v1 v2 v3 v4 v5 v6 v7\n"
-    "\n"
-    "show   prints the file's eight settings as the filter's dialog shows them\n"
-    "read   reads FILE into the exchange record (default all 0) and prints\n"
-    "       'code=N record=v0,...,v7': the reader's result and the record as it\n"
-    "       left it, unclamped\n"
-    "write  writes the exchange record as a settings file and prints 'code=N'\n"
-    "read and write exit with 0 whenever the call was made: the code tells its result.\n"
-    "\n"
-    "The exchange record, in order: Luminosity (-10..10), Strength, Color Saturation\n"
-    "(0..100), White Clipping, Black Clipping (steps of 0.005 %, 0..1000), Light\n"
-    "Smoothing, Micro-contrast (index 0..4: +2..-2), Micro-smoothing (0..30).\n";
+const char kUsage[] = "Usage: tm-settings show FILE.xmp\n"
+                      "       tm-settings read FILE [--init v0,v1,v2,v3,v4,v5,v6,v7]\n"
+                      "       tm-settings write FILE v0 v1 v2 v3 v4 v5 v6 v7\n"
+                      "\n"
+                      "show   prints the file's eight settings as the filter's dialog shows them\n"
+                      "read   reads FILE into the exchange record (default all 0) and prints\n"
+                      "       'code=N record=v0,...,v7': the reader's result and the record as it\n"
+                      "       left it, unclamped\n"
+                      "write  writes the exchange record as a settings file and prints 'code=N'\n"
+                      "read and write exit with 0 whenever the call was made: the code tells its result.\n"
+                      "\n"
+                      "The exchange record, in order: Luminosity (-10..10), Strength, Color Saturation\n"
+                      "(0..100), White Clipping, Black Clipping (steps of 0.005 %, 0..1000), Light\n"
+                      "Smoothing, Micro-contrast (index 0..4: +2..-2), Micro-smoothing (0..30).\n";
 
 int usage(const std::string& why)
 {

@@ -13,20 +13,16 @@ namespace {
 
 // In the order of TMSlider.
 const TMSliderInfo kSliders[kTMSliderCount] = {
-    {TMSlider::Luminosity, TM_ID_LUMINOSITY, 20, 1},
-    {TMSlider::Strength, TM_ID_STRENGTH, 100, 1},
-    {TMSlider::ColorSaturation, TM_ID_SATURATION, 100, 0},
-    {TMSlider::Smoothing, TM_ID_SMOOTHING, 4, 2},
-    {TMSlider::Microcontrast, TM_ID_MICROCONTRAST, 4, 2},
-    {TMSlider::Microsmoothing, TM_ID_MICROSMOOTHING, 30, 2},
-    {TMSlider::WhiteClip, TM_ID_WHITE_CLIP, 100, 0},
-    {TMSlider::BlackClip, TM_ID_BLACK_CLIP, 100, 0},
+    {TMSlider::Luminosity, TM_ID_LUMINOSITY, 20, 1},       {TMSlider::Strength, TM_ID_STRENGTH, 100, 1},
+    {TMSlider::ColorSaturation, TM_ID_SATURATION, 100, 0}, {TMSlider::Smoothing, TM_ID_SMOOTHING, 4, 2},
+    {TMSlider::Microcontrast, TM_ID_MICROCONTRAST, 4, 2},  {TMSlider::Microsmoothing, TM_ID_MICROSMOOTHING, 30, 2},
+    {TMSlider::WhiteClip, TM_ID_WHITE_CLIP, 100, 0},       {TMSlider::BlackClip, TM_ID_BLACK_CLIP, 100, 0},
 };
 
 // The order of a refresh, which Previous's count of read values used to cut short.
 const TMSlider kRefreshOrder[kTMSliderCount] = {
-    TMSlider::Luminosity, TMSlider::Strength,      TMSlider::ColorSaturation, TMSlider::WhiteClip,
-    TMSlider::BlackClip,  TMSlider::Smoothing,     TMSlider::Microcontrast,   TMSlider::Microsmoothing,
+    TMSlider::Luminosity, TMSlider::Strength,  TMSlider::ColorSaturation, TMSlider::WhiteClip,
+    TMSlider::BlackClip,  TMSlider::Smoothing, TMSlider::Microcontrast,   TMSlider::Microsmoothing,
 };
 
 // x >= 0 truncated, plus 1 when the dropped fraction exceeds one half (halves down).
@@ -138,13 +134,13 @@ std::vector<TMControlUpdate> TMRefreshControls(const TMSettings& settings, int32
         const TMSliderInfo& s = TMSliderOf(kRefreshOrder[k]);
         const int32_t value = TMSettingValue(settings, s.slider);
         updates.push_back({TMControlUpdate::SliderPosition, s.controlId, TMPositionFromValue(s.slider, value), 0, {}});
-        updates.push_back({TMControlUpdate::Text, s.controlId + TM_ID_LABEL_OFFSET, 0, 0, TMLabelText(s.slider, value)});
+        updates.push_back(
+            {TMControlUpdate::Text, s.controlId + TM_ID_LABEL_OFFSET, 0, 0, TMLabelText(s.slider, value)});
     }
     return updates;
 }
 
-TMScrollOutcome TMScrollRequest(TMSlider slider, int32_t code, int32_t position, int32_t trackPosition,
-                                int32_t maximum)
+TMScrollOutcome TMScrollRequest(TMSlider slider, int32_t code, int32_t position, int32_t trackPosition, int32_t maximum)
 {
     TMScrollOutcome out;
     if (position < 0 || position > maximum)
@@ -164,9 +160,7 @@ TMScrollOutcome TMScrollRequest(TMSlider slider, int32_t code, int32_t position,
         n = trackPosition;
         stores = true;
         break;
-    case TMScrollThumbTrack:
-        n = trackPosition;
-        break;
+    case TMScrollThumbTrack: n = trackPosition; break;
     case TMScrollLeft:
         n = 0;
         stores = true;
@@ -285,20 +279,20 @@ const char* TMToggleOriginal(TMParameters* params)
 }
 
 const int32_t kTMSettingControls[15] = {
-    TM_ID_LUMINOSITY,     TM_ID_STRENGTH,       TM_ID_SATURATION, TM_ID_WHITE_CLIP,   TM_ID_BLACK_CLIP,
-    TM_ID_SMOOTHING,      TM_ID_MICROCONTRAST,  TM_ID_MICROSMOOTHING, TM_ID_PREVIOUS, TM_ID_DEFAULT,
-    TM_ID_LOAD,           TM_ID_SAVE,           TM_ID_SIZE_512,   TM_ID_SIZE_768,     TM_ID_SIZE_1024,
+    TM_ID_LUMINOSITY, TM_ID_STRENGTH,      TM_ID_SATURATION,     TM_ID_WHITE_CLIP, TM_ID_BLACK_CLIP,
+    TM_ID_SMOOTHING,  TM_ID_MICROCONTRAST, TM_ID_MICROSMOOTHING, TM_ID_PREVIOUS,   TM_ID_DEFAULT,
+    TM_ID_LOAD,       TM_ID_SAVE,          TM_ID_SIZE_512,       TM_ID_SIZE_768,   TM_ID_SIZE_1024,
 };
 
 int32_t TMPixelMapMode(int32_t documentMode)
 {
     switch (documentMode) {
-    case 10: // Gray16
-    case 17: // Gray32
-        return 1; // GrayScale
-    case 11: // RGB48
-    case 16: // RGB96
-        return 3; // RGBColor
+    case 10:           // Gray16
+    case 17:           // Gray32
+        return 1;      // GrayScale
+    case 11:           // RGB48
+    case 16:           // RGB96
+        return 3;      // RGBColor
     case 12: return 9; // Lab48 -> LabColor
     case 13: return 4; // CMYK64 -> CMYKColor
     case 14: return 7; // DeepMultichannel -> Multichannel

@@ -89,7 +89,7 @@ enum : int32_t {
 
 // What one request to a slider does. The slider's state is what its control holds.
 struct TMScrollOutcome {
-    bool move = false;  // set the control to `position` and the label to `label`
+    bool move = false; // set the control to `position` and the label to `label`
     int32_t position = 0;
     std::string label;
     bool store = false; // then store `value` and recompute the preview at `previewLevel`

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode,
-                             int32_t left, int32_t top)
+TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode, int32_t left,
+                             int32_t top)
 {
     TMPixelMap map{};
     map.version = 1;

@@ -15,8 +15,8 @@ struct TMPaneRect {
 
 // The planar 8-bit preview (its planes of width x height bytes, rows unpadded)
 // as the pixel map the host draws with its top-left corner at (left, top).
-TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode,
-                             int32_t left, int32_t top);
+TMPixelMap TMPreviewPixelMap(const uint8_t* image, int32_t width, int32_t height, int16_t documentMode, int32_t left,
+                             int32_t top);
 
 // The preview as a top-down device-independent bitmap of 24-bit
 // pixels (blue, green, red; rows padded to 4 bytes), for hosts without a pixel-map

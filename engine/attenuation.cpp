@@ -130,9 +130,8 @@ void attenuationFactors(float* g, int64_t n, float offset, double alpha, double 
 
 } // namespace
 
-int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel,
-                             int32_t contrastStep, float smoothingFactor, const int32_t* geometry,
-                             float* A, float* B, float* C)
+int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel, int32_t contrastStep,
+                             float smoothingFactor, const int32_t* geometry, float* A, float* B, float* C)
 {
     (void)sampleFormat;
     lumLevel = std::clamp(lumLevel, 1, 13);
@@ -229,15 +228,17 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         const float* row = I + static_cast<int64_t>(y) * W;
         const float* prow = P + static_cast<int64_t>(y) * W;
         float* div = A + static_cast<int64_t>(y) * W;
-        const bool hasDown = y < H - 1, hasUp = y > 0;
+        const bool hasDown = y<H - 1, hasUp = y> 0;
         float gxLeft = 0.0f;
         for (int32_t x = 0; x < W; ++x) {
             const float gx = x < W - 1 ? limitDifference(row[x + 1] - row[x]) * prow[x] : 0.0f;
             const float gy = hasDown ? limitDifference(row[x + W] - row[x]) * prow[x] : 0.0f;
             float d = gx;
-            if (x > 0) d -= gxLeft;
+            if (x > 0)
+                d -= gxLeft;
             d += gy;
-            if (hasUp) d -= limitDifference(row[x] - row[x - W]) * prow[x - W];
+            if (hasUp)
+                d -= limitDifference(row[x] - row[x - W]) * prow[x - W];
             div[x] = d;
             gxLeft = gx;
         }

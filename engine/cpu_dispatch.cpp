@@ -32,8 +32,8 @@ Level detect()
     if (!osxsave || !avx)
         return Level::SSE2;
     const uint64_t state = savedState();
-    constexpr uint64_t kVectorState = 0x6;   // SSE and AVX registers
-    constexpr uint64_t kAvx512State = 0xe6;  // and the mask and upper ZMM registers
+    constexpr uint64_t kVectorState = 0x6;  // SSE and AVX registers
+    constexpr uint64_t kAvx512State = 0xe6; // and the mask and upper ZMM registers
     if ((state & kVectorState) != kVectorState)
         return Level::SSE2;
     if (!__get_cpuid_count(7, 0, &a, &b, &c, &d) || !(b & (1u << 5))) // AVX2

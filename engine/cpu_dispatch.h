@@ -56,11 +56,13 @@ Level activeLevel();
 inline bool at(Level level) { return activeLevel() >= level; }
 
 #if defined(TM_X86_KERNELS)
-template <auto Loop, class... Args> TM_TARGET_AVX2 decltype(auto) runAvx2(Args&&... args)
+template <auto Loop, class... Args>
+TM_TARGET_AVX2 decltype(auto) runAvx2(Args&&... args)
 {
     return Loop(std::forward<Args>(args)...);
 }
-template <auto Loop, class... Args> TM_TARGET_AVX512 decltype(auto) runAvx512(Args&&... args)
+template <auto Loop, class... Args>
+TM_TARGET_AVX512 decltype(auto) runAvx512(Args&&... args)
 {
     return Loop(std::forward<Args>(args)...);
 }
@@ -68,7 +70,8 @@ template <auto Loop, class... Args> TM_TARGET_AVX512 decltype(auto) runAvx512(Ar
 
 // Calls Loop (a TM_LOOP_BODY function) in its copy for the active level: compiled
 // for AVX-512 or AVX2 where the level has them, else as built for the baseline.
-template <auto Loop, class... Args> inline decltype(auto) run(Args&&... args)
+template <auto Loop, class... Args>
+inline decltype(auto) run(Args&&... args)
 {
 #if defined(TM_X86_KERNELS)
     if (at(Level::AVX512))

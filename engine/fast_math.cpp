@@ -30,10 +30,20 @@ constexpr double kLog2E = 1.4426950408889634074;
 constexpr double kLn2Hi = 6.93147180369123816490e-01; // ln 2 with trailing zero bits
 constexpr double kLn2Lo = 1.90821492927058770002e-10;
 // Taylor coefficients of exp, 1/13! down to 1/0!, in the order Horner's rule uses them.
-constexpr double kExpTaylor[14] = {1.0 / 6227020800.0, 1.0 / 479001600.0, 1.0 / 39916800.0, 1.0 / 3628800.0,
-                                   1.0 / 362880.0,     1.0 / 40320.0,     1.0 / 5040.0,     1.0 / 720.0,
-                                   1.0 / 120.0,        1.0 / 24.0,        1.0 / 6.0,        0.5,
-                                   1.0,                1.0};
+constexpr double kExpTaylor[14] = {1.0 / 6227020800.0,
+                                   1.0 / 479001600.0,
+                                   1.0 / 39916800.0,
+                                   1.0 / 3628800.0,
+                                   1.0 / 362880.0,
+                                   1.0 / 40320.0,
+                                   1.0 / 5040.0,
+                                   1.0 / 720.0,
+                                   1.0 / 120.0,
+                                   1.0 / 24.0,
+                                   1.0 / 6.0,
+                                   0.5,
+                                   1.0,
+                                   1.0};
 constexpr double kExpLimit = 700.0; // |x| above this is outside the domain
 
 // exp x for |x| <= 708: x = k ln 2 + r, |r| <= ln 2 / 2, exp r by its Taylor series.
@@ -74,8 +84,9 @@ inline double logKernel(double x)
     const double s = f / (2.0 + f);
     const double z = s * s, w = z * z;
     const double t1 = w * (3.999999999940941908e-01 + w * (2.222219843214978396e-01 + w * 1.531383769920937332e-01));
-    const double t2 = z * (6.666666666666735130e-01 +
-                           w * (2.857142874366239149e-01 + w * (1.818357216161805012e-01 + w * 1.479819860511658591e-01)));
+    const double t2 =
+        z * (6.666666666666735130e-01 +
+             w * (2.857142874366239149e-01 + w * (1.818357216161805012e-01 + w * 1.479819860511658591e-01)));
     const double R = t2 + t1;
     return e * kLn2Hi - ((hfsq - (s * (hfsq + R) + e * kLn2Lo)) - f);
 }

@@ -47,8 +47,7 @@ int32_t saturate(int64_t v) { return v > INT32_MAX ? INT32_MAX : static_cast<int
 
 } // namespace
 
-int32_t TMComputeGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels,
-                          int32_t* geometry)
+int32_t TMComputeGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels, int32_t* geometry)
 {
     const int64_t wanted = ((levelsForSide(W) + levelsForSide(H)) >> 1) + int64_t{extraLevels};
     const int32_t levelCount = static_cast<int32_t>(std::clamp<int64_t>(wanted, INT32_MIN, INT32_MAX));
@@ -86,8 +85,7 @@ int32_t TMMaxSolverLevels(int32_t W, int32_t H)
     return levels;
 }
 
-int32_t TMComputeBoundedGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels,
-                                 int32_t* geometry)
+int32_t TMComputeBoundedGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels, int32_t* geometry)
 {
     const int32_t result = TMComputeGeometry(W, H, extraLevels, fixedLevels, geometry);
     const int32_t wanted = geometry[TMGeoLevelCount];

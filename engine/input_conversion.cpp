@@ -22,7 +22,7 @@ constexpr float kInvalidThreshold = -99999999.0f;
 void wrapRow(float* row, int32_t W, int32_t pad)
 {
     for (int32_t i = 0; i < pad; ++i) {
-        row[i] = row[W + i];           // image column W - pad + i
+        row[i] = row[W + i];             // image column W - pad + i
         row[pad + W + i] = row[pad + i]; // image column i
     }
 }
@@ -55,8 +55,8 @@ int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut)
 }
 
 int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                                const TMSampleLayout& layout, int32_t pad, const float* lut,
-                                const uint16_t* samples, float* lum)
+                                const TMSampleLayout& layout, int32_t pad, const float* lut, const uint16_t* samples,
+                                float* lum)
 {
     (void)H;
     const PlaneRoles p = planeRoles(layout.planes);
@@ -83,19 +83,17 @@ int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
     return workHeight;
 }
 
-int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                         int32_t planes, int32_t pad, TMImageStats* stats, const float* lut,
-                         const uint16_t* samples, float* lum)
+int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight, int32_t planes, int32_t pad,
+                         TMImageStats* stats, const float* lut, const uint16_t* samples, float* lum)
 {
     (void)stats; // integer input gathers no statistics
-    return TMConvertInput16Strided(W, H, workWidth, workHeight,
-                                   TMPackedLayout(W, planes, sizeof(uint16_t)), pad, lut, samples,
-                                   lum);
+    return TMConvertInput16Strided(W, H, workWidth, workHeight, TMPackedLayout(W, planes, sizeof(uint16_t)), pad, lut,
+                                   samples, lum);
 }
 
 int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                                const TMSampleLayout& layout, int32_t pad, TMImageStats* stats,
-                                const float* samples, float* lum)
+                                const TMSampleLayout& layout, int32_t pad, TMImageStats* stats, const float* samples,
+                                float* lum)
 {
     const PlaneRoles p = planeRoles(layout.planes);
     const int32_t stride = layout.pixelStride;
@@ -118,9 +116,12 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
                 const float* px = src + static_cast<int64_t>(x0 + i) * stride;
                 float r = px[p.red], g = px[p.green], b = px[p.blue];
                 const bool finite = finiteSamples(r, g, b);
-                if (r < 0.0f) r += offR;
-                if (g < 0.0f) g += offG;
-                if (b < 0.0f) b += offB;
+                if (r < 0.0f)
+                    r += offR;
+                if (g < 0.0f)
+                    g += offG;
+                if (b < 0.0f)
+                    b += offB;
                 const double v = 540.0 * r + 1830.0 * g + 190.0 * b;
                 // Invalid pixels: not finite, or no positive luminance.
                 lumValue[i] = finite && v > 0.0 ? v : -1.0;
@@ -134,8 +135,10 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
                 const float v = cells[x0 + i];
                 ++valid;
                 sum += v;
-                if (v > maxCell) maxCell = v;
-                if (v < minCell) minCell = v;
+                if (v > maxCell)
+                    maxCell = v;
+                if (v < minCell)
+                    minCell = v;
             }
         }
         wrapRow(row, W, pad);
@@ -162,8 +165,7 @@ int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t
     return static_cast<int32_t>(imagePixels - valid);
 }
 
-void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples,
-                          float minima[3])
+void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples, float minima[3])
 {
     const PlaneRoles p = planeRoles(layout.planes);
     float lo[3] = {1e11f, 1e11f, 1e11f};
@@ -178,11 +180,9 @@ void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, co
     std::copy(lo, lo + 3, minima);
 }
 
-int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                         int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
-                         float* lum)
+int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight, int32_t planes, int32_t pad,
+                         TMImageStats* stats, const float* samples, float* lum)
 {
-    return TMConvertInput32Strided(W, H, workWidth, workHeight,
-                                   TMPackedLayout(W, planes, sizeof(float)), pad, stats, samples,
-                                   lum);
+    return TMConvertInput32Strided(W, H, workWidth, workHeight, TMPackedLayout(W, planes, sizeof(float)), pad, stats,
+                                   samples, lum);
 }

@@ -51,11 +51,13 @@ struct PlaneRoles {
 };
 inline PlaneRoles planeRoles(int32_t planes) { return PlaneRoles{0, (planes - 1) / 2, planes - 1}; }
 
-template <typename T> inline const T* rowAt(const T* base, int64_t rowBytes, int32_t y)
+template <typename T>
+inline const T* rowAt(const T* base, int64_t rowBytes, int32_t y)
 {
     return reinterpret_cast<const T*>(reinterpret_cast<const unsigned char*>(base) + rowBytes * y);
 }
-template <typename T> inline T* rowAt(T* base, int64_t rowBytes, int32_t y)
+template <typename T>
+inline T* rowAt(T* base, int64_t rowBytes, int32_t y)
 {
     return reinterpret_cast<T*>(reinterpret_cast<unsigned char*>(base) + rowBytes * y);
 }

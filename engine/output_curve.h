@@ -14,8 +14,7 @@ namespace tm_detail {
 
 using OutputSettings = TMOutputSettings;
 
-inline OutputSettings clampOutputSettings(int32_t colorSaturation, float whiteClip, float blackClip,
-                                          int32_t strength)
+inline OutputSettings clampOutputSettings(int32_t colorSaturation, float whiteClip, float blackClip, int32_t strength)
 {
     return TMLimitOutputSettings(colorSaturation, whiteClip, blackClip, strength);
 }
@@ -108,7 +107,7 @@ void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t
 // bound errL[j] on its distance from blendedLuminance. Pixels marked exact are
 // skipped (their L is meaningless); a pixel whose curve cannot be bounded is marked
 // exact for the caller to compute with blendedLuminance.
-void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
-                          double* L, double* errL);
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
+                          double* errL);
 
 } // namespace tm_detail

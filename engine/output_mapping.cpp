@@ -49,13 +49,17 @@ TM_LOOP_BODY void cellRangeLoop(const float* lum, int64_t n, float* lowest, floa
         }
     float maxCell = -1.0e9f, minCell = 1.0e9f;
     for (int l = 0; l < kLanes; ++l) {
-        if (mx[l / 8][l % 8] > maxCell) maxCell = mx[l / 8][l % 8];
-        if (mn[l / 8][l % 8] < minCell) minCell = mn[l / 8][l % 8];
+        if (mx[l / 8][l % 8] > maxCell)
+            maxCell = mx[l / 8][l % 8];
+        if (mn[l / 8][l % 8] < minCell)
+            minCell = mn[l / 8][l % 8];
     }
     for (; i < n; ++i) {
         const float v = lum[i];
-        if (v > maxCell) maxCell = v;
-        if (v < minCell) minCell = v;
+        if (v > maxCell)
+            maxCell = v;
+        if (v < minCell)
+            minCell = v;
     }
     *lowest = minCell;
     *highest = maxCell;
@@ -65,10 +69,7 @@ constexpr int32_t kCoarse = 256; // coarse bins of 256 bins each: the high byte 
 
 // A bin of a rescaled cell. v lies in 0..65535 up to rounding; the clamp keeps the
 // bin in range.
-inline int32_t binOf(float v)
-{
-    return std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1);
-}
+inline int32_t binOf(float v) { return std::clamp(static_cast<int32_t>(std::clamp(v, 0.0f, 65535.0f)), 0, kBins - 1); }
 
 // lum = (lum - minCell) scale in place, with the count of each coarse bin. Four
 // partial counts: neighbours often share a coarse bin, and one array would make
@@ -131,8 +132,7 @@ struct ClipBins {
 // bin where it stops (or the cap's, at either end) is counted bin by bin, by
 // fineBins(lowC, highC, lowBins, highBins) (lowC or highC -1: not wanted).
 template <typename FineBins>
-ClipBins searchClipBins(const int64_t* coarse, int64_t n, int64_t blackCount, int64_t whiteCount,
-                        FineBins fineBins)
+ClipBins searchClipBins(const int64_t* coarse, int64_t n, int64_t blackCount, int64_t whiteCount, FineBins fineBins)
 {
     int32_t lo = 0, lowC = -1;
     int64_t lowCount = 0;
@@ -248,8 +248,8 @@ float TMBlendWeight32(int32_t strength) { return TMLimitOutputSettings(100, 0.0f
 
 float TMBlendWeight16(int32_t strength) { return TMLimitOutputSettings(100, 0.0f, 0.0f, strength).blend16; }
 
-int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
-                              float blackClipPercent, float G, float* lum)
+int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
+                              float* lum)
 {
     const int64_t n = static_cast<int64_t>(workWidth) * H;
     float maxCell, minCell;
@@ -264,7 +264,8 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
     const int64_t blackCount = static_cast<int64_t>(blackClipPercent / 200.0f * cells * static_cast<float>(H));
-    const int64_t whiteCount = static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
+    const int64_t whiteCount =
+        static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
 
     const ClipBins bins = searchClipBins(coarse, n, blackCount, whiteCount,
                                          [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
@@ -299,7 +300,7 @@ void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t
         // a2 is rounded to float: take the fast value only when that is certain.
         const double a = 8.0 * p23[j] + 2.0;
         const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
-                                                                : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+                                                              : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
         la1[j] = static_cast<double>(Y[j] + 1.0f);
         la2[j] = static_cast<double>(a2);
     }
@@ -309,8 +310,8 @@ void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t
         B[j] = cv.ratio * la1[j] / la2[j];
 }
 
-void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
-                          double* L, double* errL)
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
+                          double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
@@ -378,7 +379,7 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     double L[kBlock], errL[kBlock];
     double tIn[3 * kBlock], V[3 * kBlock];
     float Y[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
-    bool exact[kBlock]; // true: leave the pixel to mapPixel32
+    bool exact[kBlock];   // true: leave the pixel to mapPixel32
 
     for (int32_t j = 0; j < n; ++j) {
         const float* px = c + 3 * j;
@@ -467,10 +468,9 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
 
 } // namespace
 
-int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& set,
-                             double gamma, const TMImageStats* stats, const float* inSamples, float* lum,
-                             float* outSamples)
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& set, double gamma, const TMImageStats* stats,
+                             const float* inSamples, float* lum, float* outSamples)
 {
     const float k = set.blend32;
     const int32_t workWidth = W + 2 * pad;
@@ -515,12 +515,10 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
     return hi;
 }
 
-int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, double gamma,
-                             const TMImageStats* stats, const float* inSamples, float* lum,
-                             float* outSamples)
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                             int32_t strength, double gamma, const TMImageStats* stats, const float* inSamples,
+                             float* lum, float* outSamples)
 {
     return TMMapOutput32Strided(W, H, inLayout, outLayout, pad,
                                 TMLimitOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength),
@@ -528,18 +526,17 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
 }
 
 int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
-                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                      double gamma, const TMImageStats* stats, const float* inSamples,
-                      float* lum, float* outSamples)
+                      float whiteClipPercent, float blackClipPercent, int32_t strength, double gamma,
+                      const TMImageStats* stats, const float* inSamples, float* lum, float* outSamples)
 {
     const TMSampleLayout layout = TMPackedLayout(W, planes, sizeof(float));
-    return TMMapOutput32Strided(W, H, layout, layout, pad, colorSaturation, whiteClipPercent,
-                                blackClipPercent, strength, gamma, stats, inSamples, lum, outSamples);
+    return TMMapOutput32Strided(W, H, layout, layout, pad, colorSaturation, whiteClipPercent, blackClipPercent,
+                                strength, gamma, stats, inSamples, lum, outSamples);
 }
 
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& set,
-                             const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples)
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
+                             float* lum, uint16_t* outSamples)
 {
     const float k = set.blend16;
     const int32_t workWidth = W + 2 * pad;
@@ -552,8 +549,10 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
     const double sat = set.saturation;
     // The host sample of a blended value: limited to 0..32768, truncated.
     auto toSample = [](double v) {
-        if (v > 32768.0) v = 32768.0;
-        if (!(v >= 0.0)) v = 0.0;
+        if (v > 32768.0)
+            v = 32768.0;
+        if (!(v >= 0.0))
+            v = 0.0;
         return static_cast<uint16_t>(v);
     };
     const PlaneRoles pin = planeRoles(inLayout.planes);
@@ -606,11 +605,10 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
     return hi;
 }
 
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, const float* lut,
-                             const uint16_t* inSamples, float* lum, uint16_t* outSamples)
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                             int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
+                             uint16_t* outSamples)
 {
     return TMMapOutput16Strided(W, H, inLayout, outLayout, pad,
                                 TMLimitOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength),
@@ -618,12 +616,11 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
 }
 
 int32_t TMMapOutput16(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
-                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                      const TMImageStats* stats, const float* lut, const uint16_t* inSamples,
-                      float* lum, uint16_t* outSamples)
+                      float whiteClipPercent, float blackClipPercent, int32_t strength, const TMImageStats* stats,
+                      const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples)
 {
     (void)stats; // the integer path blends with the input samples, not a global curve
     const TMSampleLayout layout = TMPackedLayout(W, planes, sizeof(uint16_t));
-    return TMMapOutput16Strided(W, H, layout, layout, pad, colorSaturation, whiteClipPercent,
-                                blackClipPercent, strength, lut, inSamples, lum, outSamples);
+    return TMMapOutput16Strided(W, H, layout, layout, pad, colorSaturation, whiteClipPercent, blackClipPercent,
+                                strength, lut, inSamples, lum, outSamples);
 }

@@ -27,8 +27,8 @@ int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 // kernel returns the first column it did not process.
 #if defined(TM_X86_KERNELS)
 // Eight lanes at a time.
-TM_TARGET_AVX2 int32_t relaxInteriorRowAvx2(float* row, const float* up, const float* down, const float* fr,
-                                            int32_t w, float hs, int32_t first)
+TM_TARGET_AVX2 int32_t relaxInteriorRowAvx2(float* row, const float* up, const float* down, const float* fr, int32_t w,
+                                            float hs, int32_t first)
 {
     const __m256 quarter = _mm256_set1_ps(0.25f);
     const __m256 spacing = _mm256_set1_ps(hs);
@@ -40,8 +40,8 @@ TM_TARGET_AVX2 int32_t relaxInteriorRowAvx2(float* row, const float* up, const f
     for (; x + 7 < w - 1; x += 8) {
         const __m256 centre = _mm256_loadu_ps(row + x);
         // Left neighbours: the block shifted by one lane, lane 0 from the previous block.
-        const __m256 left = _mm256_blend_ps(_mm256_permutevar8x32_ps(centre, rotate),
-                                            _mm256_permutevar8x32_ps(previous, rotate), 0x01);
+        const __m256 left =
+            _mm256_blend_ps(_mm256_permutevar8x32_ps(centre, rotate), _mm256_permutevar8x32_ps(previous, rotate), 0x01);
         previous = centre;
         __m256 sum = _mm256_add_ps(_mm256_loadu_ps(up + x), left);
         sum = _mm256_add_ps(sum, _mm256_loadu_ps(row + x + 1));
@@ -63,8 +63,8 @@ int32_t relaxInteriorRowSse2(float* row, const float* up, const float* down, con
     const __m128 spacing = _mm_set1_ps(hs);
     // Lanes x, x+1, x+2, x+3 with x odd: the colour's lanes are 0 and 2 when it starts
     // on odd columns, else 1 and 3.
-    const __m128 mask = (first & 1) ? _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0))
-                                    : _mm_castsi128_ps(_mm_setr_epi32(0, -1, 0, -1));
+    const __m128 mask =
+        (first & 1) ? _mm_castsi128_ps(_mm_setr_epi32(-1, 0, -1, 0)) : _mm_castsi128_ps(_mm_setr_epi32(0, -1, 0, -1));
     // The left neighbours come from registers: loading them would overlap the previous
     // store and stall store forwarding. Lane 3 of the previous block is the value
     // before that block's store, which is the same for every lane that is kept (its
@@ -102,8 +102,7 @@ int32_t relaxInteriorKernel(float* row, const float* up, const float* down, cons
     return 1;
 }
 
-void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs,
-                      int32_t first)
+void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs, int32_t first)
 {
     float* row = u + static_cast<int64_t>(y) * stride;
     const float* up = row - stride;
@@ -221,8 +220,8 @@ void residual(const float* u, const float* f, int32_t w, int32_t h, float hs, fl
 
 // Residual of a level restricted by 2 x 2 boxes into the coarse level (exactly half
 // its size), two fine rows at a time through the scratch rows.
-void restrictResidualBox(const float* u, const float* f, int32_t w, int32_t h, float hs,
-                         float* coarse, int32_t cw, int32_t ch, float* scratch)
+void restrictResidualBox(const float* u, const float* f, int32_t w, int32_t h, float hs, float* coarse, int32_t cw,
+                         int32_t ch, float* scratch)
 {
     const float inv = 1.0f / hs;
     float* a = scratch;
@@ -251,8 +250,10 @@ AxisTaps axisTaps(int32_t i, float f, float rf)
     float lead = static_cast<float>(t.first + 1) - p0;
     const float p1 = static_cast<float>(i + 1) * f;
     float tail = p1 - static_cast<float>(static_cast<int32_t>(p1));
-    if (lead < 1e-30f) lead = 1.0f;
-    if (tail < 1e-30f) tail = 1.0f;
+    if (lead < 1e-30f)
+        lead = 1.0f;
+    if (tail < 1e-30f)
+        tail = 1.0f;
     lead *= rf;
     tail *= rf;
     if (lead + tail + rf < 0.9f)
@@ -265,8 +266,8 @@ AxisTaps axisTaps(int32_t i, float f, float rf)
 
 // First restriction of the non-aligned case: W x H residual -> cw x ch, three taps
 // per axis (two when that side is a multiple of the level step).
-void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t ch,
-                  float fx, float fy, float rx, float ry, int32_t tapsX, int32_t tapsY)
+void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t ch, float fx, float fy,
+                  float rx, float ry, int32_t tapsX, int32_t tapsY)
 {
     for (int32_t y = 0; y < ch; ++y) {
         const AxisTaps ty = axisTaps(y, fy, ry);
@@ -322,8 +323,8 @@ void blockWinners(int32_t coarseCount, float f, int32_t fineCount, int32_t* winn
     }
 }
 
-void prolongAddArea(const float* coarse, int32_t cw, float* fine, int32_t W, int32_t H,
-                    const int32_t* winX, const int32_t* winY)
+void prolongAddArea(const float* coarse, int32_t cw, float* fine, int32_t W, int32_t H, const int32_t* winX,
+                    const int32_t* winY)
 {
     for (int32_t y = 0; y < H; ++y) {
         const float* c = coarse + static_cast<int64_t>(winY[y]) * cw;
@@ -356,8 +357,8 @@ void exponentiate(const float* u, float* out, size_t n)
 
 } // namespace
 
-void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w,
-                  int32_t h, float hs, int32_t sweeps, int32_t offset, float* u, const float* f)
+void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w, int32_t h, float hs,
+                  int32_t sweeps, int32_t offset, float* u, const float* f)
 {
     int32_t rw = w, rh = h;
     if (W != baseWidth || H != baseHeight) {
@@ -371,9 +372,8 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
         relaxSweep(u + offset, f + offset, w, rw, rh, hs);
 }
 
-int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight,
-                       int32_t coarseWidth, int32_t coarseHeight, int32_t solverTotal,
-                       int32_t levelCount, float* B, float* C, float* A)
+int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t coarseWidth,
+                       int32_t coarseHeight, int32_t solverTotal, int32_t levelCount, float* B, float* C, float* A)
 {
     if (levelCount < 1 || levelCount > 30)
         return TMErrTooSmall;
@@ -454,8 +454,7 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
         // Down: smooth, restrict the residual, start the coarser level from zero.
         for (int32_t k = 0; k + 1 < count; ++k) {
             const int32_t w = widths[k], h = heights[k];
-            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3,
-                         static_cast<int32_t>(offsets[k]), C, A);
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3, static_cast<int32_t>(offsets[k]), C, A);
             const int32_t cw = widths[k + 1], ch = heights[k + 1];
             float* coarseF = A + offsets[k + 1];
             if (k == 0 && !aligned) {
@@ -477,8 +476,7 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
                 prolongAddArea(coarse, widths[1], fine, W, H, winners, winners + W);
             else
                 prolongAddBox(coarse, widths[k + 1], heights[k + 1], fine, w);
-            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2,
-                         static_cast<int32_t>(offsets[k]), C, A);
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2, static_cast<int32_t>(offsets[k]), C, A);
         }
     }
 

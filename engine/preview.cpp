@@ -35,7 +35,7 @@ int32_t lutEntries(int32_t sampleFormat)
 // The stale flag of a preview side's cache region.
 uint8_t* staleFlag(TMParameters* params, int32_t side)
 {
-    return side == 1024 ? &params->originalStale1024
+    return side == 1024  ? &params->originalStale1024
            : side == 768 ? &params->originalStale768
                          : &params->originalStale512;
 }
@@ -124,10 +124,7 @@ TMPreviewKept TMPreviewKeptOf(const TMPreviewView& view)
     return kept;
 }
 
-void TMKeepPreview(const TMPreviewKept& kept, TMPreviewView* view)
-{
-    std::memcpy(view->kept, &kept, sizeof kept);
-}
+void TMKeepPreview(const TMPreviewKept& kept, TMPreviewView* view) { std::memcpy(view->kept, &kept, sizeof kept); }
 
 namespace {
 
@@ -146,8 +143,7 @@ struct Call {
 
     Call(TMParameters* p, const TMPreviewSource& s, const TMPreviewBuffers& b, TMPreviewView* v, TMPreviewReport* r)
         : params(p), src(s), buffers(b), view(v), report(r), pw(v->previewWidth), ph(v->previewHeight),
-          planes(std::clamp(s.layout.planes, 1, 3)), d(TMDeriveSettings(*p, s.width, planes)),
-          kept(TMPreviewKeptOf(*v))
+          planes(std::clamp(s.layout.planes, 1, 3)), d(TMDeriveSettings(*p, s.width, planes)), kept(TMPreviewKeptOf(*v))
     {
         if (report)
             *report = TMPreviewReport{false, false, false, false, false, false, TMRenderStep::None};
@@ -187,9 +183,8 @@ TMResult checkCall(Call& call)
 
     const TMPreviewSource& src = call.src;
     const int64_t sampleBytes = src.sampleFormat == TMSampleFloat32 ? 4 : 2;
-    if ((src.sampleFormat != TMSampleFloat32 && src.sampleFormat != TMSample16) || !src.samples ||
-        src.width < 1 || src.height < 1 || src.layout.planes != call.planes ||
-        src.layout.pixelStride < call.planes ||
+    if ((src.sampleFormat != TMSampleFloat32 && src.sampleFormat != TMSample16) || !src.samples || src.width < 1 ||
+        src.height < 1 || src.layout.planes != call.planes || src.layout.pixelStride < call.planes ||
         src.layout.rowBytes < int64_t{src.width} * src.layout.pixelStride * sampleBytes)
         return call.fail(TMRenderStep::Unsupported, TMResultBadParameters);
     return TMResultOK;
@@ -270,8 +265,7 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
         call.isFloat() ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight,
                                                         src.layout, stats, static_cast<const float*>(src.samples), A)
                        : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight,
-                                                        src.layout, lut, static_cast<const uint16_t*>(src.samples),
-                                                        A);
+                                                        src.layout, lut, static_cast<const uint16_t*>(src.samples), A);
     if (converted < 0)
         return call.fail(TMRenderStep::InputConversion, TMResultBadParameters);
     // A now holds this conversion's luminance: later output-only refreshes map it with
@@ -281,9 +275,9 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
 
     std::memset(call.buffers.atten, 0, static_cast<size_t>(TMPreviewWorkBytes));
     std::memset(call.buffers.pyramid, 0, static_cast<size_t>(TMPreviewWorkBytes));
-    const int32_t attenuated = TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep,
-                                                    d.smoothingFactor, geometry, A, call.buffers.atten,
-                                                    call.buffers.pyramid);
+    const int32_t attenuated =
+        TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep, d.smoothingFactor, geometry, A,
+                             call.buffers.atten, call.buffers.pyramid);
     if (attenuated < 0)
         return call.fail(TMRenderStep::Attenuation, attenuated == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
     const int32_t solved = TMSolvePoisson(pw, ph, workWidth, workHeight, geometry[TMGeoSolverCoarseWidth],
@@ -357,8 +351,7 @@ TMResult showToneMapped(Call& call)
     struct Table {
         float* values;
         ~Table() { std::free(values); }
-    } lut{static_cast<float*>(
-        std::calloc(static_cast<size_t>(lutEntries(call.src.sampleFormat)), sizeof(float)))};
+    } lut{static_cast<float*>(std::calloc(static_cast<size_t>(lutEntries(call.src.sampleFormat)), sizeof(float)))};
     if (!lut.values)
         return call.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
     if (!call.isFloat())

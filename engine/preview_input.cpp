@@ -19,9 +19,8 @@ constexpr int32_t kBlock = 512;
 
 } // namespace
 
-int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                       int32_t workWidth, int32_t workHeight,
-                                       const TMSampleLayout& layout, TMPreviewStats* stats,
+int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                       int32_t workHeight, const TMSampleLayout& layout, TMPreviewStats* stats,
                                        const float* inSamples, float* lum)
 {
     if (previewTooSmall(W, H, pw, ph))
@@ -50,8 +49,10 @@ int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t
             row[c] = static_cast<float>(v);
             ++valid;
             sum += v;
-            if (v > maxLog) maxLog = v;
-            if (v < minLog) minLog = v;
+            if (v > maxLog)
+                maxLog = v;
+            if (v < minLog)
+                minLog = v;
         }
     }
 
@@ -73,17 +74,15 @@ int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t
     return static_cast<int32_t>(pixels - valid);
 }
 
-int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
-                                int32_t workHeight, TMPreviewStats* stats, const float* inSamples,
-                                float* lum)
+int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
+                                TMPreviewStats* stats, const float* inSamples, float* lum)
 {
-    return TMConvertPreviewInput32Strided(W, H, pw, ph, workWidth, workHeight,
-                                          TMPackedLayout(W, 3, sizeof(float)), stats, inSamples, lum);
+    return TMConvertPreviewInput32Strided(W, H, pw, ph, workWidth, workHeight, TMPackedLayout(W, 3, sizeof(float)),
+                                          stats, inSamples, lum);
 }
 
-int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                       int32_t workWidth, int32_t workHeight,
-                                       const TMSampleLayout& layout, const float* lut,
+int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                       int32_t workHeight, const TMSampleLayout& layout, const float* lut,
                                        const uint16_t* inSamples, float* lum)
 {
     if (previewTooSmall(W, H, pw, ph))
@@ -97,8 +96,7 @@ int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t
         for (int32_t c0 = 0; c0 < pw; c0 += kBlock) {
             const int32_t count = std::min(kBlock, pw - c0);
             for (int32_t i = 0; i < count; ++i) {
-                const uint16_t* px =
-                    src + static_cast<int64_t>(truncatedSource(c0 + i, fx, W)) * layout.pixelStride;
+                const uint16_t* px = src + static_cast<int64_t>(truncatedSource(c0 + i, fx, W)) * layout.pixelStride;
                 // The final render's weights and arithmetic (0.3 for red).
                 const double red = lut[px[p.red]], green = lut[px[p.green]], blue = lut[px[p.blue]];
                 float v = static_cast<float>(0.3 * red + 0.6 * green + 0.1 * blue);
@@ -112,11 +110,9 @@ int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t
     return workHeight;
 }
 
-int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
-                                int32_t workHeight, int32_t planes, const float* lut,
-                                const uint16_t* inSamples, float* lum)
+int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
+                                int32_t planes, const float* lut, const uint16_t* inSamples, float* lum)
 {
     return TMConvertPreviewInput16Strided(W, H, pw, ph, workWidth, workHeight,
-                                          TMPackedLayout(W, planes, sizeof(uint16_t)), lut,
-                                          inSamples, lum);
+                                          TMPackedLayout(W, planes, sizeof(uint16_t)), lut, inSamples, lum);
 }

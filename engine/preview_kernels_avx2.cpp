@@ -144,12 +144,13 @@ int32_t mapPixels32Avx2(const DisplayThresholds& thr, const float* lnB, const fl
                         int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
                         int32_t* bin, int32_t* certain, bool linear)
 {
-    return linear ? mapPixels32<Lanes256, true>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain)
-                  : mapPixels32<Lanes256, false>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain);
+    return linear
+               ? mapPixels32<Lanes256, true>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain)
+               : mapPixels32<Lanes256, false>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain);
 }
 
-int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
-                        const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain)
+int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, const Blend16& bl,
+                        uint8_t* const display[3], int32_t* bin, int32_t* certain)
 {
     return mapPixels16<Lanes256>(lnR, lum, raw, n, bl, display, bin, certain);
 }

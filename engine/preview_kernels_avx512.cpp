@@ -130,8 +130,9 @@ int32_t mapPixels32Avx512(const DisplayThresholds& thr, const float* lnB, const 
                           int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
                           int32_t* bin, int32_t* certain, bool linear)
 {
-    return linear ? mapPixels32<Lanes512, true>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain)
-                  : mapPixels32<Lanes512, false>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain);
+    return linear
+               ? mapPixels32<Lanes512, true>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain)
+               : mapPixels32<Lanes512, false>(thr, lnB, lum, lnR, n, curve, s, k, localWeight, display, bin, certain);
 }
 
 int32_t mapPixels16Avx512(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,

@@ -184,12 +184,10 @@ void countDisplayBins(const uint8_t* display, int64_t plane, int32_t* histogram)
 
 using namespace tm_preview;
 
-int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const TMSampleLayout& layout, int32_t colorSaturation,
-                                    float whiteClipPercent, float blackClipPercent,
-                                    int32_t strength, double gamma, const TMPreviewStats* stats,
-                                    const float* inSamples, float* lum, int32_t* histogram,
-                                    uint8_t* display)
+int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                    int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, double gamma, const TMPreviewStats* stats, const float* inSamples,
+                                    float* lum, int32_t* histogram, uint8_t* display)
 {
     if (previewTooSmall(W, H, pw, ph))
         return TMErrTooSmall;
@@ -208,22 +206,21 @@ int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
 }
 
 int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
-                             float whiteClipPercent, float blackClipPercent, int32_t strength,
-                             double gamma, const TMPreviewStats* stats, const float* inSamples,
-                             float* lum, int32_t* histogram, uint8_t* display)
+                             float whiteClipPercent, float blackClipPercent, int32_t strength, double gamma,
+                             const TMPreviewStats* stats, const float* inSamples, float* lum, int32_t* histogram,
+                             uint8_t* display)
 {
-    return TMMapPreviewOutput32Strided(W, H, pw, ph, TMPackedLayout(W, 3, sizeof(float)),
-                                       colorSaturation, whiteClipPercent, blackClipPercent, strength,
-                                       gamma, stats, inSamples, lum, histogram, display);
+    return TMMapPreviewOutput32Strided(W, H, pw, ph, TMPackedLayout(W, 3, sizeof(float)), colorSaturation,
+                                       whiteClipPercent, blackClipPercent, strength, gamma, stats, inSamples, lum,
+                                       histogram, display);
 }
 
 // --- 16-bit samples ------------------------------------------------------------------
 
-int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const TMSampleLayout& layout, int32_t colorSaturation,
-                                    float whiteClipPercent, float blackClipPercent,
-                                    int32_t strength, const float* lut, const uint16_t* inSamples,
-                                    float* lum, int32_t* histogram, uint8_t* display)
+int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                    int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
+                                    int32_t* histogram, uint8_t* display)
 {
     // No minimum size here (the input converters refuse small images), but an empty
     // source has no pixel to read.
@@ -258,8 +255,7 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
                     const int32_t i = 3 * j + ch;
                     const uint16_t sample = raw[ch * n + j];
                     const double fast = power[i] * T + blendOf(bl, sample);
-                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * E) +
-                                          (fast < 0 ? -fast : fast) * 4.5e-16;
+                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * E) + (fast < 0 ? -fast : fast) * 4.5e-16;
                     const uint8_t lo = byteOf(fast - spread), hiByte = byteOf(fast + spread);
                     const bool sure = ratio[i] > 0.0 && lo == hiByte && std::isfinite(fast);
                     dst[ch * plane] = sure ? lo : libraryByte16(bl, ratio[i], T, sample);
@@ -272,11 +268,10 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
 }
 
 int32_t TMMapPreviewOutput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
-                             float whiteClipPercent, float blackClipPercent, int32_t strength,
-                             const float* lut, const uint16_t* inSamples, float* lum,
-                             int32_t* histogram, uint8_t* display)
+                             float whiteClipPercent, float blackClipPercent, int32_t strength, const float* lut,
+                             const uint16_t* inSamples, float* lum, int32_t* histogram, uint8_t* display)
 {
-    return TMMapPreviewOutput16Strided(W, H, pw, ph, TMPackedLayout(W, 3, sizeof(uint16_t)),
-                                       colorSaturation, whiteClipPercent, blackClipPercent, strength,
-                                       lut, inSamples, lum, histogram, display);
+    return TMMapPreviewOutput16Strided(W, H, pw, ph, TMPackedLayout(W, 3, sizeof(uint16_t)), colorSaturation,
+                                       whiteClipPercent, blackClipPercent, strength, lut, inSamples, lum, histogram,
+                                       display);
 }

@@ -64,8 +64,7 @@ inline void sumPartialCounts(const int32_t (&parts)[4][TMPreviewHistogramBins], 
 // Where terms for every row are required (firstRowsOnly false), or for the first
 // planes.ph rows (at least one): whether the planes hold `count` planes of a pw x ph
 // preview.
-inline bool termsCover(const TMPreviewTermPlanes& planes, int32_t pw, int32_t ph, int32_t count,
-                       bool firstRowsOnly)
+inline bool termsCover(const TMPreviewTermPlanes& planes, int32_t pw, int32_t ph, int32_t count, bool firstRowsOnly)
 {
     return planes.pw == pw && planes.planes >= count && planes.ph >= 1 &&
            (firstRowsOnly ? planes.ph <= ph : planes.ph == ph);
@@ -94,8 +93,8 @@ void mapRowsPlain32(const Curve32& cv, bool blocks, int32_t W, int32_t H, int32_
                     int32_t rowTo, int32_t* histogram, uint8_t* display);
 
 // Source pixel of preview pixel (c, r), red, green and blue by plane role.
-inline void sourcePixel(const float* inSamples, const TMSampleLayout& layout, const PlaneRoles& p, float fx,
-                        float fy, int32_t W, int32_t H, int32_t c, int32_t r, float out[3])
+inline void sourcePixel(const float* inSamples, const TMSampleLayout& layout, const PlaneRoles& p, float fx, float fy,
+                        int32_t W, int32_t H, int32_t c, int32_t r, float out[3])
 {
     using namespace tm_detail;
     const float* px = rowAt(inSamples, layout.rowBytes, truncatedSource(r, fy, H)) +

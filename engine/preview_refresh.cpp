@@ -33,8 +33,7 @@ constexpr double kInfD = __builtin_inf();
 // histogram value trunc(255 t) (hOut) and the display byte (d) are the same at both
 // ends of that bound and t is finite; otherwise the pixel goes to the library.
 TM_LOOP_BODY void mapChannelsLoop(const DisplayThresholds& thr, double s, const double* lr, const double* e,
-                                  const double* L, const double* relL, int32_t n, double* hOut, int32_t* d,
-                                  int32_t* ok)
+                                  const double* L, const double* relL, int32_t n, double* hOut, int32_t* d, int32_t* ok)
 {
     const double* th = thr.th();
     const int32_t* table = thr.table();
@@ -89,8 +88,8 @@ TM_LOOP_BODY void termExponentsLoop(const float* lnB, const float* const lnR[3],
 
 // L and its relative bound per pixel from lum and e = exp(s ln B); certain[j] = 0
 // leaves the pixel to the library.
-TM_LOOP_BODY void blendedTermsLoop(const float* lnB, const float* lum, const double* e, int32_t n, bool curve,
-                                   double s, double k, float localWeight, double* L, double* relL, int32_t* certain)
+TM_LOOP_BODY void blendedTermsLoop(const float* lnB, const float* lum, const double* e, int32_t n, bool curve, double s,
+                                   double k, float localWeight, double* L, double* relL, int32_t* certain)
 {
     // L and its bound per pixel. Black pixels (code +inf) come out certain with
     // every t = 0 below; NaN codes are left to the library.
@@ -147,8 +146,8 @@ PixelKernel32 pixelKernel32()
 // error (the fast logarithm's E and the float's 2^-24, relative to its size, and an
 // ulp for the product) besides its own; the sum's bound is then that of the
 // per-sample fast path without the terms.
-TM_LOOP_BODY void mapSamples16Loop(const float* lr, const double* e, const double* T, const double* blend,
-                                   int32_t n3, double s, int32_t* d, int32_t* ok)
+TM_LOOP_BODY void mapSamples16Loop(const float* lr, const double* e, const double* T, const double* blend, int32_t n3,
+                                   double s, int32_t* d, int32_t* ok)
 {
     for (int32_t i = 0; i < n3; ++i) {
         const float code = lr[i];
@@ -159,8 +158,8 @@ TM_LOOP_BODY void mapSamples16Loop(const float* lr, const double* e, const doubl
         const double power = present ? e[i] : 0.0;
         const double t = T[i];
         const double fast = power * t + blend[i];
-        const double spread = (power * (t < 0 ? -t : t)) * (1.01 * dx + 2 * E + 4 * kUlp) +
-                              (fast < 0 ? -fast : fast) * 4.5e-16;
+        const double spread =
+            (power * (t < 0 ? -t : t)) * (1.01 * dx + 2 * E + 4 * kUlp) + (fast < 0 ? -fast : fast) * 4.5e-16;
         const double a = fast - spread, b = fast + spread;
         const int32_t lo = a > 0.0 ? (a >= 255.0 ? 255 : static_cast<int32_t>(a)) : 0;
         const int32_t hi = b > 0.0 ? (b >= 255.0 ? 255 : static_cast<int32_t>(b)) : 0;
@@ -198,9 +197,9 @@ inline void blockSamples16(const TMPreviewTermPlanes& planes, const uint16_t* in
 // The portable loops on n <= kFastBlock float pixels given as arrays (the kept terms
 // lnB and lnR, the cells lum): display bytes into out, the bin and certain (0 or 1)
 // per pixel; an uncertain pixel's bytes and bin are the caller's to compute.
-void mapPixels32Portable(const DisplayThresholds& thr, const float* lnB, const float* const lnR[3],
-                         const float* lum, int32_t n, bool curve, double s, double k, float localWeight,
-                         uint8_t* const out[3], int32_t* bin, int32_t* certain)
+void mapPixels32Portable(const DisplayThresholds& thr, const float* lnB, const float* const lnR[3], const float* lum,
+                         int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const out[3],
+                         int32_t* bin, int32_t* certain)
 {
     double x[4 * kFastBlock], e[4 * kFastBlock];
     double L[kFastBlock], relL[kFastBlock];
@@ -229,8 +228,8 @@ void mapPixels32Portable(const DisplayThresholds& thr, const float* lnB, const f
 
 // The portable loop on n <= kFastBlock 16-bit pixels given as arrays (raw colour-major,
 // n apart), as mapPixels32Portable.
-void mapPixels16Portable(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
-                         const Blend16& bl, uint8_t* const out[3], int32_t* bin, int32_t* certain)
+void mapPixels16Portable(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, const Blend16& bl,
+                         uint8_t* const out[3], int32_t* bin, int32_t* certain)
 {
     const double s = bl.saturation;
     float lr[3 * kFastBlock];
@@ -327,12 +326,11 @@ void secondLook16(const float* const lnR[3], const float* lum, const uint16_t* r
 
 } // namespace
 
-int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                      const TMSampleLayout& layout, int32_t colorSaturation,
-                                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                                      double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
-                                      uint8_t* display)
+int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                      int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                      int32_t strength, double gamma, const TMPreviewStats* stats,
+                                      const float* inSamples, const TMPreviewTermPlanes& planes, float* lum,
+                                      int32_t* histogram, uint8_t* display)
 {
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const Curve32 cv = makeCurve32(TMBlendWeight32(set.strength), set.saturation, gamma, stats->rangeFactor);
@@ -341,9 +339,8 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     DisplayThresholds thresholds;
     if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !termsCover(planes, pw, ph, 4, true) ||
         !thresholds.init(gamma, kernel != nullptr))
-        return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
-                                           blackClipPercent, strength, gamma, stats, inSamples, lum, histogram,
-                                           display);
+        return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent, blackClipPercent,
+                                           strength, gamma, stats, inSamples, lum, histogram, display);
     const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 1.0f, lum);
     if (hi < 0)
         return hi;
@@ -405,8 +402,8 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       uint8_t* display)
 {
     if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3, false))
-        return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent,
-                                           blackClipPercent, strength, lut, inSamples, lum, histogram, display);
+        return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent, blackClipPercent,
+                                           strength, lut, inSamples, lum, histogram, display);
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 255.0f, lum);
     if (hi < 0)

@@ -104,8 +104,8 @@ int32_t mapPixels32Avx2(const DisplayThresholds& thr, const float* lnB, const fl
 int32_t mapPixels32Avx512(const DisplayThresholds& thr, const float* lnB, const float* lum, const float* const lnR[3],
                           int32_t n, bool curve, double s, double k, float localWeight, uint8_t* const display[3],
                           int32_t* bin, int32_t* certain, bool linear);
-int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
-                        const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain);
+int32_t mapPixels16Avx2(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n, const Blend16& bl,
+                        uint8_t* const display[3], int32_t* bin, int32_t* certain);
 int32_t mapPixels16Avx512(const float* const lnR[3], const float* lum, const uint16_t* raw, int32_t n,
                           const Blend16& bl, uint8_t* const display[3], int32_t* bin, int32_t* certain);
 void expFloatAvx2(const float* x, float* out, int32_t n);

@@ -25,21 +25,17 @@ struct TMPreviewStats {
 // lift of negative samples; fills stats from the double logarithms. Pixels with a
 // sample that is not finite, or without a positive luminance, are invalid and, when
 // two or more, take the smallest valid value. Returns pw * ph - valid pixels.
-int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
-                                int32_t workHeight, TMPreviewStats* stats, const float* inSamples,
-                                float* lum);
-int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                       int32_t workWidth, int32_t workHeight,
-                                       const TMSampleLayout& layout, TMPreviewStats* stats,
+int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
+                                TMPreviewStats* stats, const float* inSamples, float* lum);
+int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                       int32_t workHeight, const TMSampleLayout& layout, TMPreviewStats* stats,
                                        const float* inSamples, float* lum);
 // 16-bit samples (host range 0..32768): source positions truncated; luminance
 // 0.3 lut[r] + 0.6 lut[g] + 0.1 lut[b], 0.01 where that is 0. Returns workHeight.
-int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
-                                int32_t workHeight, int32_t planes, const float* lut,
-                                const uint16_t* inSamples, float* lum);
-int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                       int32_t workWidth, int32_t workHeight,
-                                       const TMSampleLayout& layout, const float* lut,
+int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
+                                int32_t planes, const float* lut, const uint16_t* inSamples, float* lum);
+int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
+                                       int32_t workHeight, const TMSampleLayout& layout, const float* lut,
                                        const uint16_t* inSamples, float* lum);
 
 // --- Preview-scale output mapping ---------------------------------------------
@@ -60,26 +56,22 @@ constexpr double kTMPreviewDisplayGamma = 1.0;
 // without the power. The preview passes kTMPreviewDisplayGamma. Also TMErrTooSmall
 // when W, H, pw or ph is below 10.
 int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
-                             float whiteClipPercent, float blackClipPercent, int32_t strength,
-                             double gamma, const TMPreviewStats* stats, const float* inSamples,
-                             float* lum, int32_t* histogram, uint8_t* display);
-int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const TMSampleLayout& layout, int32_t colorSaturation,
-                                    float whiteClipPercent, float blackClipPercent,
-                                    int32_t strength, double gamma, const TMPreviewStats* stats,
-                                    const float* inSamples, float* lum, int32_t* histogram,
-                                    uint8_t* display);
+                             float whiteClipPercent, float blackClipPercent, int32_t strength, double gamma,
+                             const TMPreviewStats* stats, const float* inSamples, float* lum, int32_t* histogram,
+                             uint8_t* display);
+int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                    int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, double gamma, const TMPreviewStats* stats, const float* inSamples,
+                                    float* lum, int32_t* histogram, uint8_t* display);
 // 16-bit samples: the final render's 16-bit mapping divided by 128.5 (its 32768
 // becomes 255), truncated; histogram of the display bytes.
 int32_t TMMapPreviewOutput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
-                             float whiteClipPercent, float blackClipPercent, int32_t strength,
-                             const float* lut, const uint16_t* inSamples, float* lum,
-                             int32_t* histogram, uint8_t* display);
-int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                    const TMSampleLayout& layout, int32_t colorSaturation,
-                                    float whiteClipPercent, float blackClipPercent,
-                                    int32_t strength, const float* lut, const uint16_t* inSamples,
-                                    float* lum, int32_t* histogram, uint8_t* display);
+                             float whiteClipPercent, float blackClipPercent, int32_t strength, const float* lut,
+                             const uint16_t* inSamples, float* lum, int32_t* histogram, uint8_t* display);
+int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                    int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                    int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
+                                    int32_t* histogram, uint8_t* display);
 
 // --- Colour terms kept between output-only refreshes ---------------------------
 // Where the kept planes lie: `planes` planes of pw x ph floats, each as up to three
@@ -107,8 +99,8 @@ struct TMPreviewTermPlanes {
 bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
                          int32_t regionCount, TMPreviewTermPlanes* out);
 // The same for as many of the first rows as fit (out->ph of them, at least one).
-bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions,
-                            const int64_t* regionFloats, int32_t regionCount, TMPreviewTermPlanes* out);
+bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
+                            int32_t regionCount, TMPreviewTermPlanes* out);
 
 // The float preview's per-pixel terms that depend only on the source pixel and the
 // preview statistics, not on the output settings: ln B of the global curve and
@@ -128,12 +120,11 @@ bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, c
 // TMMapPreviewOutput32Strided with the terms built from the same source, size and
 // statistics (rows past planes.ph pixel by pixel): the same result, display image
 // and histogram, byte for byte.
-int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph,
-                                      const TMSampleLayout& layout, int32_t colorSaturation,
-                                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                                      double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                      const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
-                                      uint8_t* display);
+int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
+                                      int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                                      int32_t strength, double gamma, const TMPreviewStats* stats,
+                                      const float* inSamples, const TMPreviewTermPlanes& planes, float* lum,
+                                      int32_t* histogram, uint8_t* display);
 
 // The 16-bit preview's terms, kept the same way: ln(c' / Y) of each colour of the
 // linearised samples, the logarithm of the ratio TMMapPreviewOutput16 raises to the

@@ -33,8 +33,7 @@ bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* r
     for (int32_t p = 0; p < planes; ++p) {
         int32_t run = 0;
         for (int32_t r = 0; r < ph;) {
-            while (region < regionCount &&
-                   (!regions[region] || regionFloats[region] / pw - usedRows <= 0)) {
+            while (region < regionCount && (!regions[region] || regionFloats[region] / pw - usedRows <= 0)) {
                 ++region;
                 usedRows = 0;
             }
@@ -55,8 +54,8 @@ bool TMPlacePreviewTerms(int32_t pw, int32_t ph, int32_t planes, float* const* r
     return true;
 }
 
-bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions,
-                            const int64_t* regionFloats, int32_t regionCount, TMPreviewTermPlanes* out)
+bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const* regions, const int64_t* regionFloats,
+                            int32_t regionCount, TMPreviewTermPlanes* out)
 {
     *out = TMPreviewTermPlanes{};
     if (pw < 1 || ph < 1 || planes < 1 || regionCount < 0 || regionCount > 3)
@@ -73,8 +72,7 @@ bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const
 }
 
 bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const TMPreviewStats* stats, const float* inSamples,
-                                 const TMPreviewTermPlanes& planes)
+                                 const TMPreviewStats* stats, const float* inSamples, const TMPreviewTermPlanes& planes)
 {
     if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 4, true))
         return false;

@@ -101,9 +101,8 @@ TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, in
     return d;
 }
 
-TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
-                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                     TMRenderReport* report)
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const TMBufferAllocator& allocator,
+                     const TMProgressSink& progress, TMRenderReport* report)
 {
     if (report)
         *report = TMRenderReport{TMRenderStep::None, 0, 0, 0};
@@ -123,8 +122,7 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
 
     const TMDerivedSettings d = TMDeriveSettings(params, width, image.planes);
     const int64_t sampleBytes = image.sampleFormat == TMSampleFloat32 ? 4 : 2;
-    if (!image.inData || !image.outData || image.inPixelStride < d.planes ||
-        image.outPixelStride < d.planes ||
+    if (!image.inData || !image.outData || image.inPixelStride < d.planes || image.outPixelStride < d.planes ||
         image.inRowBytes < int64_t{width} * image.inPixelStride * sampleBytes ||
         image.outRowBytes < int64_t{width} * image.outPixelStride * sampleBytes)
         return step.fail(TMRenderStep::Unsupported, TMResultBadParameters);
@@ -175,12 +173,11 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
 
     const TMSampleLayout outLayout{d.planes, image.outPixelStride, image.outRowBytes};
     float* A = held.buffer[0];
-    const int32_t converted =
-        image.sampleFormat == TMSampleFloat32
-            ? TMConvertInput32Strided(width, height, workWidth, height, inLayout, d.pad, &stats,
-                                      static_cast<const float*>(image.inData), A)
-            : TMConvertInput16Strided(width, height, workWidth, height, inLayout, d.pad, held.lut,
-                                      static_cast<const uint16_t*>(image.inData), A);
+    const int32_t converted = image.sampleFormat == TMSampleFloat32
+                                  ? TMConvertInput32Strided(width, height, workWidth, height, inLayout, d.pad, &stats,
+                                                            static_cast<const float*>(image.inData), A)
+                                  : TMConvertInput16Strided(width, height, workWidth, height, inLayout, d.pad, held.lut,
+                                                            static_cast<const uint16_t*>(image.inData), A);
     if (converted < 0)
         return step.fail(TMRenderStep::InputConversion, TMResultBadParameters);
 
@@ -197,17 +194,17 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
     float* B = held.buffer[1];
     float* C = held.buffer[2];
 
-    if (TMAttenuateGradients(image.sampleFormat, workWidth, height, d.lumLevel, d.contrastStep,
-                             d.smoothingFactor, geometry, A, B, C) < 0)
+    if (TMAttenuateGradients(image.sampleFormat, workWidth, height, d.lumLevel, d.contrastStep, d.smoothingFactor,
+                             geometry, A, B, C) < 0)
         return step.fail(TMRenderStep::Attenuation, TMResultBadParameters);
 
     step.progress(30);
     if (step.cancelled())
         return step.fail(TMRenderStep::Canceled, TMResultCanceled);
 
-    if (TMSolvePoisson(workWidth, height, geometry[TMGeoWidth], geometry[TMGeoHeight],
-                       geometry[TMGeoSolverCoarseWidth], geometry[TMGeoSolverCoarseHeight],
-                       geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount], B, C, A) < 0)
+    if (TMSolvePoisson(workWidth, height, geometry[TMGeoWidth], geometry[TMGeoHeight], geometry[TMGeoSolverCoarseWidth],
+                       geometry[TMGeoSolverCoarseHeight], geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount], B, C,
+                       A) < 0)
         return step.fail(TMRenderStep::Solver, TMResultBadParameters);
     held.release(1);
     held.release(2);

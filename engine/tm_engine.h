@@ -60,8 +60,7 @@ TMSampleLayout TMPackedLayout(int32_t width, int32_t planes, int32_t sampleBytes
 // returns fixedLevels. Pyramid levels are stored finest first, each row-major with
 // its own width as stride; the next coarser level of w x h is ceil(w/2) x ceil(h/2).
 // A pyramid whose pixel count exceeds INT32_MAX is recorded as INT32_MAX.
-int32_t TMComputeGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels,
-                          int32_t* geometry);
+int32_t TMComputeGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels, int32_t* geometry);
 
 // The deepest solver level count the Poisson stage handles for W x H: every level
 // at least 2 x 2 and 2^levels no larger than either side. At least 1.
@@ -69,8 +68,7 @@ int32_t TMMaxSolverLevels(int32_t W, int32_t H);
 
 // TMComputeGeometry with the solver level count bounded to 1..TMMaxSolverLevels.
 // Identical to TMComputeGeometry whenever its level count is already in range.
-int32_t TMComputeBoundedGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels,
-                                 int32_t* geometry);
+int32_t TMComputeBoundedGeometry(int32_t W, int32_t H, int32_t extraLevels, int32_t fixedLevels, int32_t* geometry);
 
 // Bytes of each working buffer: one float per pixel of the larger pyramid.
 int64_t TMWorkingBufferBytes(const int32_t* geometry);
@@ -82,29 +80,26 @@ int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut);
 
 // 16-bit samples -> ln(0.3 r + 0.6 g + 0.1 b) of the linearised samples, into
 // lum (workWidth x workHeight, with `pad` wrapped columns each side). Returns workHeight.
-int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                         int32_t planes, int32_t pad, TMImageStats* stats, const float* lut,
-                         const uint16_t* samples, float* lum);
+int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight, int32_t planes, int32_t pad,
+                         TMImageStats* stats, const float* lut, const uint16_t* samples, float* lum);
 int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                                const TMSampleLayout& layout, int32_t pad, const float* lut,
-                                const uint16_t* samples, float* lum);
+                                const TMSampleLayout& layout, int32_t pad, const float* lut, const uint16_t* samples,
+                                float* lum);
 
 // Float samples -> ln(540 r + 1830 g + 190 b) into lum, with negative samples lifted
 // by the plane minima in stats; fills stats' geometricMean and rangeFactor. Pixels
 // with a sample that is not finite, or without a positive luminance, are invalid and
 // take the smallest valid cell. Returns the number of invalid image pixels.
-int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                         int32_t planes, int32_t pad, TMImageStats* stats, const float* samples,
-                         float* lum);
+int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight, int32_t planes, int32_t pad,
+                         TMImageStats* stats, const float* samples, float* lum);
 int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
-                                const TMSampleLayout& layout, int32_t pad, TMImageStats* stats,
-                                const float* samples, float* lum);
+                                const TMSampleLayout& layout, int32_t pad, TMImageStats* stats, const float* samples,
+                                float* lum);
 
 // Smallest sample of the red, green and blue plane of a W x H float image (NaN
 // ignored), each starting from 1e11: the minima whose negative values lift the
 // negative samples of TMConvertInput32.
-void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples,
-                          float minima[3]);
+void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples, float minima[3]);
 
 // --- Gradient attenuation -----------------------------------------------------
 // A: log luminance in, divergence of the attenuated gradients out (level 0; the
@@ -112,22 +107,21 @@ void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, co
 // log-luminance pyramid out. A difference of log luminance beyond +-100 is invalid
 // data, no gradient. Returns trunc(1000 x mean coarsest gradient) + 1, or a negative
 // value when that mean is not finite.
-int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel,
-                             int32_t contrastStep, float smoothingFactor, const int32_t* geometry,
-                             float* lumBuffer, float* attenBuffer, float* pyramidBuffer);
+int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel, int32_t contrastStep,
+                             float smoothingFactor, const int32_t* geometry, float* lumBuffer, float* attenBuffer,
+                             float* pyramidBuffer);
 
 // --- Poisson reconstruction ---------------------------------------------------
 // Four multigrid V-cycles on laplacian(u) = divergence (A level 0), u in C, B as
 // scratch; leaves exp(u) in A level 0, at most the largest float. Returns baseWidth,
 // or TMErrTooSmall for a level count the working size cannot hold.
-int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight,
-                       int32_t coarseWidth, int32_t coarseHeight, int32_t solverTotal,
-                       int32_t levelCount, float* attenBuffer, float* pyramidBuffer,
-                       float* lumBuffer);
+int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t coarseWidth,
+                       int32_t coarseHeight, int32_t solverTotal, int32_t levelCount, float* attenBuffer,
+                       float* pyramidBuffer, float* lumBuffer);
 
 // Red-black Gauss-Seidel sweeps over the w x h level at `offset` floats into u and f.
-void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w,
-                  int32_t h, float hs, int32_t sweeps, int32_t offset, float* u, const float* f);
+void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w, int32_t h, float hs,
+                  int32_t sweeps, int32_t offset, float* u, const float* f);
 
 // --- Output mapping -----------------------------------------------------------
 // Normalises lum (workWidth x H, row-major) between the clip points in place:
@@ -135,8 +129,8 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 // 65,536 (a few cells far above all others), the clip points are searched again among
 // the cells of the lowest bins. Returns the white bin (0..65535) or TMErrFlat; it
 // needs no allocation.
-int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent,
-                              float blackClipPercent, float G, float* lum);
+int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
+                              float* lum);
 
 // Whether any pixel of a W x H float image has finite samples and a positive
 // luminance 0.3 r + 0.6 g + 0.1 b. Without one (all zero, all negative, all NaN) the
@@ -152,9 +146,9 @@ struct TMOutputSettings {
     double saturation;       // exponent of the colour ratios: colorSaturation / 100
     float white;             // clip percentages (of the cells), 0..10
     float black;
-    int32_t strength;        // percent, 0..100
-    float blend32;           // weight of the global curve against the local result (float)
-    float blend16;           // weight of the input samples against the local result (16-bit)
+    int32_t strength; // percent, 0..100
+    float blend32;    // weight of the global curve against the local result (float)
+    float blend16;    // weight of the input samples against the local result (16-bit)
 };
 TMOutputSettings TMLimitOutputSettings(int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                        int32_t strength);
@@ -166,31 +160,25 @@ float TMBlendWeight32(int32_t strength);
 float TMBlendWeight16(int32_t strength);
 
 int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
-                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                      double gamma, const TMImageStats* stats, const float* inSamples,
-                      float* lum, float* outSamples);
-int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, double gamma,
-                             const TMImageStats* stats, const float* inSamples, float* lum,
-                             float* outSamples);
+                      float whiteClipPercent, float blackClipPercent, int32_t strength, double gamma,
+                      const TMImageStats* stats, const float* inSamples, float* lum, float* outSamples);
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                             int32_t strength, double gamma, const TMImageStats* stats, const float* inSamples,
+                             float* lum, float* outSamples);
 
 // The two mappings with their figures already limited.
-int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& settings,
-                             double gamma, const TMImageStats* stats, const float* inSamples, float* lum,
-                             float* outSamples);
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad, const TMOutputSettings& settings,
-                             const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples);
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& settings, double gamma, const TMImageStats* stats,
+                             const float* inSamples, float* lum, float* outSamples);
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& settings, const float* lut, const uint16_t* inSamples,
+                             float* lum, uint16_t* outSamples);
 
 int32_t TMMapOutput16(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
-                      float whiteClipPercent, float blackClipPercent, int32_t strength,
-                      const TMImageStats* stats, const float* lut, const uint16_t* inSamples,
-                      float* lum, uint16_t* outSamples);
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout,
-                             const TMSampleLayout& outLayout, int32_t pad,
-                             int32_t colorSaturation, float whiteClipPercent,
-                             float blackClipPercent, int32_t strength, const float* lut,
-                             const uint16_t* inSamples, float* lum, uint16_t* outSamples);
+                      float whiteClipPercent, float blackClipPercent, int32_t strength, const TMImageStats* stats,
+                      const float* lut, const uint16_t* inSamples, float* lum, uint16_t* outSamples);
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
+                             int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
+                             uint16_t* outSamples);

@@ -45,10 +45,10 @@ int32_t TMPreviewCacheOffset(int32_t side, int32_t planes);
 // TMPreviewCacheBytes(planes) (may be null: no unprocessed view); histograms
 // TMPreviewHistogramBytes. Any may be null.
 struct TMPreviewBuffers {
-    float* lum;      // A: luminance; the saved tone-mapped image while the original shows
-    float* atten;    // B
-    float* pyramid;  // C
-    uint8_t* image;  // display image shown
+    float* lum;     // A: luminance; the saved tone-mapped image while the original shows
+    float* atten;   // B
+    float* pyramid; // C
+    uint8_t* image; // display image shown
     uint8_t* sourceCache;
     int32_t* histograms;
 };
@@ -59,7 +59,7 @@ struct TMPreviewSource {
     int32_t width, height;
     TMSampleLayout layout;
     const void* samples;
-    int32_t lutMode;      // exponent choice of the sample table (0: 2.2)
+    int32_t lutMode; // exponent choice of the sample table (0: 2.2)
 };
 
 // Bytes of what the preview keeps between calls (TMPreviewView::kept).
@@ -77,12 +77,12 @@ struct TMPreviewView {
 
 // What one call did, for tests and diagnostics.
 struct TMPreviewReport {
-    bool restored;     // the saved tone-mapped image was copied back
-    bool recomputed;   // input conversion, attenuation and Poisson reconstruction ran
-    bool mapped;       // the output mapping ran
-    bool saved;        // the tone-mapped image was saved into A for the original view
-    bool fromCache;    // the unprocessed image came from the cache
-    bool built;        // the unprocessed image was built from the source (and cached)
+    bool restored;   // the saved tone-mapped image was copied back
+    bool recomputed; // input conversion, attenuation and Poisson reconstruction ran
+    bool mapped;     // the output mapping ran
+    bool saved;      // the tone-mapped image was saved into A for the original view
+    bool fromCache;  // the unprocessed image came from the cache
+    bool built;      // the unprocessed image was built from the source (and cached)
     TMRenderStep failedStep;
 };
 
@@ -91,6 +91,5 @@ struct TMPreviewReport {
 // Returns TMResultOK, TMResultMemFull (a buffer missing or a table not allocated) or
 // TMResultBadParameters (bad geometry or source, a failed stage); on failure the
 // display image and histograms keep what they held.
-TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src,
-                      const TMPreviewBuffers& buffers, TMPreviewView* view,
-                      TMPreviewReport* report = nullptr);
+TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src, const TMPreviewBuffers& buffers,
+                      TMPreviewView* view, TMPreviewReport* report = nullptr);

@@ -40,15 +40,15 @@ struct TMHostImage {
     int32_t sampleFormat; // TMSampleFloat32 or TMSample16 (8-bit is refused)
     int32_t width;
     int32_t height;
-    int32_t planes;       // the host's plane count; at most 3 are read and written
+    int32_t planes;         // the host's plane count; at most 3 are read and written
     int32_t inPixelStride;  // samples per pixel in inData (>= min(planes, 3))
     int32_t outPixelStride; // samples per pixel in outData
     const void* inData;
     int64_t inRowBytes;
-    void* outData;        // may equal inData with the same layout
+    void* outData; // may equal inData with the same layout
     int64_t outRowBytes;
-    int32_t lutMode;      // exponent choice of the sample table (0: 2.2)
-    float planeMin[3];    // measured plane minima of a float image (0 when unknown)
+    int32_t lutMode;   // exponent choice of the sample table (0: 2.2)
+    float planeMin[3]; // measured plane minima of a float image (0 when unknown)
     // Non-zero: planeMin is not known (no settings dialog measured it), so the render
     // measures it on the image itself, as the dialog would have.
     int32_t measurePlaneMin;
@@ -60,15 +60,15 @@ struct TMHostImage {
 // percentages, to 10 %, in the output's limits), and nothing downstream reads
 // TMParameters' settings.
 struct TMDerivedSettings {
-    int32_t planes;          // min(host planes, 3), at least 1
-    int32_t pad;             // wrapped columns each side: width / 4 for a 360° image
-    int32_t smoothing;       // Light Smoothing, -2..2: solver levels the geometry adds
-    int32_t lumLevel;        // trunc(luminosity * 0.6 + 1), luminosity 0..20
-    int32_t contrastStep;    // microcontrast - 2, microcontrast -2..2
-    float smoothingFactor;   // from microsmoothing 0..30
-    float whiteClipPercent;  // (whiteClip + 1) * 0.005, before the output's limit
-    float blackClipPercent;  // blackClip * 0.005, before the output's limit
-    double gamma;            // single-precision 2.2, widened
+    int32_t planes;         // min(host planes, 3), at least 1
+    int32_t pad;            // wrapped columns each side: width / 4 for a 360° image
+    int32_t smoothing;      // Light Smoothing, -2..2: solver levels the geometry adds
+    int32_t lumLevel;       // trunc(luminosity * 0.6 + 1), luminosity 0..20
+    int32_t contrastStep;   // microcontrast - 2, microcontrast -2..2
+    float smoothingFactor;  // from microsmoothing 0..30
+    float whiteClipPercent; // (whiteClip + 1) * 0.005, before the output's limit
+    float blackClipPercent; // blackClip * 0.005, before the output's limit
+    double gamma;           // single-precision 2.2, widened
     // The output mapping's figures (TMLimitOutputSettings): Color Saturation and its
     // exponent, the clip percentages above, Strength and its blend weights.
     TMOutputSettings output;
@@ -81,23 +81,31 @@ TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, in
 
 // Why a render stopped, for tools that explain failures.
 enum class TMRenderStep {
-    None, Canceled, TooSmall, Geometry, BufferTooLarge, OutOfMemory, InputConversion,
-    Attenuation, Solver, OutputMapping, Unsupported,
+    None,
+    Canceled,
+    TooSmall,
+    Geometry,
+    BufferTooLarge,
+    OutOfMemory,
+    InputConversion,
+    Attenuation,
+    Solver,
+    OutputMapping,
+    Unsupported,
     NothingToMap, // a float image without a pixel of positive, finite luminance
 };
 
 struct TMRenderReport {
     TMRenderStep failedStep;
-    int32_t workWidth;  // geometry entries 3 and 4 once computed
+    int32_t workWidth; // geometry entries 3 and 4 once computed
     int32_t workHeight;
     int64_t bufferBytes; // size of each working buffer
 };
 
 // Renders the whole image. On failure the report names the step, and the output
 // holds whatever it held before the failing step wrote (nothing once a stage fails).
-TMResult TMRunStages(const TMParameters& params, const TMHostImage& image,
-                     const TMBufferAllocator& allocator, const TMProgressSink& progress,
-                     TMRenderReport* report = nullptr);
+TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const TMBufferAllocator& allocator,
+                     const TMProgressSink& progress, TMRenderReport* report = nullptr);
 
 // Working buffers from the C heap, for tools and tests.
 TMBufferAllocator TMHeapAllocator();

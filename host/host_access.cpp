@@ -46,8 +46,8 @@ intptr_t TMAboutOwner(const TMAboutRecord* about)
 
 bool TMHostDisplaysPixels(const TMFilterRecord* record) { return record->displayPixels != nullptr; }
 
-TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source,
-                        int32_t dstRow, int32_t dstCol, void* context)
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source, int32_t dstRow,
+                        int32_t dstCol, void* context)
 {
     if (!record->displayPixels)
         return TMParamErr;
@@ -159,8 +159,7 @@ int16_t TMAcquireHostBuffer(const TMFilterRecord* record, int64_t bytes, TMHostB
 {
     *buffer = TMHostBuffer{nullptr, nullptr};
     const TMBufferProcs* procs = record->bufferProcs;
-    if (bytes <= 0 || !hasBufferProc(procs, kFreeSlot) || !procs->allocateProc || !procs->lockProc ||
-        !procs->freeProc)
+    if (bytes <= 0 || !hasBufferProc(procs, kFreeSlot) || !procs->allocateProc || !procs->lockProc || !procs->freeProc)
         return TMMemFullErr;
     TMBufferID id = nullptr;
     TMOSErr err;
@@ -212,7 +211,10 @@ void hostRelease(void* context, intptr_t id)
     TMReleaseHostBuffer(static_cast<const TMFilterRecord*>(context), &buffer);
 }
 
-bool hasHandleProcs(const TMFilterRecord* record) { return record->handleProcs && record->handleProcs->numHandleProcs >= 6; }
+bool hasHandleProcs(const TMFilterRecord* record)
+{
+    return record->handleProcs && record->handleProcs->numHandleProcs >= 6;
+}
 
 } // namespace
 
@@ -260,7 +262,7 @@ bool TMAbortRequested(const TMFilterRecord* record) { return record->abortProc &
 
 void TMSetErrorString(TMFilterRecord* record, const std::string& text)
 {
-    unsigned char (*target)[256] = record->errorString;
+    unsigned char(*target)[256] = record->errorString;
     if (!target)
         return;
     const size_t n = std::min<size_t>(text.size(), 255);

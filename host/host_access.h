@@ -30,8 +30,8 @@ intptr_t TMAboutOwner(const TMAboutRecord* about);
 // Whether the host draws pixel maps, and the drawing of `map` (its `source` rectangle
 // at dstRow, dstCol of the device context `context`) by the host.
 bool TMHostDisplaysPixels(const TMFilterRecord* record);
-TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source,
-                        int32_t dstRow, int32_t dstCol, void* context);
+TMOSErr TMDisplayPixels(const TMFilterRecord* record, const TMPixelMap& map, const TMVRect& source, int32_t dstRow,
+                        int32_t dstCol, void* context);
 
 // Lowers the host's limit on the bytes the plug-in accesses at once to `limit`; a
 // smaller limit is kept.

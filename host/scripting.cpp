@@ -20,18 +20,22 @@ bool readOk(TMOSErr err) { return err == TMNoErr || err == TMCoercedParamErr; }
 
 int32_t* integerField(TMSettings* s, TMFourCC key)
 {
-    if (key == TMKeyLuminosity) return &s->luminosity;
-    if (key == TMKeyStrength) return &s->strength;
-    if (key == TMKeySaturation) return &s->colorSaturation;
-    if (key == TMKeyWhiteClip) return &s->whiteClip;
-    if (key == TMKeyBlackClip) return &s->blackClip;
+    if (key == TMKeyLuminosity)
+        return &s->luminosity;
+    if (key == TMKeyStrength)
+        return &s->strength;
+    if (key == TMKeySaturation)
+        return &s->colorSaturation;
+    if (key == TMKeyWhiteClip)
+        return &s->whiteClip;
+    if (key == TMKeyBlackClip)
+        return &s->blackClip;
     return nullptr;
 }
 
 } // namespace
 
-int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, TMParameters* params,
-                             bool* showDialog)
+int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, TMParameters* params, bool* showDialog)
 {
     if (!showDialog)
         return TMErrMissingParameter;
@@ -40,8 +44,8 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
         return TMNoErr;
 
     // The host writes into the key list: a fresh writable array for every open.
-    TMFourCC keys[8] = {TMKeyLuminosity, TMKeyStrength, TMKeySaturation, TMKeyWhiteClip,
-                        TMKeyBlackClip, TMKeySmoothing, TMKeyMicrocontrast, 0};
+    TMFourCC keys[8] = {TMKeyLuminosity, TMKeyStrength,  TMKeySaturation,    TMKeyWhiteClip,
+                        TMKeyBlackClip,  TMKeySmoothing, TMKeyMicrocontrast, 0};
     int16_t err = TMNoErr;
     const TMDescriptorReading reading = TMOpenDescriptor(record, keys);
     if (reading.token) {

@@ -8,10 +8,10 @@
 #include "tm_protocol.h"
 
 struct TMGlobals {
-    int32_t sampleFormat;       // TMSampleFloat32, TMSample16 (TMSample8 only in principle)
-    int32_t width;              // filter rectangle, pixels (set by prepare)
+    int32_t sampleFormat; // TMSampleFloat32, TMSample16 (TMSample8 only in principle)
+    int32_t width;        // filter rectangle, pixels (set by prepare)
     int32_t height;
-    int32_t workWidth;          // working size of the last render (width + 2 x 360° pad)
+    int32_t workWidth; // working size of the last render (width + 2 x 360° pad)
     int32_t workHeight;
     int32_t previewCacheOffset; // byte offset of the current preview size's cache slot
     int32_t lutMode;            // <= 0: sample table of the 2.2 power, > 0: linear
@@ -25,14 +25,14 @@ struct TMGlobals {
     float previewScale;         // image size / preview size, longer side
     TMBufferID previewBufferId; // 8-bit planar preview image
     uint8_t* previewBuffer;
-    int32_t previewWidth;       // preview size, pixels
+    int32_t previewWidth; // preview size, pixels
     int32_t previewHeight;
-    TMBufferID sourceCacheId;   // cache of the unprocessed preview images
+    TMBufferID sourceCacheId; // cache of the unprocessed preview images
     uint8_t* sourceCache;
     TMBufferID histogramBufferId; // three 256-bin histograms
     int32_t* histograms;
-    float planeMin[3];          // smallest sample of the red, green, blue plane (float images)
-    int32_t planeMinMeasured;   // 1 once a dialog measured planeMin; else the render measures
+    float planeMin[3];        // smallest sample of the red, green, blue plane (float images)
+    int32_t planeMinMeasured; // 1 once a dialog measured planeMin; else the render measures
 };
 
 #if defined(_WIN32) && !defined(_WIN64)

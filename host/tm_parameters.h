@@ -10,16 +10,16 @@
 // What a cancelled dialog gives back, what scripting, settings files and the
 // last-used store fill. Stored as the first 36 bytes of TMParameters.
 struct TMSettings {
-    int32_t luminosity;       // "Luminosity" + 10: 0..20, shown as -10..+10
-    int32_t strength;         // "Strength", percent 0..100
-    int32_t colorSaturation;  // "Color Saturation", percent 0..100
-    int32_t whiteClip;        // "White Clipping" in steps of 0.005 %: 0..1000
-    int32_t blackClip;        // "Black Clipping", same unit
-    int32_t microcontrast;    // "Micro-contrast", -2..+2
-    int32_t smoothing;        // "Light Smoothing", -2..+2 (extra solver levels)
-    int32_t microsmoothing;   // "Micro-smoothing", 0..30
-    uint8_t image360;         // "360° Image": left and right edges join
-    uint8_t reserved360[3];   // rest of the 32-bit slot of image360; always 0
+    int32_t luminosity;      // "Luminosity" + 10: 0..20, shown as -10..+10
+    int32_t strength;        // "Strength", percent 0..100
+    int32_t colorSaturation; // "Color Saturation", percent 0..100
+    int32_t whiteClip;       // "White Clipping" in steps of 0.005 %: 0..1000
+    int32_t blackClip;       // "Black Clipping", same unit
+    int32_t microcontrast;   // "Micro-contrast", -2..+2
+    int32_t smoothing;       // "Light Smoothing", -2..+2 (extra solver levels)
+    int32_t microsmoothing;  // "Micro-smoothing", 0..30
+    uint8_t image360;        // "360° Image": left and right edges join
+    uint8_t reserved360[3];  // rest of the 32-bit slot of image360; always 0
 };
 
 // Field order and sizes are part of the stored format (48 bytes).
@@ -30,9 +30,9 @@ struct TMParameters {
     uint8_t originalStale512; // 1: original preview of that size not cached yet
     uint8_t originalStale768;
     uint8_t originalStale1024;
-    uint8_t restorePreview;   // 1: next paint restores the saved tone-mapped preview
+    uint8_t restorePreview;        // 1: next paint restores the saved tone-mapped preview
     uint8_t forcePreviewRecompute; // 1: next preview computation acts as level 2
-    uint8_t reservedTail[2];  // pads the record to a multiple of four bytes; always 0
+    uint8_t reservedTail[2];       // pads the record to a multiple of four bytes; always 0
 };
 
 static_assert(sizeof(TMSettings) == 36, "the settings fill the first nine 32-bit slots");

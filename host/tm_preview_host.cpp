@@ -92,8 +92,7 @@ int16_t TMMeasureInputMinima(TMFilterRecord* record, TMGlobals* globals)
     if (!image.inData)
         return TMFilterBadParameters;
     const TMSampleLayout layout{image.planes, image.inPixelStride, image.inRowBytes};
-    TMMeasurePlaneMinima(image.width, image.height, layout, static_cast<const float*>(image.inData),
-                         globals->planeMin);
+    TMMeasurePlaneMinima(image.width, image.height, layout, static_cast<const float*>(image.inData), globals->planeMin);
     globals->planeMinMeasured = 1;
     return TMNoErr;
 }
@@ -111,7 +110,7 @@ int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals*
     src.layout = TMSampleLayout{image.planes, image.inPixelStride, image.inRowBytes};
     src.samples = image.inData;
     src.lutMode = globals->lutMode;
-    const TMPreviewBuffers buffers{globals->lumBuffer, globals->attenBuffer, globals->pyramidBuffer,
+    const TMPreviewBuffers buffers{globals->lumBuffer,     globals->attenBuffer, globals->pyramidBuffer,
                                    globals->previewBuffer, globals->sourceCache, globals->histograms};
     view->previewWidth = globals->previewWidth;
     view->previewHeight = globals->previewHeight;

@@ -17,7 +17,7 @@ typedef int16_t TMOSErr;
 typedef void* TMHandle;   // opaque host handle
 typedef void* TMBufferID; // opaque host buffer id
 typedef uint8_t TMBoolean;
-typedef int32_t TMFixed;  // 16.16 fixed point: 0x10000 = 1.0
+typedef int32_t TMFixed;   // 16.16 fixed point: 0x10000 = 1.0
 typedef uint32_t TMFourCC; // first character in the most significant byte
 
 // clang-format off
@@ -89,8 +89,8 @@ struct TMReadDescriptorProcs {
     TMOSErr (*getStringProc)(TMReadDescriptor token, unsigned char (*pascalString)[256]);
     TMOSErr (*getPinnedIntegerProc)(TMReadDescriptor token, int32_t min, int32_t max, int32_t* value);
     TMOSErr (*getPinnedFloatProc)(TMReadDescriptor token, const double* min, const double* max, double* value);
-    TMOSErr (*getPinnedUnitFloatProc)(TMReadDescriptor token, const double* min, const double* max,
-                                      TMFourCC* unit, double* value);
+    TMOSErr (*getPinnedUnitFloatProc)(TMReadDescriptor token, const double* min, const double* max, TMFourCC* unit,
+                                      double* value);
 };
 
 struct TMWriteDescriptorProcs {
@@ -116,9 +116,9 @@ struct TMWriteDescriptorProcs {
 
 struct TMDescriptorParameters {
     int16_t descriptorParametersVersion;
-    int16_t playInfo;   // TMPlayInfo
+    int16_t playInfo; // TMPlayInfo
     int16_t recordInfo;
-    TMHandle descriptor; // to read, or null
+    TMHandle descriptor;                          // to read, or null
     TMWriteDescriptorProcs* writeDescriptorProcs; // the write table comes first
     TMReadDescriptorProcs* readDescriptorProcs;
 };
@@ -137,16 +137,16 @@ struct TMPixelMap {
     TMVRect bounds;
     int32_t imageMode;
     int32_t rowBytes;
-    int32_t colBytes;   // 1: planar
+    int32_t colBytes; // 1: planar
     int32_t planeBytes;
     void* baseAddr;
-    TMPixelMask* mat;   // version 1
+    TMPixelMask* mat; // version 1
     TMPixelMask* masks;
     int32_t maskPhaseRow;
     int32_t maskPhaseCol;
     void* pixelOverlays; // version 2
     uint32_t colorManagementOptions;
-    int16_t depth;       // version 3
+    int16_t depth; // version 3
 };
 
 struct TMAboutRecord {
@@ -213,8 +213,8 @@ struct TMFilterRecord {
     TMBufferProcs* bufferProcs;
     void* resourceProcs;
     void (*processEvent)(void* event);
-    TMOSErr (*displayPixels)(const TMPixelMap* source, const TMVRect* srcRect, int32_t dstRow,
-                             int32_t dstCol, void* platformContext);
+    TMOSErr (*displayPixels)(const TMPixelMap* source, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol,
+                             void* platformContext);
     TMHandleProcs* handleProcs;
     TMBoolean supportsDummyChannels;
     TMBoolean supportsAlternateLayouts;
@@ -334,11 +334,10 @@ constexpr TMFourCC TMFourCCOf(const char (&s)[5])
 static_assert(TMFourCCOf("8BIM") == 0x3842494Du, "first character is the most significant byte");
 
 // --- Layout checks: W32 offsets on 32-bit targets, W64 on 64-bit ones -------------
-#define TM_LAYOUT(record, field, w32, w64)                                                       \
-    static_assert(offsetof(record, field) == (sizeof(void*) == 4 ? (w32) : (w64)),               \
+#define TM_LAYOUT(record, field, w32, w64)                                         \
+    static_assert(offsetof(record, field) == (sizeof(void*) == 4 ? (w32) : (w64)), \
                   #record "." #field " is at the protocol's offset")
-#define TM_SIZE(record, w32, w64)                                                                \
-    static_assert(sizeof(record) == (sizeof(void*) == 4 ? (w32) : (w64)), #record " size")
+#define TM_SIZE(record, w32, w64) static_assert(sizeof(record) == (sizeof(void*) == 4 ? (w32) : (w64)), #record " size")
 
 static_assert(sizeof(void*) == 4 || sizeof(void*) == 8, "32- or 64-bit targets only");
 static_assert(sizeof(TMRect16) == 8 && sizeof(TMVRect) == 16 && sizeof(TMVPoint) == 8, "rectangles");

@@ -23,8 +23,14 @@ struct GlobalsBuffers {
     TMGlobals* globals;
     int acquired = 0;
 
-    TMBufferID* idSlot(int k) { return k == 0 ? &globals->lumBufferId : k == 1 ? &globals->attenBufferId : &globals->pyramidBufferId; }
-    float** dataSlot(int k) { return k == 0 ? &globals->lumBuffer : k == 1 ? &globals->attenBuffer : &globals->pyramidBuffer; }
+    TMBufferID* idSlot(int k)
+    {
+        return k == 0 ? &globals->lumBufferId : k == 1 ? &globals->attenBufferId : &globals->pyramidBufferId;
+    }
+    float** dataSlot(int k)
+    {
+        return k == 0 ? &globals->lumBuffer : k == 1 ? &globals->attenBuffer : &globals->pyramidBuffer;
+    }
 
     static float* acquire(void* ctx, int64_t bytes, intptr_t* id)
     {
@@ -105,10 +111,8 @@ std::string TMDescribeRenderFailure(const TMRenderReport& report, int32_t width,
 {
     const std::string size = std::to_string(width) + " x " + std::to_string(height);
     switch (report.failedStep) {
-    case TMRenderStep::TooSmall:
-        return "image too small: " + size + " pixels; the minimum is 100 x 100 pixels";
-    case TMRenderStep::OutputMapping:
-        return "the image is flat: it has no luminance range to tone-map";
+    case TMRenderStep::TooSmall: return "image too small: " + size + " pixels; the minimum is 100 x 100 pixels";
+    case TMRenderStep::OutputMapping: return "the image is flat: it has no luminance range to tone-map";
     case TMRenderStep::BufferTooLarge:
         return "image too large: " + size + " pixels need more working memory than can be addressed";
     case TMRenderStep::OutOfMemory:

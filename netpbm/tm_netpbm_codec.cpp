@@ -323,7 +323,10 @@ bool TMNetpbmReadHeader(TMNetpbmSource& source, TMNetpbmHeader* header, TMNetpbm
     const uint64_t samples = h.sampleCount(); // sides < 2^31: no overflow
     const std::string raster = std::to_string(width) + " x " + std::to_string(height) + " pixels x " +
                                plural(static_cast<uint64_t>(h.channels), "channel") + " of " +
-                               (h.isFloat ? "float" : h.isText ? "text" : "16-bit") + " samples";
+                               (h.isFloat  ? "float"
+                                : h.isText ? "text"
+                                           : "16-bit") +
+                               " samples";
     if (samples > (uint64_t{1} << 56)) // beyond any file system's largest file
         return fail(error, TMNetpbmStatus::Truncated,
                     "truncated: the header declares " + raster + ", more than a file can hold");

@@ -38,15 +38,15 @@ struct TMNetpbmError {
 };
 
 struct TMNetpbmHeader {
-    char kind = 0;                    // the magic number's second character: 2, 3, 5, 6, F or f
-    int32_t width = 0, height = 0;    // pixels, 1..2^31-1
-    int32_t channels = 0;             // 1 (grey) or 3 (RGB)
-    bool isFloat = false;             // PF / Pf
-    bool isText = false;              // P2 / P3: decimal samples
-    uint32_t maxval = 0;              // 256..65535 for PGM/PPM, 0 for PFM
-    bool littleEndian = false;        // PFM byte order
-    int64_t headerEnd = 0;            // offset just after the header's last token
-    int64_t rasterOffset = 0;         // binary rasters: offset of the first sample byte
+    char kind = 0;                 // the magic number's second character: 2, 3, 5, 6, F or f
+    int32_t width = 0, height = 0; // pixels, 1..2^31-1
+    int32_t channels = 0;          // 1 (grey) or 3 (RGB)
+    bool isFloat = false;          // PF / Pf
+    bool isText = false;           // P2 / P3: decimal samples
+    uint32_t maxval = 0;           // 256..65535 for PGM/PPM, 0 for PFM
+    bool littleEndian = false;     // PFM byte order
+    int64_t headerEnd = 0;         // offset just after the header's last token
+    int64_t rasterOffset = 0;      // binary rasters: offset of the first sample byte
 
     uint64_t sampleCount() const { return uint64_t(width) * uint64_t(height) * uint64_t(channels); }
 };

@@ -170,10 +170,7 @@ const char* const kIntegerTags[] = {"<kvrz:Luminosity>", "<kvrz:Strength>", "<kv
 
 } // namespace
 
-TMXmpScanner::TMXmpScanner(const int32_t record[TMXmpRecordSize])
-{
-    std::memcpy(record_, record, sizeof record_);
-}
+TMXmpScanner::TMXmpScanner(const int32_t record[TMXmpRecordSize]) { std::memcpy(record_, record, sizeof record_); }
 
 bool TMXmpScanner::feed(const unsigned char* data, size_t size)
 {

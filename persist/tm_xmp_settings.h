@@ -15,23 +15,23 @@
 // The exchange record: eight signed integers in this order. Units are those of the
 // file, not of TMParameters (tm_settings_exchange.h converts).
 enum : int {
-    TMXmpLuminosity = 0,     // -10..+10 as the dialog shows it
-    TMXmpStrength = 1,       // percent 0..100
-    TMXmpColorSaturation = 2,// percent 0..100
-    TMXmpWhiteClip = 3,      // steps of 0.005 %, 0..1000
-    TMXmpBlackClip = 4,      // steps of 0.005 %, 0..1000
-    TMXmpSmoothing = 5,      // index 0..4 = "Very High" (+2) .. "Very Low" (-2)
-    TMXmpMicrocontrast = 6,  // index 0..4 = "High" (+2) .. "Very Low" (-2)
-    TMXmpMicrosmoothing = 7, // 0..30
+    TMXmpLuminosity = 0,      // -10..+10 as the dialog shows it
+    TMXmpStrength = 1,        // percent 0..100
+    TMXmpColorSaturation = 2, // percent 0..100
+    TMXmpWhiteClip = 3,       // steps of 0.005 %, 0..1000
+    TMXmpBlackClip = 4,       // steps of 0.005 %, 0..1000
+    TMXmpSmoothing = 5,       // index 0..4 = "Very High" (+2) .. "Very Low" (-2)
+    TMXmpMicrocontrast = 6,   // index 0..4 = "High" (+2) .. "Very Low" (-2)
+    TMXmpMicrosmoothing = 7,  // 0..30
     TMXmpRecordSize = 8,
 };
 
 // Results of readSettingsXmp (success is the positive count of bytes scanned).
 enum : int {
-    TMXmpNotReadable = -1,   // the file cannot be opened or its size not determined
-    TMXmpShortRead = -2,     // fewer bytes could be read than the file's size
-    TMXmpOtherMethod = -5,   // the file holds the settings of another method
-    TMXmpNoSettings = -10,   // no line declares the settings namespace prefix
+    TMXmpNotReadable = -1, // the file cannot be opened or its size not determined
+    TMXmpShortRead = -2,   // fewer bytes could be read than the file's size
+    TMXmpOtherMethod = -5, // the file holds the settings of another method
+    TMXmpNoSettings = -10, // no line declares the settings namespace prefix
 };
 
 // Writes `record` to `path` as a settings file. The file at `path` is replaced only

@@ -30,26 +30,25 @@
 /* Image modes whose 'mode' bits are set. The engine processes only the deep RGB
  * modes (RGB48, RGB96); the 8-bit colour modes stay listed so that the menu item is
  * enabled for them and the prepare step can refuse them with its message. */
-#define TM_SUPPORTED_MODES                                                              \
-    TMModeRGBColor, TMModeCMYKColor, TMModeHSLColor, TMModeHSBColor, TMModeLabColor,     \
-        TMModeRGB48, TMModeRGB96
+#define TM_SUPPORTED_MODES \
+    TMModeRGBColor, TMModeCMYKColor, TMModeHSLColor, TMModeHSBColor, TMModeLabColor, TMModeRGB48, TMModeRGB96
 
 /* Enable condition, evaluated by the host per document; && binds tighter than ||,
  * so 8-bit images of the listed modes and every 16-bit and 32-bit image qualify. */
-#define TM_ENABLE_CONDITION                                                             \
-    "in (PSHOP_ImageMode, RGBMode, CMYKMode, HSLMode, HSBMode, LabMode, RGB48Mode) "   \
+#define TM_ENABLE_CONDITION                                                          \
+    "in (PSHOP_ImageMode, RGBMode, CMYKMode, HSLMode, HSBMode, LabMode, RGB48Mode) " \
     "&&PSHOP_ImageDepth == 8 ||PSHOP_ImageDepth == 16 ||PSHOP_ImageDepth == 32"
 
 /* Filter case information in the protocol's case order:
  * X(input handling, output handling, flags). Handling 4 is white matting; flag 0x08
  * lets the filter write outside the selection. */
-#define TM_FILTER_CASES(X)                                                              \
-    X(4, 4, 0x00) /* flat image, no selection */                                       \
-    X(4, 4, 0x00) /* flat image with selection */                                      \
-    X(4, 4, 0x08) /* floating selection */                                             \
-    X(4, 4, 0x00) /* editable transparency, no selection */                            \
-    X(4, 4, 0x08) /* editable transparency with selection */                           \
-    X(4, 4, 0x00) /* protected transparency, no selection */                           \
+#define TM_FILTER_CASES(X)                                   \
+    X(4, 4, 0x00) /* flat image, no selection */             \
+    X(4, 4, 0x00) /* flat image with selection */            \
+    X(4, 4, 0x08) /* floating selection */                   \
+    X(4, 4, 0x00) /* editable transparency, no selection */  \
+    X(4, 4, 0x08) /* editable transparency with selection */ \
+    X(4, 4, 0x00) /* protected transparency, no selection */ \
     X(4, 4, 0x08) /* protected transparency with selection */
 
 /* --- Scripting terminology (AETE, linked from the PiPL's 'hstm') ------------------ */
@@ -65,10 +64,10 @@
 #define TM_SCRIPT_EVENT_DESCRIPTION "Tone Mapping of High Dynamic Range images"
 
 /* Keys of the recorded settings. */
-#define TM_KEY_LUMINOSITY "dynR"    /* stored form 0..20 */
+#define TM_KEY_LUMINOSITY "dynR" /* stored form 0..20 */
 #define TM_KEY_STRENGTH "Amnt"
 #define TM_KEY_SATURATION "Strt"
-#define TM_KEY_WHITE_CLIP "WhtC"    /* units of 0.005 % */
+#define TM_KEY_WHITE_CLIP "WhtC" /* units of 0.005 % */
 #define TM_KEY_BLACK_CLIP "BlcC"
 #define TM_KEY_SMOOTHING "Smth"     /* enumeration TM_ENUM_LEVEL */
 #define TM_KEY_MICROCONTRAST "micC" /* enumeration TM_ENUM_LEVEL */
@@ -87,21 +86,19 @@
 
 /* Event parameters, in the order of the key list offered to the host when reading:
  * X(name, key, type, description, flags). */
-#define TM_SCRIPT_PARAMETERS(X)                                                         \
-    X("dr", TM_KEY_LUMINOSITY, "long", "dynamic range", TM_PARAM_PLAIN)                \
-    X("strength", TM_KEY_STRENGTH, "long", "strength", TM_PARAM_PLAIN)                 \
-    X("color saturation", TM_KEY_SATURATION, "long", "color saturation", TM_PARAM_PLAIN) \
-    X("white clip", TM_KEY_WHITE_CLIP, "long", "white clip", TM_PARAM_PLAIN)           \
-    X("black clip", TM_KEY_BLACK_CLIP, "long", "black clip", TM_PARAM_PLAIN)           \
-    X("smoothing", TM_KEY_SMOOTHING, TM_ENUM_LEVEL, "smoothing luminance variations",  \
-      TM_PARAM_ENUMERATED)                                                              \
-    X("microcontrast", TM_KEY_MICROCONTRAST, TM_ENUM_LEVEL, "microcontrast",           \
-      TM_PARAM_ENUMERATED)
+#define TM_SCRIPT_PARAMETERS(X)                                                                            \
+    X("dr", TM_KEY_LUMINOSITY, "long", "dynamic range", TM_PARAM_PLAIN)                                    \
+    X("strength", TM_KEY_STRENGTH, "long", "strength", TM_PARAM_PLAIN)                                     \
+    X("color saturation", TM_KEY_SATURATION, "long", "color saturation", TM_PARAM_PLAIN)                   \
+    X("white clip", TM_KEY_WHITE_CLIP, "long", "white clip", TM_PARAM_PLAIN)                               \
+    X("black clip", TM_KEY_BLACK_CLIP, "long", "black clip", TM_PARAM_PLAIN)                               \
+    X("smoothing", TM_KEY_SMOOTHING, TM_ENUM_LEVEL, "smoothing luminance variations", TM_PARAM_ENUMERATED) \
+    X("microcontrast", TM_KEY_MICROCONTRAST, TM_ENUM_LEVEL, "microcontrast", TM_PARAM_ENUMERATED)
 
 /* Values of TM_ENUM_LEVEL: X(name, code, description). */
-#define TM_LEVEL_VALUES(X)                                                              \
-    X("high", TM_LEVEL_HIGH, "high")                                                   \
-    X("mid", TM_LEVEL_MID, "mid")                                                      \
+#define TM_LEVEL_VALUES(X)           \
+    X("high", TM_LEVEL_HIGH, "high") \
+    X("mid", TM_LEVEL_MID, "mid")    \
     X("low", TM_LEVEL_LOW, "low")
 
 /* --- Version resource (US English, Unicode) -------------------------------------- */

@@ -22,7 +22,7 @@ void TMPutU8(TMResBytes& out, uint8_t v);
 void TMPutU16(TMResBytes& out, uint16_t v);
 void TMPutU32(TMResBytes& out, uint32_t v);
 void TMPutFourCC(TMResBytes& out, TMFourCC code);
-void TMPutPascal(TMResBytes& out, const std::string& s); // length byte, then the characters
+void TMPutPascal(TMResBytes& out, const std::string& s);  // length byte, then the characters
 void TMPutCString(TMResBytes& out, const std::string& s); // the characters, then NUL
 
 // --- PiPL ---------------------------------------------------------------------
@@ -40,10 +40,10 @@ struct TMPiPLProperty {
 std::vector<uint8_t> TMPiPLBytes(const std::vector<TMPiPLProperty>& properties);
 
 // Property data of the common kinds.
-TMResBytes TMPiPLCode(TMFourCC value);                        // 'kind'
-TMResBytes TMPiPLInt32s(const std::vector<int32_t>& values);  // 'vers', 'ms32'
-TMResBytes TMPiPLPascal(const std::string& s);                // 'name', 'catg'
-TMResBytes TMPiPLCString(const std::string& s);               // 'wx86', '8664', 'enbl'
+TMResBytes TMPiPLCode(TMFourCC value);                       // 'kind'
+TMResBytes TMPiPLInt32s(const std::vector<int32_t>& values); // 'vers', 'ms32'
+TMResBytes TMPiPLPascal(const std::string& s);               // 'name', 'catg'
+TMResBytes TMPiPLCString(const std::string& s);              // 'wx86', '8664', 'enbl'
 // 'mode': 4 bytes, one bit per image mode counted from the most significant bit of
 // the first byte (mode 0, Bitmap, is 0x80 of byte 0). Not ok for modes outside 0..31.
 TMResBytes TMPiPLModes(const std::vector<int>& modes);

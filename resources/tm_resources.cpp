@@ -17,8 +17,8 @@ const std::vector<TMFilterCaseInfo> kFilterCases = {TM_FILTER_CASES(TM_FILTER_CA
 std::vector<TMPiPLProperty> TMPluginProperties(TMArch arch)
 {
     const TMFourCC codeKey = arch == TMArch::X86 ? TMFourCCOf("wx86") : TMFourCCOf("8664");
-    const TMTerminologyLink link = {0, TMFourCCOf(TM_SCRIPT_CLASS), TMFourCCOf(TM_SCRIPT_EVENT),
-                                    TM_AETE_RESOURCE_ID, TM_SCRIPT_SCOPE};
+    const TMTerminologyLink link = {0, TMFourCCOf(TM_SCRIPT_CLASS), TMFourCCOf(TM_SCRIPT_EVENT), TM_AETE_RESOURCE_ID,
+                                    TM_SCRIPT_SCOPE};
     return {
         {TMFourCCOf("kind"), TMPiPLCode(TMFourCCOf("8BFM"))}, // a filter
         {TMFourCCOf("name"), TMPiPLPascal(TM_MENU_NAME)},
@@ -37,7 +37,7 @@ std::vector<uint8_t> TMPluginPiPL(TMArch arch) { return TMPiPLBytes(TMPluginProp
 
 TMAete TMPluginTerminology()
 {
-#define TM_PARAMETER_ENTRY(name, key, type, description, flags)                                   \
+#define TM_PARAMETER_ENTRY(name, key, type, description, flags) \
     {name, TMFourCCOf(key), TMFourCCOf(type), description, flags},
 #define TM_LEVEL_ENTRY(name, code, description) {name, TMFourCCOf(code), description},
     TMAeteEvent event = {TM_SCRIPT_EVENT_NAME,
@@ -54,8 +54,8 @@ TMAete TMPluginTerminology()
     TMAeteEnumeration levels = {TMFourCCOf(TM_ENUM_LEVEL), {TM_LEVEL_VALUES(TM_LEVEL_ENTRY)}};
 #undef TM_PARAMETER_ENTRY
 #undef TM_LEVEL_ENTRY
-    TMAeteSuite suite = {TM_SCRIPT_SUITE_NAME, TM_SCRIPT_SUITE_DESCRIPTION, TMFourCCOf(TM_SCRIPT_CLASS), 1, 1,
-                         {event}, {levels}};
+    TMAeteSuite suite = {
+        TM_SCRIPT_SUITE_NAME, TM_SCRIPT_SUITE_DESCRIPTION, TMFourCCOf(TM_SCRIPT_CLASS), 1, 1, {event}, {levels}};
     return {1, 0, 0, 0, {suite}};
 }
 

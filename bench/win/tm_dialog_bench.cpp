@@ -88,8 +88,8 @@ LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
 void report(const char* what, std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    std::printf("%-36s median %8.1f ms  (min %.1f, max %.1f, %zu steps)\n", what, v[v.size() / 2], v.front(),
-                v.back(), v.size());
+    std::printf("%-36s median %8.1f ms  (min %.1f, max %.1f, %zu steps)\n", what, v[v.size() / 2], v.front(), v.back(),
+                v.size());
 }
 
 } // namespace
@@ -103,9 +103,9 @@ int main(int argc, char** argv)
     if (argc > 3)
         runs = std::max(1, std::atoi(argv[3]));
     HMODULE module = LoadLibraryA(argv[1]);
-    const auto entry = module ? reinterpret_cast<tmsim::EntryPoint>(
-                                    reinterpret_cast<void*>(GetProcAddress(module, "PluginMain")))
-                              : nullptr;
+    const auto entry =
+        module ? reinterpret_cast<tmsim::EntryPoint>(reinterpret_cast<void*>(GetProcAddress(module, "PluginMain")))
+               : nullptr;
     if (!entry) {
         std::fprintf(stderr, "tm-dialog-bench: cannot load %s (error %lu)\n", argv[1], GetLastError());
         return 2;

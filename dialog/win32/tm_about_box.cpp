@@ -43,9 +43,7 @@ INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM)
         SendDlgItemMessageA(box, TM_ID_ABOUT_TITLE, WM_SETFONT, reinterpret_cast<WPARAM>(titleFont), TRUE);
         place(box);
         return TRUE;
-    case WM_LBUTTONDOWN:
-        EndDialog(box, IDOK);
-        return TRUE;
+    case WM_LBUTTONDOWN: EndDialog(box, IDOK); return TRUE;
     case WM_CHAR:
         if (wParam == VK_RETURN || wParam == VK_ESCAPE)
             EndDialog(box, IDOK);
@@ -60,8 +58,7 @@ INT_PTR CALLBACK aboutProc(HWND box, UINT message, WPARAM wParam, LPARAM)
             DeleteObject(titleFont);
         titleFont = nullptr;
         return FALSE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 

@@ -61,8 +61,8 @@ char* TMLastFolder()
 int TMLoadSettingsFile(HWND dialog, std::vector<TMControlUpdate>* updates)
 {
     static const char filter[] = "Tone Mapping Settings (.xmp)\0*.xmp\0";
-    const std::string path = chooseFile(dialog, "GetOpenFileNameA", filter, "",
-                                        OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY);
+    const std::string path =
+        chooseFile(dialog, "GetOpenFileNameA", filter, "", OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY);
     return path.empty() ? 0 : TMReadSettingsFile(path.c_str(), TMCurrentDialogRun().params, updates);
 }
 

@@ -55,8 +55,8 @@ void TMPaintPreview(HWND dialog)
         if (TMHostDisplaysPixels(run.record))
             TMDisplayPixels(run.record, map, map.bounds, frame.top, frame.left, dc);
         else
-            drawWithGdi(dc, g.previewBuffer, g.previewWidth, g.previewHeight,
-                        std::min(TMFilterPlanes(run.record), 3), frame.left, frame.top);
+            drawWithGdi(dc, g.previewBuffer, g.previewWidth, g.previewHeight, std::min(TMFilterPlanes(run.record), 3),
+                        frame.left, frame.top);
     }
     if (g.histograms) {
         const RECT h = clientRectOf(dialog, TM_ID_HISTOGRAM_FRAME);

@@ -46,10 +46,7 @@ bool stridesSound(int64_t strides[3], int64_t extents[3], int n)
     return true;
 }
 
-uint8_t toByte(double unit)
-{
-    return static_cast<uint8_t>(std::lround(255.0 * std::clamp(unit, 0.0, 1.0)));
-}
+uint8_t toByte(double unit) { return static_cast<uint8_t>(std::lround(255.0 * std::clamp(unit, 0.0, 1.0))); }
 
 // 8-bit CIE Lab (D65 white) to sRGB.
 uint32_t labToRgb(uint8_t l8, uint8_t a8, uint8_t b8)

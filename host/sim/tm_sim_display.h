@@ -54,12 +54,12 @@ std::vector<uint32_t> DisplayRows(const PixelMapView& view, const TMVRect& src);
 
 // One displayPixels call as the simulated host recorded it.
 struct DisplayCall {
-    TMOSErr result = TMNoErr;   // what the host returned
-    PixelMapView map;           // as read (baseAddr is the plug-in's, valid only during the call)
+    TMOSErr result = TMNoErr; // what the host returned
+    PixelMapView map;         // as read (baseAddr is the plug-in's, valid only during the call)
     TMVRect srcRect{};
     int32_t dstRow = 0, dstCol = 0;
     const void* context = nullptr;
-    int32_t planes = 0;         // DisplayPlanes(map.imageMode)
+    int32_t planes = 0; // DisplayPlanes(map.imageMode)
     // The source rectangle's samples when the call was sound: planar, plane by
     // plane, rows of width bytes, width = srcRect.right - srcRect.left.
     std::vector<uint8_t> pixels;

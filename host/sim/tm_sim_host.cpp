@@ -97,9 +97,8 @@ Host::Host(EntryPoint entry, const Document& document, Options options)
     const int32_t S = SampleBytes(doc_.depth);
     if (doc_.pixelStride == 0)
         doc_.pixelStride = doc_.planes;
-    if (!entry_ || !doc_.source || !doc_.destination || doc_.width < 0 || doc_.height < 0 ||
-        doc_.planes < 1 || doc_.pixelStride < doc_.planes ||
-        doc_.rowBytes < static_cast<int64_t>(doc_.width) * doc_.pixelStride * S)
+    if (!entry_ || !doc_.source || !doc_.destination || doc_.width < 0 || doc_.height < 0 || doc_.planes < 1 ||
+        doc_.pixelStride < doc_.planes || doc_.rowBytes < static_cast<int64_t>(doc_.width) * doc_.pixelStride * S)
         throw std::invalid_argument("simulated host: invalid document");
     // The host copies the source into the destination before the filter runs, so
     // areas the filter never writes keep the image.
@@ -504,8 +503,7 @@ int64_t Host::bufferSpace() const { return int64_t{1} << 34; }
 
 // --- Image areas -------------------------------------------------------------------
 
-void Host::readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out, int32_t* outLo,
-                        int32_t* outHi) const
+void Host::readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out, int32_t* outLo, int32_t* outHi) const
 {
     const TMFilterRecord& r = *record_;
     const bool wide = r.bigDocumentData && r.bigDocumentData->PluginUsing32BitCoordinates;
@@ -519,8 +517,8 @@ void Host::readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out,
 
 bool Host::requestValid(const TMVRect& rect, int32_t lo, int32_t hi) const
 {
-    return rect.top >= 0 && rect.left >= 0 && rect.bottom <= doc_.height && rect.right <= doc_.width &&
-           lo >= 0 && lo <= hi && hi < doc_.planes;
+    return rect.top >= 0 && rect.left >= 0 && rect.bottom <= doc_.height && rect.right <= doc_.width && lo >= 0 &&
+           lo <= hi && hi < doc_.planes;
 }
 
 bool Host::anyRequest() const
@@ -528,8 +526,7 @@ bool Host::anyRequest() const
     const TMFilterRecord& r = *record_;
     // Both forms count: a plug-in that empties only one of them keeps the loop going.
     const bool wide = r.bigDocumentData != nullptr;
-    return !empty(from16(r.inRect)) || !empty(from16(r.outRect)) ||
-           (r.haveMask && !empty(from16(r.maskRect))) ||
+    return !empty(from16(r.inRect)) || !empty(from16(r.outRect)) || (r.haveMask && !empty(from16(r.maskRect))) ||
            (wide && (!empty(big_.inRect32) || !empty(big_.outRect32)));
 }
 
@@ -562,7 +559,8 @@ bool Host::deliver(Area& area, const TMVRect& rect, int32_t lo, int32_t hi, bool
     const int64_t padding = opt_.underReportRowBytes ? 0 : opt_.rowPadding;
     area.rowBytes = area.packedRowBytes + padding;
     const int64_t bytes = area.rowBytes * h;
-    area.memory = std::shared_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<int64_t>(bytes, 1))]);
+    area.memory =
+        std::shared_ptr<uint8_t[]>(new (std::nothrow) uint8_t[static_cast<size_t>(std::max<int64_t>(bytes, 1))]);
     if (!area.memory)
         return false;
     uint8_t* dst = area.memory.get();
@@ -588,8 +586,8 @@ void Host::commitOutput()
     const int32_t S = SampleBytes(doc_.depth);
     const int32_t w = a.rect.right - a.rect.left, h = a.rect.bottom - a.rect.top, n = a.hi - a.lo + 1;
     const int64_t pixelBytes = static_cast<int64_t>(doc_.pixelStride) * S;
-    uint8_t* origin = static_cast<uint8_t*>(doc_.destination) + a.rect.top * doc_.rowBytes +
-                      a.rect.left * pixelBytes + a.lo * S;
+    uint8_t* origin =
+        static_cast<uint8_t*>(doc_.destination) + a.rect.top * doc_.rowBytes + a.rect.left * pixelBytes + a.lo * S;
     const uint8_t* src = a.memory.get();
     for (int32_t y = 0; y < h; ++y, src += a.rowBytes) {
         uint8_t* dst = origin + y * doc_.rowBytes;

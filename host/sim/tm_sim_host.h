@@ -38,7 +38,7 @@ struct Document {
     int32_t height = 0;
     int32_t planes = 3;
     int32_t pixelStride = 0; // samples per stored pixel; 0: `planes`
-    int32_t depth = 32;   // bits per sample: 8, 16 or 32
+    int32_t depth = 32;      // bits per sample: 8, 16 or 32
     int16_t imageMode = TMModeRGB96;
 };
 
@@ -48,7 +48,7 @@ struct DescriptorItem {
     TMFourCC type = TMFourCCOf("long"); // 'long' (integer) or an enumeration type such as 'inTy'
     int32_t integer = 0;
     TMFourCC enumerated = 0;
-    TMOSErr readResult = TMNoErr;        // what the host's get call returns (2: converted)
+    TMOSErr readResult = TMNoErr; // what the host's get call returns (2: converted)
 };
 
 // How image areas reach the plug-in.
@@ -62,9 +62,9 @@ enum class Delivery {
 
 struct Options {
     Delivery delivery = Delivery::Copy;
-    bool bigDocument = true;          // offer the 32-bit coordinate record
-    bool descriptorSuite = true;      // offer descriptor parameters with read procedures
-    bool recordDescriptor = false;    // hand over `descriptor` at Start
+    bool bigDocument = true;       // offer the 32-bit coordinate record
+    bool descriptorSuite = true;   // offer descriptor parameters with read procedures
+    bool recordDescriptor = false; // hand over `descriptor` at Start
     std::vector<DescriptorItem> descriptor;
     int16_t playInfo = TMDialogDisplay;
     TMOSErr closeResult = TMNoErr;    // forced result of closing the descriptor, if non-zero
@@ -72,16 +72,16 @@ struct Options {
     bool underReportRowBytes = false; // report width x planes for 16-bit rows (a known host bug)
     int16_t numBufferProcs = 5;       // 8 offers the 64-bit allocation
     int32_t maxSpace = 1000000000;
-    int failAllocation = 0;           // fail the Nth buffer allocation (1-based); 0: never
-    bool garbageIdOnFailure = false;  // a failed allocation still writes an id, as careless hosts do
-    int64_t bufferLimit = 0;          // refuse buffers of more bytes than this; 0: no limit
-    int failLock = 0;                 // fail the Nth buffer lock; 0: never
-    int failHandle = 0;               // fail the Nth handle allocation; 0: never
-    int failHandleLock = 0;           // fail the Nth handle lock; 0: never
-    int abortAtPoll = 0;              // abort from the Nth poll on; 0: never
-    TMOSErr advanceResult = TMNoErr;  // forced result of advanceState (nothing delivered), if non-zero
+    int failAllocation = 0;                       // fail the Nth buffer allocation (1-based); 0: never
+    bool garbageIdOnFailure = false;              // a failed allocation still writes an id, as careless hosts do
+    int64_t bufferLimit = 0;                      // refuse buffers of more bytes than this; 0: no limit
+    int failLock = 0;                             // fail the Nth buffer lock; 0: never
+    int failHandle = 0;                           // fail the Nth handle allocation; 0: never
+    int failHandleLock = 0;                       // fail the Nth handle lock; 0: never
+    int abortAtPoll = 0;                          // abort from the Nth poll on; 0: never
+    TMOSErr advanceResult = TMNoErr;              // forced result of advanceState (nothing delivered), if non-zero
     const std::atomic<bool>* abortFlag = nullptr; // abort while set (e.g. by a signal handler)
-    int32_t maxLoops = 100000;        // continue calls before the host gives up
+    int32_t maxLoops = 100000;                    // continue calls before the host gives up
     std::function<void(int32_t done, int32_t total)> onProgress; // shown to the user, if set
     // Settings the host keeps for the plug-in: the bytes of its parameters handle, as
     // an earlier run left them (empty: none). The host never reads them. As hosts that
@@ -101,9 +101,9 @@ struct Options {
 
 // What one selector call or run left behind.
 struct RunResult {
-    int16_t result = TMNoErr;     // the plug-in's result word of the last call
-    int16_t lastSelector = -1;    // the selector that produced it
-    std::vector<int16_t> calls;   // selectors in the order called
+    int16_t result = TMNoErr;   // the plug-in's result word of the last call
+    int16_t lastSelector = -1;  // the selector that produced it
+    std::vector<int16_t> calls; // selectors in the order called
 };
 
 class Host {
@@ -208,8 +208,7 @@ private:
     void handBackParameters();
     TMBoolean abortRequested();
     void reportProgress(int32_t done, int32_t total);
-    TMOSErr recordDisplay(const TMPixelMap* map, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol,
-                          void* context);
+    TMOSErr recordDisplay(const TMPixelMap* map, const TMVRect* srcRect, int32_t dstRow, int32_t dstCol, void* context);
     TMReadDescriptor openDescriptor(TMHandle descriptor, TMFourCC* keys);
     TMOSErr closeDescriptor(TMReadDescriptor token);
     TMBoolean nextKey(TMReadDescriptor token, TMFourCC* key, TMFourCC* type, int32_t* flags);
@@ -217,8 +216,7 @@ private:
     TMOSErr readEnumerated(TMReadDescriptor token, TMFourCC* value);
 
     // Requests, delivery and commit.
-    void readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out, int32_t* outLo,
-                      int32_t* outHi) const;
+    void readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out, int32_t* outLo, int32_t* outHi) const;
     bool requestValid(const TMVRect& rect, int32_t lo, int32_t hi) const;
     bool deliver(Area& area, const TMVRect& rect, int32_t lo, int32_t hi, bool output);
     void commitOutput();

@@ -35,7 +35,8 @@ double threadCpuMs()
 }
 
 // Times one call into `timing`.
-template <typename F> void timed(Timing* timing, F&& call)
+template <typename F>
+void timed(Timing* timing, F&& call)
 {
     const double c0 = threadCpuMs();
     const auto t0 = std::chrono::steady_clock::now();
@@ -82,8 +83,8 @@ bool TimeRenders(EntryPoint entry, const TimedImage& image, int runs, Timing* ti
     doc.planes = image.planes;
     doc.rowBytes = rowBytes;
     doc.depth = image.isFloat ? 32 : 16;
-    doc.imageMode = image.planes == 1 ? (image.isFloat ? TMModeGray32 : TMModeGray16)
-                                      : (image.isFloat ? TMModeRGB96 : TMModeRGB48);
+    doc.imageMode =
+        image.planes == 1 ? (image.isFloat ? TMModeGray32 : TMModeGray16) : (image.isFloat ? TMModeRGB96 : TMModeRGB48);
     for (int i = 0; i < runs; ++i) {
         std::memcpy(work.data(), image.samples, bytes); // rendered in place: a fresh image each time
         Outcome outcome;
@@ -100,10 +101,13 @@ bool TimePreview(const TimedImage& image, int fullRuns, int refreshRuns, Timing*
                  std::string* failure)
 {
     const int32_t planes = std::min(image.planes, 3);
-    const TMPreviewSource src{sampleFormat(image), image.width, image.height,
-                              TMSampleLayout{planes, image.planes, int64_t{image.width} * image.planes *
-                                                                       sampleBytes(image)},
-                              image.samples, 0};
+    const TMPreviewSource src{
+        sampleFormat(image),
+        image.width,
+        image.height,
+        TMSampleLayout{planes, image.planes, int64_t{image.width} * image.planes * sampleBytes(image)},
+        image.samples,
+        0};
     std::vector<float> A(TMPreviewWorkBytes / 4), B(A.size()), C(A.size());
     std::vector<uint8_t> shown(static_cast<size_t>(TMPreviewImageBytes(planes)));
     std::vector<uint8_t> cache(static_cast<size_t>(TMPreviewCacheBytes(planes)));
@@ -137,8 +141,8 @@ bool TimePreview(const TimedImage& image, int fullRuns, int refreshRuns, Timing*
     return true;
 }
 
-std::string TimingReport(const std::string& name, const TimedImage& image, const Timing& renders,
-                         const Timing& full, const Timing& refresh)
+std::string TimingReport(const std::string& name, const TimedImage& image, const Timing& renders, const Timing& full,
+                         const Timing& refresh)
 {
     const double mp = static_cast<double>(image.width) * image.height / 1.0e6;
     char text[512];

@@ -46,7 +46,7 @@ bool TimePreview(const TimedImage& image, int fullRuns, int refreshRuns, Timing*
 
 // The report both programs print for one image: render and preview lines with the
 // medians, ms per megapixel and the mean processor times.
-std::string TimingReport(const std::string& name, const TimedImage& image, const Timing& renders,
-                         const Timing& full, const Timing& refresh);
+std::string TimingReport(const std::string& name, const TimedImage& image, const Timing& renders, const Timing& full,
+                         const Timing& refresh);
 
 } // namespace tmsim

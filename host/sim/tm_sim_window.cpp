@@ -25,9 +25,9 @@ TMOSErr GdiDisplayPixels(const TMPixelMap* source, const TMVRect* srcRect, int32
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    const int drawn = SetDIBitsToDevice(static_cast<HDC>(platformContext), dstCol, dstRow, static_cast<DWORD>(w),
-                                        static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h), rows.data(), &info,
-                                        DIB_RGB_COLORS);
+    const int drawn =
+        SetDIBitsToDevice(static_cast<HDC>(platformContext), dstCol, dstRow, static_cast<DWORD>(w),
+                          static_cast<DWORD>(h), 0, 0, 0, static_cast<UINT>(h), rows.data(), &info, DIB_RGB_COLORS);
     return drawn == 0 ? TMOSErr{TMFilterBadParameters} : TMOSErr{TMNoErr};
 }
 
@@ -36,8 +36,7 @@ namespace {
 // The pattern's pixel maps, made once; samples as PaintTestPattern describes them.
 struct Pattern {
     std::vector<uint8_t> bars, ramp, mixed, lab, cmyk;
-    Pattern()
-        : bars(512 * 96 * 3), ramp(512 * 48), mixed(512 * 64 * 3), lab(256 * 72 * 3), cmyk(256 * 72 * 4)
+    Pattern() : bars(512 * 96 * 3), ramp(512 * 48), mixed(512 * 64 * 3), lab(256 * 72 * 3), cmyk(256 * 72 * 4)
     {
         for (int y = 0; y < 96; ++y)
             for (int x = 0; x < 512; ++x) {

@@ -91,8 +91,13 @@ bool parsePiPL(const uint8_t* data, size_t size, FilterEntry* entry, std::string
             *error = "property " + std::to_string(i) + " runs past the resource";
             return false;
         }
-        auto pascalText = [&] { return std::string(reinterpret_cast<const char*>(value + 1), std::min<size_t>(value[0], length - 1)); };
-        auto cString = [&] { return std::string(reinterpret_cast<const char*>(value), strnlen(reinterpret_cast<const char*>(value), length)); };
+        auto pascalText = [&] {
+            return std::string(reinterpret_cast<const char*>(value + 1), std::min<size_t>(value[0], length - 1));
+        };
+        auto cString = [&] {
+            return std::string(reinterpret_cast<const char*>(value),
+                               strnlen(reinterpret_cast<const char*>(value), length));
+        };
         if (key == TMFourCCOf("kind") && length >= 4)
             entry->isFilter = le32(value) == TMFourCCOf("8BFM");
         else if (key == TMFourCCOf("name") && length >= 1)

@@ -81,7 +81,7 @@ TEST(CliEncode, FloatColourIsGammaEncodedForDisplayButAlphaIsScaledLinearly)
     EXPECT_EQ(u8.u8[0], 153);
     EXPECT_EQ(u8.u8[1], 0);
     EXPECT_EQ(u8.u8[2], 255);
-    EXPECT_EQ(u8.u8[3], 64); // 0.25 * 255 = 63.75, no transfer curve
+    EXPECT_EQ(u8.u8[3], 64);  // 0.25 * 255 = 63.75, no transfer curve
     EXPECT_EQ(u8.u8[4], 186); // 0.5^(1/2.2) * 255 = 186.1
 
     const TMImage f = TMEncodeResult(source, result, keep(4, 3), TMSampleType::Float32, false);
@@ -153,7 +153,8 @@ TEST(CliAlpha, ColourIsUnassociatedForTheFilterAndWrittenInTheFormatsConvention)
     f.allocate(TMSampleType::Float32, 3, 1, 4);
     f.f32 = {0.2f, 0.4f, 0.1f, 0.5f, 0.3f, 0.3f, 0.3f, 0.0f, 2.0f, 4.0f, 1.0f, 1.0f};
     TMUnassociateAlpha(&f, 3, 3);
-    EXPECT_EQ(plain(f.f32), (std::vector<float>{0.4f, 0.8f, 0.2f, 0.5f, 0.3f, 0.3f, 0.3f, 0.0f, 2.0f, 4.0f, 1.0f, 1.0f}))
+    EXPECT_EQ(plain(f.f32),
+              (std::vector<float>{0.4f, 0.8f, 0.2f, 0.5f, 0.3f, 0.3f, 0.3f, 0.0f, 2.0f, 4.0f, 1.0f, 1.0f}))
         << "alpha 0 leaves the colour as stored; alpha 1 changes nothing";
 
     TMImage u;

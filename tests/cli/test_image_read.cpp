@@ -91,11 +91,11 @@ TEST_F(ImageRead, TheMostCompressibleFileOfEveryCodecIsRead)
     };
     const OIIO::TypeDesc half = OIIO::TypeDesc::HALF, flt = OIIO::TypeDesc::FLOAT, u16 = OIIO::TypeDesc::UINT16;
     const Case cases[] = {
-        {"exr", half, "none", 0},  {"exr", half, "rle", 0},   {"exr", half, "zips", 0},  {"exr", half, "zip", 0},
-        {"exr", half, "piz", 0},   {"exr", half, "pxr24", 0}, {"exr", half, "b44", 0},   {"exr", half, "b44a", 0},
-        {"exr", half, "dwaa", 0},  {"exr", half, "dwab", 0},  {"exr", flt, "pxr24", 0},  {"exr", flt, "piz", 0},
-        {"exr", flt, "zip", 64},   {"tif", u16, "none", 0},   {"tif", u16, "lzw", 0},    {"tif", u16, "zip", 0},
-        {"tif", u16, "packbits", 0}, {"tif", flt, "lzw", 0},  {"tif", u16, "zip", 64},   {"png", u16, "", 0},
+        {"exr", half, "none", 0},    {"exr", half, "rle", 0},   {"exr", half, "zips", 0}, {"exr", half, "zip", 0},
+        {"exr", half, "piz", 0},     {"exr", half, "pxr24", 0}, {"exr", half, "b44", 0},  {"exr", half, "b44a", 0},
+        {"exr", half, "dwaa", 0},    {"exr", half, "dwab", 0},  {"exr", flt, "pxr24", 0}, {"exr", flt, "piz", 0},
+        {"exr", flt, "zip", 64},     {"tif", u16, "none", 0},   {"tif", u16, "lzw", 0},   {"tif", u16, "zip", 0},
+        {"tif", u16, "packbits", 0}, {"tif", flt, "lzw", 0},    {"tif", u16, "zip", 64},  {"png", u16, "", 0},
         {"hdr", flt, "", 0},
     };
     constexpr int W = 8192, H = 64; // wide rows: the codecs reach their best ratios
@@ -133,7 +133,7 @@ TEST_F(ImageRead, BandsTilesAndDataWindowsComeOutAsTheLibraryReadsThem)
     const Case cases[] = {
         {"offset.exr", OIIO::TypeDesc::FLOAT, "zip", 0, -3, 5}, {"tiles.exr", OIIO::TypeDesc::HALF, "piz", 64, 0, 0},
         {"strips.tif", OIIO::TypeDesc::FLOAT, "zip", 0, 0, 0},  {"tiles.tif", OIIO::TypeDesc::UINT16, "zip", 64, 0, 0},
-        {"rows.png", OIIO::TypeDesc::UINT16, "", 0, 0, 0},       {"rows.hdr", OIIO::TypeDesc::FLOAT, "", 0, 0, 0},
+        {"rows.png", OIIO::TypeDesc::UINT16, "", 0, 0, 0},      {"rows.hdr", OIIO::TypeDesc::FLOAT, "", 0, 0, 0},
     };
     for (const Case& c : cases) {
         OIIO::ImageSpec spec(W, H, C, c.type);

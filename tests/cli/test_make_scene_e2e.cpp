@@ -23,7 +23,7 @@ TEST(MakeScene, WritesAFloatExrOfTheRequestedSize)
     for (const char* name : {"a.exr", "b.exr"}) {
         const Image img = readImage(dir / name);
         EXPECT_EQ(img.header.format, OIIO::TypeDesc::FLOAT) << name; // not half
-        EXPECT_EQ(img.width(), 212);                                // 3:2, 0.03 MP
+        EXPECT_EQ(img.width(), 212);                                 // 3:2, 0.03 MP
         EXPECT_EQ(img.height(), 141);
         EXPECT_EQ(img.channels(), 3);
         float hi = 0.0f;

@@ -119,8 +119,8 @@ TEST_F(NetpbmFile, DamagedFilesFailWithoutClaimingSuccess)
 {
     const std::vector<std::pair<std::string, std::string>> cases = {
         {"short.ppm", "P6\n2 2\n65535\n" + std::string(10, '\0')}, // 24 bytes needed
-        {"huge.pgm", "P5\n2000000000 2000000000\n65535\n\0\0"s},    // no allocation for it
-        {"above.pgm", "P5\n1 1\n1000\n\x10\x00"s},                  // 4096 > maxval
+        {"huge.pgm", "P5\n2000000000 2000000000\n65535\n\0\0"s},   // no allocation for it
+        {"above.pgm", "P5\n1 1\n1000\n\x10\x00"s},                 // 4096 > maxval
         {"zero.pgm", "P5\n0 5\n65535\n"},
         {"maxval.pgm", "P5\n1 1\n70000\n\0\0"s},
         {"text.pgm", "P2\n2 1\n65535\n5 x\n"},
@@ -142,7 +142,7 @@ TEST_F(NetpbmFile, AnyWhitespaceOrCommentMaySeparateTheHeaderFromTheRaster)
     // for the separator: the raster is the file's last 4 bytes.
     const std::vector<uint8_t> raster = {0x0a, 0x0d, 0x20, 0x09};
     const std::vector<std::string> headers = {
-        "P5\n2 1\n65535\n",      "P5\r\n2 1\r\n65535\r\n", "P5 2 1 65535 # made on a Tuesday\n",
+        "P5\n2 1\n65535\n",       "P5\r\n2 1\r\n65535\r\n",        "P5 2 1 65535 # made on a Tuesday\n",
         "P5\n2 1\n65535#c\r\n\n", "P5\n# a\n2 1 # b\n65535\n\n\n",
     };
     for (size_t i = 0; i < headers.size(); ++i) {
@@ -193,8 +193,8 @@ TEST_F(NetpbmFile, PfmRowsAreBottomUpInEitherByteOrder)
     // Stored bottom row first: the file's first float is the image's bottom-left.
     const std::vector<float> stored = {1.5f, 2.5f, -3.0f, 1e6f};
     for (bool little : {true, false}) {
-        const std::string p =
-            write(little ? "le.pfm" : "be.pfm", little ? "Pf\n2 2\n-1.0\n" : "Pf\n2 2\n1.0\n", floatBytes(stored, little));
+        const std::string p = write(little ? "le.pfm" : "be.pfm", little ? "Pf\n2 2\n-1.0\n" : "Pf\n2 2\n1.0\n",
+                                    floatBytes(stored, little));
         TMImage img;
         TMFileError err;
         ASSERT_TRUE(TMReadNetpbm(p, &img, &err)) << err.message;

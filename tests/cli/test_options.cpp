@@ -87,8 +87,8 @@ TEST(CliOptions, MalformedIntegersAreRefused)
 
 TEST(CliOptions, NegativeValuesWorkAsSeparateArguments)
 {
-    const TMCliParse r = parse({"--luminosity", "-3", "in.exr", "--light-smoothing", "-2", "out.exr",
-                                "--micro-contrast", "-1"});
+    const TMCliParse r =
+        parse({"--luminosity", "-3", "in.exr", "--light-smoothing", "-2", "out.exr", "--micro-contrast", "-1"});
     ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
     EXPECT_EQ(r.options.settings.luminosity, -3);
     EXPECT_EQ(r.options.settings.lightSmoothing, -2);
@@ -100,8 +100,8 @@ TEST(CliOptions, NegativeValuesWorkAsSeparateArguments)
 TEST(CliOptions, ClipOptionsTakePercentOnTheStepGrid)
 {
     const std::pair<const char*, int32_t> cases[] = {
-        {"0", 0}, {"5", 1000}, {"5.000", 1000}, {"0.25", 50}, {"0.005", 1}, {"0.015", 3},
-        {"4.995", 999}, {"2.5e-2", 5}, {"+1", 200}, {"0.0050000000001", 1},
+        {"0", 0},     {"5", 1000},    {"5.000", 1000}, {"0.25", 50}, {"0.005", 1},
+        {"0.015", 3}, {"4.995", 999}, {"2.5e-2", 5},   {"+1", 200},  {"0.0050000000001", 1},
     };
     for (const char* option : {"--white-clip", "--black-clip"}) {
         for (const auto& [text, steps] : cases) {
@@ -119,8 +119,8 @@ TEST(CliOptions, ClipOptionsTakePercentOnTheStepGrid)
 TEST(CliOptions, ClipOptionsRefuseOffStepOutOfRangeAndMalformedValues)
 {
     for (const char* option : {"--white-clip", "--black-clip"}) {
-        for (const char* bad : {"0.0025", "0.001", "1.2345", "0.00501", "5.005", "-0.005", "6", "abc", "nan",
-                                "inf", "-inf", "0x1p-3", "", "1,5", "0.25%"}) {
+        for (const char* bad : {"0.0025", "0.001", "1.2345", "0.00501", "5.005", "-0.005", "6", "abc", "nan", "inf",
+                                "-inf", "0x1p-3", "", "1,5", "0.25%"}) {
             const TMCliParse r = parseOption(option, bad, false);
             EXPECT_EQ(r.action, TMCliAction::UsageError) << option << " '" << bad << "'";
             EXPECT_NE(r.error.find(option), std::string::npos) << r.error;
@@ -182,10 +182,9 @@ TEST(CliOptions, HelpAndVersionNeedNoOperands)
 TEST(CliOptions, HelpListsEveryOptionWithItsRange)
 {
     const std::string help = TMUsageText();
-    for (const char* item : {"--luminosity -10..10", "--strength 0..100", "--saturation 0..100",
-                             "--white-clip 0..5", "--black-clip 0..5", "--light-smoothing -2..2",
-                             "--micro-contrast -2..2", "--micro-smoothing 0..30", "--360", "--quiet", "--help",
-                             "--version"})
+    for (const char* item : {"--luminosity -10..10", "--strength 0..100", "--saturation 0..100", "--white-clip 0..5",
+                             "--black-clip 0..5", "--light-smoothing -2..2", "--micro-contrast -2..2",
+                             "--micro-smoothing 0..30", "--360", "--quiet", "--help", "--version"})
         EXPECT_NE(help.find(item), std::string::npos) << item;
 }
 
@@ -210,8 +209,9 @@ TEST(CliSettings, GivenOptionsAreStoredInTheRecordsUnits)
     EXPECT_EQ(p.settings.microcontrast, -2);
     EXPECT_EQ(p.settings.microsmoothing, 30);
     EXPECT_EQ(p.settings.image360, 1);
-    EXPECT_EQ(TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).settings.luminosity,
-              20);
+    EXPECT_EQ(
+        TMResolveSettings(parse({"a", "b", "--luminosity=10"}).options.settings, TMSampleFloat32).settings.luminosity,
+        20);
 }
 
 TEST(CliOptions, PreviewOptions)
@@ -224,11 +224,13 @@ TEST(CliOptions, PreviewOptions)
         EXPECT_EQ(r.options.histogram, "h.txt");
     }
     EXPECT_EQ(parse({"in.exr", "out.png"}).options.previewSide, 0) << "rendering is the default";
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"in.exr", "--preview", "500", "out.png"}, {"in.exr", "--preview=1k", "out.png"},
-          {"in.exr", "out.png", "--preview"}, {"in.exr", "--original", "out.png"},
-          {"in.exr", "--histogram", "h.txt", "out.png"}, {"in.exr", "--histogram=", "--preview=512", "out.png"},
-          {"in.exr", "--original=1", "--preview=512", "out.png"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"in.exr", "--preview", "500", "out.png"},
+                                                 {"in.exr", "--preview=1k", "out.png"},
+                                                 {"in.exr", "out.png", "--preview"},
+                                                 {"in.exr", "--original", "out.png"},
+                                                 {"in.exr", "--histogram", "h.txt", "out.png"},
+                                                 {"in.exr", "--histogram=", "--preview=512", "out.png"},
+                                                 {"in.exr", "--original=1", "--preview=512", "out.png"}}) {
         const TMCliParse r = parse(args);
         EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(args);
         EXPECT_FALSE(r.error.empty());
@@ -247,11 +249,13 @@ TEST(CliOptions, SettingsFilesAndSavingWithoutAnImage)
     EXPECT_EQ(r.options.saveSettings, "b.xmp");
     EXPECT_FALSE(r.options.settings.fromFile) << "read by the run, not by parsing";
 
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"--settings", "a.xmp"}, {"--save-settings=", "in.exr", "out.exr"},
-          {"--save-settings", "s.xmp", "--preview", "512"}, {"--save-settings", "s.xmp", "--compression", "zip"},
-          {"--save-settings", "s.xmp", "--format", "png"}, {"--save-settings", "s.xmp", "in.exr"},
-          {"in.exr", "out.exr", "--settings"}}) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--settings", "a.xmp"},
+                                                 {"--save-settings=", "in.exr", "out.exr"},
+                                                 {"--save-settings", "s.xmp", "--preview", "512"},
+                                                 {"--save-settings", "s.xmp", "--compression", "zip"},
+                                                 {"--save-settings", "s.xmp", "--format", "png"},
+                                                 {"--save-settings", "s.xmp", "in.exr"},
+                                                 {"in.exr", "out.exr", "--settings"}}) {
         r = parse(args);
         EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(args);
         EXPECT_FALSE(r.error.empty());

@@ -24,32 +24,34 @@ std::vector<float> scene(int32_t channels)
     for (int32_t y = 0; y < H; ++y)
         for (int32_t x = 0; x < W; ++x)
             for (int32_t c = 0; c < channels; ++c)
-                v[(static_cast<size_t>(y) * W + x) * channels + c] = static_cast<float>(
-                    std::exp2(10.0 * x / W - 4.0 + std::cos(0.2 * y + c)) * (1.0 + 0.2 * c));
+                v[(static_cast<size_t>(y) * W + x) * channels + c] =
+                    static_cast<float>(std::exp2(10.0 * x / W - 4.0 + std::cos(0.2 * y + c)) * (1.0 + 0.2 * c));
     return v;
 }
 
 std::vector<float> engineResult(std::vector<float> v, int32_t channels, int32_t planes, const TMParameters& p)
 {
     const int64_t rowBytes = int64_t{W} * channels * 4;
-    const TMHostImage image{TMSampleFloat32, W, H, planes, channels, channels, v.data(), rowBytes,
-                            v.data(), rowBytes, 0, {0.0f, 0.0f, 0.0f}, 0};
+    const TMHostImage image{TMSampleFloat32, W,        H,        planes, channels,           channels, v.data(),
+                            rowBytes,        v.data(), rowBytes, 0,      {0.0f, 0.0f, 0.0f}, 0};
     EXPECT_EQ(TMRunStages(p, image, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
     return v;
 }
 
 TMPluginOutcome renderWithPlugin(std::vector<float>& v, int32_t channels, int32_t planes, const TMParameters& p,
-                                 const std::atomic<bool>* cancel = nullptr,
-                                 std::vector<int32_t>* progress = nullptr)
+                                 const std::atomic<bool>* cancel = nullptr, std::vector<int32_t>* progress = nullptr)
 {
     TMImage image;
     image.allocate(TMSampleType::Float32, W, H, channels);
     std::copy(v.begin(), v.end(), image.f32.begin());
     EXPECT_EQ(TMFilterPlaneCount(channels), planes);
-    const TMPluginOutcome outcome = TMRenderWithPlugin(p, image, [progress](int32_t done, int32_t) {
-        if (progress)
-            progress->push_back(done);
-    }, cancel);
+    const TMPluginOutcome outcome = TMRenderWithPlugin(
+        p, image,
+        [progress](int32_t done, int32_t) {
+            if (progress)
+                progress->push_back(done);
+        },
+        cancel);
     std::copy(image.f32.begin(), image.f32.end(), v.begin());
     return outcome;
 }
@@ -87,8 +89,8 @@ TEST(PluginCall, EverySettingReachesTheRender)
         const TMPluginOutcome outcome = renderWithPlugin(v, 3, 3, p);
         ASSERT_EQ(outcome.result, 0) << outcome.failure;
         EXPECT_EQ(v, engineResult(input, 3, 3, p))
-            << "smoothing " << p.settings.smoothing << " microcontrast " << p.settings.microcontrast << " strength " << p.settings.strength
-            << " microsmoothing " << p.settings.microsmoothing;
+            << "smoothing " << p.settings.smoothing << " microcontrast " << p.settings.microcontrast << " strength "
+            << p.settings.strength << " microsmoothing " << p.settings.microsmoothing;
     }
 }
 
@@ -150,9 +152,12 @@ std::vector<int64_t> enginePreview(const TMImage& image, TMParameters p, bool or
     std::vector<float> a(TMPreviewWorkBytes / 4), b(a.size()), c(a.size());
     std::vector<uint8_t> shown(static_cast<size_t>(TMPreviewImageBytes(3))), cache(TMPreviewCacheBytes(3));
     std::vector<int32_t> histograms(3 * 256);
-    const TMPreviewSource src{isFloat ? TMSampleFloat32 : TMSample16, W, H,
+    const TMPreviewSource src{isFloat ? TMSampleFloat32 : TMSample16,
+                              W,
+                              H,
                               TMPackedLayout(W, 3, isFloat ? 4 : 2),
-                              isFloat ? static_cast<const void*>(image.f32.data()) : image.u16.data(), 0};
+                              isFloat ? static_cast<const void*>(image.f32.data()) : image.u16.data(),
+                              0};
     const TMPreviewBuffers buffers{a.data(), b.data(), c.data(), shown.data(), cache.data(), histograms.data()};
     // The image is smaller than the preview side: shown 1:1.
     TMPreviewView view{W, H, TMPreviewCacheOffset(512, 3)};

@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -99,14 +99,14 @@ TEST(CliFormats, ChannelPlansFollowWhatEachFormatHolds)
         int32_t droppedOther;
     };
     const Case cases[] = {
-        {F::Exr, 5, 3, 3, {0, 1, 2, 3, 4}, 3, 3, false, 0},  // RGBA + depth: all kept
+        {F::Exr, 5, 3, 3, {0, 1, 2, 3, 4}, 3, 3, false, 0}, // RGBA + depth: all kept
         {F::Tiff, 2, 1, 1, {0, 1}, 1, 1, false, 0},
-        {F::Png, 5, 3, 3, {0, 1, 2, 3}, 3, 3, false, 1},     // depth left out
-        {F::Png, 4, 3, -1, {0, 1, 2}, 3, -1, false, 1},      // a fourth channel that is no alpha
+        {F::Png, 5, 3, 3, {0, 1, 2, 3}, 3, 3, false, 1}, // depth left out
+        {F::Png, 4, 3, -1, {0, 1, 2}, 3, -1, false, 1},  // a fourth channel that is no alpha
         {F::Png, 2, 1, 1, {0, 1}, 1, 1, false, 0},
         {F::Jpeg, 4, 3, 3, {0, 1, 2}, 3, -1, true, 0},
         {F::Jpeg, 2, 1, 1, {0}, 1, -1, true, 0},
-        {F::Hdr, 1, 1, -1, {0, 0, 0}, 3, -1, false, 0},      // grey repeated as RGB
+        {F::Hdr, 1, 1, -1, {0, 0, 0}, 3, -1, false, 0}, // grey repeated as RGB
         {F::Ppm, 2, 1, 1, {0, 0, 0}, 3, -1, true, 0},
         {F::Pfm, 4, 3, 3, {0, 1, 2}, 3, -1, true, 0},
         {F::Pnm, 1, 1, -1, {0}, 1, -1, false, 0},
@@ -170,11 +170,12 @@ TEST(CliProgress, DrawsEachEnginePointOnceAndEndsTheLine)
 
 TEST(CliProgress, ADisabledBarWritesNothing)
 {
-    EXPECT_EQ(captureProgress(false, [](TMProgressBar& bar) {
-                  bar.update(30, 100);
-                  bar.update(100, 100);
-                  bar.finish();
-              }),
+    EXPECT_EQ(captureProgress(false,
+                              [](TMProgressBar& bar) {
+                                  bar.update(30, 100);
+                                  bar.update(100, 100);
+                                  bar.finish();
+                              }),
               "");
 }
 

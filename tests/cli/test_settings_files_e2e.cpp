@@ -82,17 +82,16 @@ protected:
 
 TEST_F(SettingsFiles, TheFileIsTheStartingPointAndOptionsOverrideIt)
 {
-    writeText(dir / "look.xmp", settingsText({"<kvrz:Method>Zirudaz Iraverir</kvrz:Method>",
-                                              "<kvrz:Luminosity>-4</kvrz:Luminosity>", "<kvrz:Strength>85</kvrz:Strength>",
-                                              "<kvrz:ColorSaturation>60</kvrz:ColorSaturation>",
-                                              "<kvrz:WhiteClip>1.250000</kvrz:WhiteClip>",
-                                              "<kvrz:BlackClip>0.015000</kvrz:BlackClip>",
-                                              "<kvrz:Smoothing>Low     </kvrz:Smoothing>",
-                                              "<kvrz:Microcontrast>Medium Low</kvrz:Microcontrast>",
-                                              "<kvrz:Microsmoothing>9</kvrz:Microsmoothing>"}));
+    writeText(dir / "look.xmp",
+              settingsText({"<kvrz:Method>Zirudaz Iraverir</kvrz:Method>", "<kvrz:Luminosity>-4</kvrz:Luminosity>",
+                            "<kvrz:Strength>85</kvrz:Strength>", "<kvrz:ColorSaturation>60</kvrz:ColorSaturation>",
+                            "<kvrz:WhiteClip>1.250000</kvrz:WhiteClip>", "<kvrz:BlackClip>0.015000</kvrz:BlackClip>",
+                            "<kvrz:Smoothing>Low     </kvrz:Smoothing>",
+                            "<kvrz:Microcontrast>Medium Low</kvrz:Microcontrast>",
+                            "<kvrz:Microsmoothing>9</kvrz:Microsmoothing>"}));
     const std::vector<std::string> asOptions = {
-        "--luminosity", "-4", "--strength", "85", "--saturation", "60", "--white-clip", "1.25", "--black-clip",
-        "0.015", "--light-smoothing", "-1", "--micro-contrast", "0", "--micro-smoothing", "9"};
+        "--luminosity", "-4",    "--strength",        "85", "--saturation",     "60", "--white-clip",      "1.25",
+        "--black-clip", "0.015", "--light-smoothing", "-1", "--micro-contrast", "0",  "--micro-smoothing", "9"};
     const std::string in = dir / "in.exr", look = dir / "look.xmp";
     EXPECT_EQ(render(in, {"--settings", look}), render(in, asOptions));
     std::vector<std::string> overridden = asOptions;
@@ -114,14 +113,14 @@ TEST_F(SettingsFiles, SavedSettingsAreThoseInEffect)
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
     const std::string look = fileBytes(dir / "look.xmp");
-    for (const char* line : {"  <kvrz:Luminosity>0</kvrz:Luminosity>\n", "  <kvrz:Strength>85</kvrz:Strength>\n",
-                             "  <kvrz:WhiteClip>0.250000</kvrz:WhiteClip>\n",
-                             "  <kvrz:Microcontrast>Low     </kvrz:Microcontrast>\n"})
+    for (const char* line :
+         {"  <kvrz:Luminosity>0</kvrz:Luminosity>\n", "  <kvrz:Strength>85</kvrz:Strength>\n",
+          "  <kvrz:WhiteClip>0.250000</kvrz:WhiteClip>\n", "  <kvrz:Microcontrast>Low     </kvrz:Microcontrast>\n"})
         EXPECT_NE(look.find(line), std::string::npos) << line << look;
 
     // Loaded, edited and saved over itself.
-    ASSERT_EQ(tonemap({"--settings", dir / "look.xmp", "--luminosity", "7", "--save-settings", dir / "look.xmp"}).status,
-              0);
+    ASSERT_EQ(
+        tonemap({"--settings", dir / "look.xmp", "--luminosity", "7", "--save-settings", dir / "look.xmp"}).status, 0);
     EXPECT_NE(fileBytes(dir / "look.xmp").find("  <kvrz:Luminosity>7</kvrz:Luminosity>\n  <kvrz:Strength>85<"),
               std::string::npos);
 
@@ -192,8 +191,9 @@ TEST_F(SettingsFiles, SettingsToolShowsReadsAndWrites)
     r = run(kSettingsTool, {"show", dir / "missing"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("Error found when loading XMP file."), std::string::npos);
-    for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"read", path, "--init", "1,2,3"}, {"write", path, "1"}, {"frob", path},
-          {"write", path, "0", "0", "0", "0", "0", "0", "0", "2147483648"}})
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"read", path, "--init", "1,2,3"},
+                                                 {"write", path, "1"},
+                                                 {"frob", path},
+                                                 {"write", path, "0", "0", "0", "0", "0", "0", "0", "2147483648"}})
         EXPECT_EQ(run(kSettingsTool, args).status, 2) << ::testing::PrintToString(args);
 }

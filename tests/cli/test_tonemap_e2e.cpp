@@ -267,13 +267,13 @@ TEST_F(Tonemap, EachOptionChangesTheOutput)
     const Image base = render(in, dir / "base.exr");
     const Image explicitDefaults =
         render(in, dir / "defaults.exr",
-               {"--luminosity", "0", "--strength", "70", "--saturation", "46", "--white-clip", "0.25",
-                "--black-clip", "0", "--light-smoothing", "1", "--micro-contrast", "2", "--micro-smoothing", "2"});
+               {"--luminosity", "0", "--strength", "70", "--saturation", "46", "--white-clip", "0.25", "--black-clip",
+                "0", "--light-smoothing", "1", "--micro-contrast", "2", "--micro-smoothing", "2"});
     EXPECT_EQ(explicitDefaults.bytes, base.bytes);
     const std::vector<std::vector<std::string>> changes = {
-        {"--luminosity", "-5"},      {"--strength", "20"},        {"--saturation", "90"},
-        {"--white-clip", "2"},       {"--black-clip=1"},          {"--light-smoothing", "-2"},
-        {"--micro-contrast", "-2"},  {"--micro-smoothing", "20"}, {"--360"},
+        {"--luminosity", "-5"},     {"--strength", "20"},        {"--saturation", "90"},
+        {"--white-clip", "2"},      {"--black-clip=1"},          {"--light-smoothing", "-2"},
+        {"--micro-contrast", "-2"}, {"--micro-smoothing", "20"}, {"--360"},
     };
     for (const auto& option : changes) {
         const Image out = render(in, dir / "changed.exr", option);
@@ -366,7 +366,9 @@ TEST_F(Tonemap, FlatAndTinyImagesFailAndLeaveNoFile)
     expectFailure({dir / "flat.exr", dir / "out.exr"}, 1, "flat", {"flat.exr"});
 
     // An existing output survives a failed run unchanged.
-    { std::ofstream(dir / "old.png") << "previous result"; }
+    {
+        std::ofstream(dir / "old.png") << "previous result";
+    }
     expectFailure({dir / "flat.exr", dir / "old.png"}, 1, "no luminance range", {"flat.exr", "old.png"});
     EXPECT_EQ(fileBytes(dir / "old.png"), "previous result");
 
@@ -412,7 +414,9 @@ TEST_F(Tonemap, TheInputIsNeverOverwritten)
 
 TEST_F(Tonemap, UnreadableInputsAndUnwritableOutputsFail)
 {
-    { std::ofstream(dir / "junk.exr") << "this is not an image"; }
+    {
+        std::ofstream(dir / "junk.exr") << "this is not an image";
+    }
     expectFailure({dir / "missing.exr", dir / "out.exr"}, 1, "cannot read input", {"junk.exr"});
     expectFailure({dir / "junk.exr", dir / "out.exr"}, 1, "cannot read input", {"junk.exr"});
     expectFailure({dir.path(), dir / "out.exr"}, 1, "cannot read input", {"junk.exr"});
@@ -538,7 +542,8 @@ TEST_F(Tonemap, PreviewsAreThePreviewSizeWithTheirHistogram)
         total += c;
     EXPECT_EQ(total, long{W} * H);
     // A 16-bit preview counts the bins of its display bytes.
-    ASSERT_EQ(tonemap({input16("in16.tif"), "--preview", "512", dir / "p16.png", "--histogram", dir / "h16.txt"}).status, 0);
+    ASSERT_EQ(
+        tonemap({input16("in16.tif"), "--preview", "512", dir / "p16.png", "--histogram", dir / "h16.txt"}).status, 0);
     const Image shown16 = readImage(dir / "p16.png");
     std::vector<long> expected(256, 0);
     for (int p = 0; p < W * H; ++p)
@@ -565,6 +570,6 @@ TEST_F(Tonemap, PreviewsAreThePreviewSizeWithTheirHistogram)
     EXPECT_EQ(readImage(dir / "t.png").width(), W);
 
     expectFailure({in, "--preview", "512", dir / "p.exr"}, 2, "PNG",
-                  {"b.png", "big.exr", "h.txt", "h16.txt", "in.exr", "in.tif", "in16.tif", "o.png", "p.png",
-                   "p16.png", "r.png", "s.png", "t.png"});
+                  {"b.png", "big.exr", "h.txt", "h16.txt", "in.exr", "in.tif", "in16.tif", "o.png", "p.png", "p16.png",
+                   "r.png", "s.png", "t.png"});
 }

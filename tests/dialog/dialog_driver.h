@@ -67,4 +67,3 @@ inline SIZE sizeOf(HWND window)
     GetWindowRect(window, &r);
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
-

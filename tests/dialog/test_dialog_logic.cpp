@@ -44,17 +44,28 @@ std::string listed(const std::vector<TMControlUpdate>& updates)
 TEST(DialogScale, ClipSliderExamplesAndLimits)
 {
     // Position -> stored value -> label, and stored value -> position.
-    const struct { int32_t position, value; const char* label; } forward[] = {
-        {0, 0, "0.000"},    {1, 1, "0.005"},     {10, 26, "0.130"}, {25, 112, "0.560"},
-        {50, 334, "1.670"}, {75, 635, "3.175"}, {100, 1000, "5.000"},
+    const struct {
+        int32_t position, value;
+        const char* label;
+    } forward[] = {
+        {0, 0, "0.000"},
+        {1, 1, "0.005"},
+        {10, 26, "0.130"},
+        {25, 112, "0.560"},
+        {50, 334, "1.670"},
+        {75, 635, "3.175"},
+        {100, 1000, "5.000"},
         // Outside the slider: the nearer end, never the power of a negative number.
-        {-7, 0, "0.000"},   {250, 1000, "5.000"},
+        {-7, 0, "0.000"},
+        {250, 1000, "5.000"},
     };
     for (const auto& c : forward) {
         EXPECT_EQ(TMClipFromSlider(c.position), c.value) << c.position;
         EXPECT_EQ(TMLabelText(TMSlider::WhiteClip, TMClipFromSlider(c.position)), c.label) << c.position;
     }
-    const struct { int32_t value, position; } back[] = {{50, 15}, {26, 9}, {1000, 100}, {0, 0}, {-3, 0}, {5000, 100}};
+    const struct {
+        int32_t value, position;
+    } back[] = {{50, 15}, {26, 9}, {1000, 100}, {0, 0}, {-3, 0}, {5000, 100}};
     for (const auto& c : back)
         EXPECT_EQ(TMSliderFromClip(c.value), c.position) << c.value;
     // Every slider position comes back to itself or a neighbour, and the scale rises.
@@ -68,13 +79,17 @@ TEST(DialogScale, ClipSliderExamplesAndLimits)
 
 TEST(DialogScale, LabelsAndPositionsOfEverySetting)
 {
-    const struct { TMSlider slider; int32_t value, position; const char* label; } cases[] = {
-        {TMSlider::Luminosity, 10, 10, "0"},      {TMSlider::Luminosity, 0, 0, "-10"},
-        {TMSlider::Luminosity, 20, 20, "10"},     {TMSlider::Strength, 70, 70, "70"},
+    const struct {
+        TMSlider slider;
+        int32_t value, position;
+        const char* label;
+    } cases[] = {
+        {TMSlider::Luminosity, 10, 10, "0"},       {TMSlider::Luminosity, 0, 0, "-10"},
+        {TMSlider::Luminosity, 20, 20, "10"},      {TMSlider::Strength, 70, 70, "70"},
         {TMSlider::ColorSaturation, 46, 46, "46"}, {TMSlider::Smoothing, 1, 3, "+1"},
-        {TMSlider::Smoothing, 0, 2, "0"},         {TMSlider::Smoothing, -2, 0, "-2"},
-        {TMSlider::Microcontrast, 2, 4, "+2"},    {TMSlider::Microcontrast, -1, 1, "-1"},
-        {TMSlider::Microsmoothing, 2, 2, "2"},    {TMSlider::BlackClip, 50, 15, "0.250"},
+        {TMSlider::Smoothing, 0, 2, "0"},          {TMSlider::Smoothing, -2, 0, "-2"},
+        {TMSlider::Microcontrast, 2, 4, "+2"},     {TMSlider::Microcontrast, -1, 1, "-1"},
+        {TMSlider::Microsmoothing, 2, 2, "2"},     {TMSlider::BlackClip, 50, 15, "0.250"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(TMSliderOf(c.slider).controlId);
@@ -221,7 +236,9 @@ TEST(DialogButtons, SettingsFilesLoadSaveAndFolders)
 {
     persisttest::TempFolder folder;
     const std::string path = folder / "look.xmp";
-    const struct { int32_t listSmoothing, smoothing; } loads[] = {{1, 1}, {4, -2}, {0, 2}};
+    const struct {
+        int32_t listSmoothing, smoothing;
+    } loads[] = {{1, 1}, {4, -2}, {0, 2}};
     for (const auto& c : loads) {
         int32_t record[TMXmpRecordSize] = {-3, 55, 60, 100, 20, c.listSmoothing, 0, 9};
         ASSERT_EQ(writeSettingsXmp(path.c_str(), record), 1);
@@ -239,7 +256,10 @@ TEST(DialogButtons, SettingsFilesLoadSaveAndFolders)
     // Failed loads change nothing and name their cause.
     const std::string foreign = folder / "foreign.xmp";
     persisttest::writeBytes(foreign, "<x:xmpmeta>\n<rdf:Description/>\n</x:xmpmeta>\n");
-    const struct { std::string file; const char* message; } failures[] = {
+    const struct {
+        std::string file;
+        const char* message;
+    } failures[] = {
         {foreign, "XMP file does not contain Tone Mapping settings."},
         {folder / "missing.xmp", "Error found when loading XMP file."},
     };
@@ -305,7 +325,8 @@ TEST(DialogButtons, ToggleSidesAndHelp)
 TEST(DialogPane, PixelMapModesAndHistogramLines)
 {
     // Deep modes are shown as their 8-bit counterparts; others pass unchanged.
-    const int32_t modes[][2] = {{10, 1}, {17, 1}, {11, 3}, {16, 3}, {12, 9}, {13, 4}, {14, 7}, {15, 8}, {3, 3}, {99, 99}};
+    const int32_t modes[][2] = {{10, 1}, {17, 1}, {11, 3}, {16, 3}, {12, 9},
+                                {13, 4}, {14, 7}, {15, 8}, {3, 3},  {99, 99}};
     for (const auto& m : modes)
         EXPECT_EQ(TMPixelMapMode(m[0]), m[1]) << m[0];
 

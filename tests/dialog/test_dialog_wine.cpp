@@ -9,9 +9,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,19 +27,18 @@ namespace {
 using Steps = std::function<void(HWND)>;
 
 struct Watch {
-    Steps steps;                        // run once the settings dialog is up
-    std::vector<std::string> messages;  // message boxes answered with OK
-    std::string fileToChoose;           // the file dialogs' answer ("" cancels)
+    Steps steps;                       // run once the settings dialog is up
+    std::vector<std::string> messages; // message boxes answered with OK
+    std::string fileToChoose;          // the file dialogs' answer ("" cancels)
     int fileDialogs = 0;
-    std::string aboutTitle;             // the About box as it opened
+    std::string aboutTitle; // the About box as it opened
     RECT aboutRect{};
     HWND aboutOwner = nullptr;
     COLORREF aboutCorner = CLR_INVALID; // a pixel of the box's background as painted
     COLORREF faceColour = CLR_INVALID;
-    bool aboutByKey = false;            // close the About box with Enter, not a click
+    bool aboutByKey = false; // close the About box with Enter, not a click
 } watch;
 HHOOK hook = nullptr;
-
 
 VOID CALLBACK runSteps(HWND dialog, UINT, UINT_PTR timer, DWORD)
 {
@@ -136,8 +134,8 @@ struct DialogRun : ::testing::Test {
         // A ramp across the image with a fine pattern on it: gradients everywhere.
         for (size_t i = 0; i < in.size(); ++i) {
             const size_t pixel = i / 3, x = pixel % W, y = pixel / W, c = i % 3;
-            in[i] = 0.01f + 40.0f * static_cast<float>((x * 7 + y * 3 + c * 50) % 257) / 257.0f *
-                                static_cast<float>(x) / W;
+            in[i] =
+                0.01f + 40.0f * static_cast<float>((x * 7 + y * 3 + c * 50) % 257) / 257.0f * static_cast<float>(x) / W;
         }
         out.assign(in.size(), -1.0f);
         tmsim::Document d;
@@ -392,7 +390,8 @@ TEST_F(DialogWithoutHostDrawing, ThePreviewIsDrawnWithGdi)
         HDC dc = GetDC(d);
         for (const POINT p : {POINT{0, 0}, POINT{100, 50}, POINT{g.previewWidth - 1, g.previewHeight - 1}}) {
             const int i = p.y * g.previewWidth + p.x;
-            const COLORREF expected = RGB(g.previewBuffer[i], g.previewBuffer[plane + i], g.previewBuffer[2 * plane + i]);
+            const COLORREF expected =
+                RGB(g.previewBuffer[i], g.previewBuffer[plane + i], g.previewBuffer[2 * plane + i]);
             EXPECT_EQ(GetPixel(dc, at.x + p.x, at.y + p.y), expected) << p.x << "," << p.y;
         }
         ReleaseDC(d, dc);

@@ -29,15 +29,14 @@ struct Workspace {
     }
     int32_t attenuate(int32_t lumLevel = 7, int32_t contrastStep = 0, float smoothingFactor = 2.0f / 15.0f)
     {
-        return TMAttenuateGradients(0, W, H, lumLevel, contrastStep, smoothingFactor, geometry.data(),
-                                    A.data(), B.data(), C.data());
+        return TMAttenuateGradients(0, W, H, lumLevel, contrastStep, smoothingFactor, geometry.data(), A.data(),
+                                    B.data(), C.data());
     }
     int32_t solve()
     {
-        return TMSolvePoisson(W, H, geometry[TMGeoWidth], geometry[TMGeoHeight],
-                              geometry[TMGeoSolverCoarseWidth], geometry[TMGeoSolverCoarseHeight],
-                              geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount], B.data(), C.data(),
-                              A.data());
+        return TMSolvePoisson(W, H, geometry[TMGeoWidth], geometry[TMGeoHeight], geometry[TMGeoSolverCoarseWidth],
+                              geometry[TMGeoSolverCoarseHeight], geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount],
+                              B.data(), C.data(), A.data());
     }
 };
 
@@ -47,8 +46,8 @@ inline void fillLandscape(std::vector<float>& v, int32_t W, int32_t H)
     for (int32_t y = 0; y < H; ++y)
         for (int32_t x = 0; x < W; ++x) {
             const double dx = x - 0.7 * W, dy = y - 0.3 * H;
-            v[static_cast<size_t>(y) * W + x] = static_cast<float>(
-                3.0 + std::sin(x * 0.05) * std::cos(y * 0.07) + 6.0 * std::exp(-(dx * dx + dy * dy) / 200.0));
+            v[static_cast<size_t>(y) * W + x] = static_cast<float>(3.0 + std::sin(x * 0.05) * std::cos(y * 0.07) +
+                                                                   6.0 * std::exp(-(dx * dx + dy * dy) / 200.0));
         }
 }
 

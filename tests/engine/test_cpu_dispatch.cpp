@@ -25,8 +25,8 @@ public:
         ASSERT_TRUE(tm_cpu::levelNamed(requested, &named))
             << tm_cpu::kLevelVariable << "=" << requested << " names no level";
         if (named > tm_cpu::supportedLevel()) {
-            std::printf("%s=%s: this processor cannot run that vector level (it supports %s)\n",
-                        tm_cpu::kLevelVariable, requested, tm_cpu::levelName(tm_cpu::supportedLevel()));
+            std::printf("%s=%s: this processor cannot run that vector level (it supports %s)\n", tm_cpu::kLevelVariable,
+                        requested, tm_cpu::levelName(tm_cpu::supportedLevel()));
             GTEST_SKIP();
         }
         std::printf("vector level %s\n", tm_cpu::levelName(tm_cpu::activeLevel()));
@@ -44,12 +44,12 @@ TEST(CpuDispatch, ANamedLevelLowersTheLevelAndNothingRaisesIt)
         const char* requested;
         Level chosen;
     } cases[] = {
-        {Level::AVX512, nullptr, Level::AVX512},  {Level::AVX512, "", Level::AVX512},
-        {Level::AVX512, "avx2", Level::AVX2},     {Level::AVX512, "sse2", Level::SSE2},
+        {Level::AVX512, nullptr, Level::AVX512},      {Level::AVX512, "", Level::AVX512},
+        {Level::AVX512, "avx2", Level::AVX2},         {Level::AVX512, "sse2", Level::SSE2},
         {Level::AVX512, "portable", Level::Portable}, {Level::AVX2, "avx512", Level::AVX2},
-        {Level::SSE2, "avx2", Level::SSE2},       {Level::Portable, "sse2", Level::Portable},
-        {Level::AVX2, "avx2", Level::AVX2},       {Level::AVX512, "AVX2", Level::AVX512},
-        {Level::AVX512, "avx2 ", Level::AVX512},  {Level::AVX2, "fast", Level::AVX2},
+        {Level::SSE2, "avx2", Level::SSE2},           {Level::Portable, "sse2", Level::Portable},
+        {Level::AVX2, "avx2", Level::AVX2},           {Level::AVX512, "AVX2", Level::AVX512},
+        {Level::AVX512, "avx2 ", Level::AVX512},      {Level::AVX2, "fast", Level::AVX2},
     };
     for (const auto& c : cases)
         EXPECT_EQ(tm_cpu::chosenLevel(c.supported, c.requested), c.chosen)
@@ -76,8 +76,8 @@ TEST(CpuDispatch, DetectionAgreesWithTheCompilersProcessorModel)
 #if defined(TM_X86_KERNELS)
     // GCC's own model (cpuid and the saved register state) for the same features.
     const bool avx2 = __builtin_cpu_supports("avx2");
-    const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-                        __builtin_cpu_supports("avx512dq");
+    const bool avx512 =
+        __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512dq");
     const Level expected = avx2 && avx512 ? Level::AVX512 : avx2 ? Level::AVX2 : Level::SSE2;
     EXPECT_EQ(tm_cpu::supportedLevel(), expected);
 #else

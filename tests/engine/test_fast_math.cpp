@@ -9,17 +9,16 @@
 #include <vector>
 
 #include "cpu_dispatch.h"
+#include "engine_test_util.h"
 #include "fast_math.h"
 #include "preview_refresh.h"
-#include "engine_test_util.h"
 
 namespace {
 
 double relativeError(double a, double b) { return b == 0 ? std::fabs(a) : std::fabs(a - b) / std::fabs(b); }
 
 // Output pixel of a float image with library functions only.
-void referencePixel(const float c[3], float L0, float k, double ratio, float inv, double s, double gamma,
-                    float out[3])
+void referencePixel(const float c[3], float L0, float k, double ratio, float inv, double s, double gamma, float out[3])
 {
     const float Y = 0.3f * c[0] + 0.6f * c[1] + 0.1f * c[2];
     if (!(Y > 0.0f) || !std::isfinite(Y)) {
@@ -53,7 +52,8 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
     std::mt19937_64 rng(11);
     std::uniform_real_distribution<double> exponent(-700.0, 700.0), logRange(-40.0, 40.0);
     std::vector<double> x(20000), out(x.size());
-    for (auto& v : x) v = std::exp(logRange(rng));
+    for (auto& v : x)
+        v = std::exp(logRange(rng));
     x[0] = 1.0;
     x[1] = 1.0 + 1e-12;
     x[2] = 4.9e-320; // subnormal
@@ -61,12 +61,14 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
     for (size_t i = 0; i < x.size(); ++i)
         ASSERT_LE(relativeError(out[i], std::log(x[i])), tm_fast::kFastMathError) << x[i];
 
-    for (auto& v : x) v = exponent(rng);
+    for (auto& v : x)
+        v = exponent(rng);
     tm_fast::expArray(x.data(), out.data(), x.size());
     for (size_t i = 0; i < x.size(); ++i)
         ASSERT_LE(relativeError(out[i], std::exp(x[i])), tm_fast::kFastMathError) << x[i];
 
-    for (auto& v : x) v = std::exp(logRange(rng) / 2);
+    for (auto& v : x)
+        v = std::exp(logRange(rng) / 2);
     for (double y : {0.23, 0.46, 2.2000000476837158, -0.075}) {
         tm_fast::powArray(x.data(), y, out.data(), x.size());
         for (size_t i = 0; i < x.size(); ++i)
@@ -98,9 +100,9 @@ TEST(FastMath, ExponentialOfTheVectorKernelsIsWithinItsBound)
     std::uniform_real_distribution<float> near(-0.05f, 0.05f);
     std::vector<float> x(40000), out(x.size()), first(x.size());
     for (size_t i = 0; i < x.size(); ++i)
-        x[i] = i % 4 == 0 ? near(rng)
-                          : i % 4 == 1 ? static_cast<float>((std::floor(domain(rng)) + 0.5) * std::log(2.0))
-                                       : domain(rng);
+        x[i] = i % 4 == 0   ? near(rng)
+               : i % 4 == 1 ? static_cast<float>((std::floor(domain(rng)) + 0.5) * std::log(2.0))
+                            : domain(rng);
     x[0] = 0.0f;
     x[1] = tm_preview::kExpArgLimit;
     x[2] = -tm_preview::kExpArgLimit;
@@ -168,7 +170,8 @@ TEST(FastMath, FloatOutputMappingEqualsTheLibraryComputation)
             const TMImageStats stats = {0.05f, 37.5f, {0, 0, 0}};
             const double gamma = 2.2000000476837158;
             ASSERT_GE(TMMapOutput32(W, H, 3, 0, saturation, 0.255f, 1.0f, strength, gamma, &stats, in.data(),
-                                    cells.data(), out.data()), 0);
+                                    cells.data(), out.data()),
+                      0);
             // cells now hold the normalised luminance the pixel pass used.
             const float k = TMBlendWeight32(strength);
             const double ratio = std::log(10.0) / std::log(static_cast<double>(stats.rangeFactor + 1.0f));
@@ -177,8 +180,8 @@ TEST(FastMath, FloatOutputMappingEqualsTheLibraryComputation)
                 float expected[3];
                 referencePixel(&in[i * 3], cells[i], k, ratio, inv, saturation / 100.0, gamma, expected);
                 for (int c = 0; c < 3; ++c)
-                    ASSERT_EQ(out[i * 3 + c], expected[c])
-                        << "pixel " << i << " channel " << c << " strength " << strength << " saturation " << saturation;
+                    ASSERT_EQ(out[i * 3 + c], expected[c]) << "pixel " << i << " channel " << c << " strength "
+                                                           << strength << " saturation " << saturation;
             }
         }
     }
@@ -232,7 +235,8 @@ TEST(FastMath, SixteenBitOutputMappingEqualsTheLibraryComputation)
         std::vector<float> cells = lum;
         const TMImageStats none = {};
         ASSERT_GE(TMMapOutput16(W, H, 3, 0, 46, 0.255f, 0.5f, strength, &none, lut.data(), in.data(), cells.data(),
-                                out.data()), 0);
+                                out.data()),
+                  0);
         const float k = TMBlendWeight16(strength);
         for (int i = 0; i < W * H; ++i) {
             const float lin[3] = {lut[in[i * 3]], lut[in[i * 3 + 1]], lut[in[i * 3 + 2]]};
@@ -242,7 +246,8 @@ TEST(FastMath, SixteenBitOutputMappingEqualsTheLibraryComputation)
                 const double r = Y > 0.0f ? std::pow(static_cast<double>(lin[c] / Y), 0.46) : 0.0;
                 double v = r * T + static_cast<double>(k * static_cast<float>(in[i * 3 + c]));
                 v = std::min(v, 32768.0);
-                if (!(v >= 0.0)) v = 0.0;
+                if (!(v >= 0.0))
+                    v = 0.0;
                 ASSERT_EQ(out[i * 3 + c], static_cast<uint16_t>(v)) << "pixel " << i << " strength " << strength;
             }
         }

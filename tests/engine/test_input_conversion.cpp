@@ -20,9 +20,8 @@ const float* lut16()
 }
 
 // Converts a W x H float image with `planes` planes and returns the cells.
-std::vector<float> convert32(int32_t W, int32_t H, int32_t planes, int32_t pad,
-                             const std::vector<float>& samples, TMImageStats* stats,
-                             int32_t* invalid = nullptr)
+std::vector<float> convert32(int32_t W, int32_t H, int32_t planes, int32_t pad, const std::vector<float>& samples,
+                             TMImageStats* stats, int32_t* invalid = nullptr)
 {
     std::vector<float> lum(static_cast<size_t>(W + 2 * pad) * H, -7.0f);
     const int32_t r = TMConvertInput32(W, H, W + 2 * pad, H, planes, pad, stats, samples.data(), lum.data());

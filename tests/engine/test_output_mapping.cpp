@@ -27,8 +27,10 @@ int32_t referenceClipPoints(int32_t w, int32_t h, float white, float blackPct, f
     const int64_t n = static_cast<int64_t>(w) * h;
     float maxCell = -1.0e9f, minCell = 1.0e9f;
     for (float v : lum) {
-        if (v > maxCell) maxCell = v;
-        if (v < minCell) minCell = v;
+        if (v > maxCell)
+            maxCell = v;
+        if (v < minCell)
+            minCell = v;
     }
     if (!(maxCell > minCell))
         return TMErrFlat;
@@ -73,8 +75,8 @@ TEST(ClipPoints, MatchTheBinByBinDefinitionBitForBit)
     std::mt19937 rng(23);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
     const int32_t shapes[][2] = {{1024, 682}, {37, 29}, {5, 3}, {1031, 7}};
-    const float clips[][2] = {{0.0f, 0.0f}, {0.255f, 0.0f}, {1.0f, 2.0f}, {10.0f, 10.0f}, {0.0f, 199.0f},
-                              {0.0f, 250.0f}, {100.0f, 0.0f}, {-5.0f, 0.5f}};
+    const float clips[][2] = {{0.0f, 0.0f},   {0.255f, 0.0f}, {1.0f, 2.0f},   {10.0f, 10.0f},
+                              {0.0f, 199.0f}, {0.0f, 250.0f}, {100.0f, 0.0f}, {-5.0f, 0.5f}};
     for (const auto& shape : shapes) {
         const int32_t w = shape[0], h = shape[1];
         const size_t n = static_cast<size_t>(w) * h;
@@ -83,11 +85,11 @@ TEST(ClipPoints, MatchTheBinByBinDefinitionBitForBit)
             for (size_t i = 0; i < n; ++i) {
                 const float u = unit(rng);
                 switch (kind) {
-                case 0: lum[i] = 4.0f * u - 1.0f; break;                        // spread
-                case 1: lum[i] = 0.5f + 1.0e-4f * u; break;                     // one coarse bin
-                case 2: lum[i] = u < 0.5f ? 0.0f : (u < 0.6f ? -0.0f : u); break; // +0 first, then either
+                case 0: lum[i] = 4.0f * u - 1.0f; break;                           // spread
+                case 1: lum[i] = 0.5f + 1.0e-4f * u; break;                        // one coarse bin
+                case 2: lum[i] = u < 0.5f ? 0.0f : (u < 0.6f ? -0.0f : u); break;  // +0 first, then either
                 case 3: lum[i] = u < 0.3f ? -0.0f : (u < 0.5f ? 0.0f : -u); break; // zero maximum
-                case 4: lum[i] = u * u * u; break;                               // skewed to the bottom
+                case 4: lum[i] = u * u * u; break;                                 // skewed to the bottom
                 default: lum[i] = u < 0.1f ? __builtin_nanf("") : 1.0f - u * u; break;
                 }
             }
@@ -191,8 +193,9 @@ TEST(ClipPoints, AWhitePointInsideTheLowestBinIsFoundByAFinerSearch)
                     << far[0] << " cell " << i << ": " << lum[i] << " for " << expected[i];
             std::vector<float> cells = spiked;
             std::vector<uint16_t> in(30000, 16384), out(30000);
-            EXPECT_GT(TMMapOutput16(100, 100, 3, 0, 46, 1.0f, 2.0f, 100, &kNoStats, lut.data(), in.data(),
-                                    cells.data(), out.data()), 0);
+            EXPECT_GT(TMMapOutput16(100, 100, 3, 0, 46, 1.0f, 2.0f, 100, &kNoStats, lut.data(), in.data(), cells.data(),
+                                    out.data()),
+                      0);
             EXPECT_EQ(out[3 * 1234], 32768);
         }
 }
@@ -216,8 +219,9 @@ TEST(OutputMapping32, GreyPixelsAtFullStrengthAreTheLuminancePower)
     std::vector<float> in(W * H * 3, 0.25f), out(W * H * 3, -1.0f);
     std::vector<float> expected = lum;
     TMNormaliseClipPoints(W, H, 0.0f, 0.0f, 1.0f, expected.data());
-    ASSERT_GE(TMMapOutput32(W, H, 3, 0, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(),
-                            lum.data(), out.data()), 0);
+    ASSERT_GE(TMMapOutput32(W, H, 3, 0, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(), lum.data(),
+                            out.data()),
+              0);
     for (int i = 0; i < W * H; ++i)
         for (int c = 0; c < 3; ++c)
             ASSERT_NEAR(out[i * 3 + c], std::min(1.0, std::pow(expected[i], 2.2000000476837158)), 1e-6) << i;
@@ -233,8 +237,9 @@ TEST(OutputMapping32, NonPositiveAndNonFinitePixelsBecomeBlack)
     in[6] = std::numeric_limits<float>::infinity();
     in[9] = -0.25f; // negative red with positive luminance: red ratio 0
     TMImageStats stats = {1.0f, 50.0f, {0, 0, 0}};
-    ASSERT_GE(TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(),
-                            lum.data(), out.data()), 0);
+    ASSERT_GE(
+        TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(), lum.data(), out.data()),
+        0);
     for (int c = 0; c < 9; ++c)
         EXPECT_EQ(out[c], 0.0f) << c;
     EXPECT_EQ(out[9], 0.0f);
@@ -255,16 +260,17 @@ TEST(OutputMapping32, SaturationFloorAndFlatBufferLeavesOutputUntouched)
     auto run = [&](int saturation) {
         std::vector<float> lum = ramp(W * H, 1.0f, 4.0f), out(W * H * 3);
         TMImageStats stats = {0.3f, 20.0f, {0, 0, 0}};
-        TMMapOutput32(W, H, 3, 0, saturation, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(),
-                      lum.data(), out.data());
+        TMMapOutput32(W, H, 3, 0, saturation, 0.255f, 0.0f, 70, 2.2000000476837158, &stats, in.data(), lum.data(),
+                      out.data());
         return out;
     };
     EXPECT_EQ(run(10), run(20));
     EXPECT_NE(run(20), run(100));
 
     std::vector<float> flat(W * H, 5.0f), out(W * H * 3, 0.125f);
-    EXPECT_EQ(TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &kNoStats, in.data(),
-                            flat.data(), out.data()), TMErrFlat);
+    EXPECT_EQ(TMMapOutput32(W, H, 3, 0, 46, 0.255f, 0.0f, 70, 2.2000000476837158, &kNoStats, in.data(), flat.data(),
+                            out.data()),
+              TMErrFlat);
     for (float v : out)
         ASSERT_EQ(v, 0.125f);
 }
@@ -276,8 +282,8 @@ TEST(OutputMapping16, BlendsTheRawSamplesAndClampsToHostRange)
     const int W = 10, H = 10;
     std::vector<uint16_t> in(W * H * 3, 16384), out(W * H * 3, 7);
     std::vector<float> lum = ramp(W * H, 0.0f, 2.0f);
-    ASSERT_GE(TMMapOutput16(W, H, 3, 0, 46, 0.0f, 0.0f, 100, &kNoStats, lut.data(), in.data(), lum.data(),
-                            out.data()), 0);
+    ASSERT_GE(TMMapOutput16(W, H, 3, 0, 46, 0.0f, 0.0f, 100, &kNoStats, lut.data(), in.data(), lum.data(), out.data()),
+              0);
     // Grey input: ratio 1; out = (1 - k) * 128.5 * L0 + k * 16384 with L0 in 0..255.
     const float k = TMBlendWeight16(100);
     EXPECT_EQ(out[0], static_cast<uint16_t>(k * 16384.0f));
@@ -295,8 +301,9 @@ TEST(OutputMapping, OnePlaneKeepsTheBlueRoleValueAndPaddingIsSkipped)
         for (int x = 0; x < W + 2 * pad; ++x)
             lum[y * (W + 2 * pad) + x] = (x < pad || x >= pad + W) ? 100.0f : static_cast<float>(y * W + x);
     std::vector<float> in(W * H, 0.5f), out(W * H, -1.0f);
-    ASSERT_GE(TMMapOutput32(W, H, 1, pad, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(),
-                            lum.data(), out.data()), 0);
+    ASSERT_GE(TMMapOutput32(W, H, 1, pad, 46, 0.0f, 0.0f, 100, 2.2000000476837158, &kNoStats, in.data(), lum.data(),
+                            out.data()),
+              0);
     // Margin cells of 100 set the top of the range, so image cells map well below 1.
     for (float v : out) {
         EXPECT_GE(v, 0.0f);

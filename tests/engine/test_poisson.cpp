@@ -54,8 +54,10 @@ TEST(Relaxation, MatchesTheDocumentedSweepOrderExactly)
     for (int w : {2, 3, 4, 7, 16, 33, 70})
         for (int h : {2, 3, 5, 8, 21}) {
             std::vector<float> u(w * h), f(w * h);
-            for (auto& v : u) v = dist(rng);
-            for (auto& v : f) v = dist(rng);
+            for (auto& v : u)
+                v = dist(rng);
+            for (auto& v : f)
+                v = dist(rng);
             std::vector<float> expected = u, actual = u;
             for (int sweep = 0; sweep < 3; ++sweep)
                 referenceSweep(expected, f, w, h, 4.0f);
@@ -131,10 +133,12 @@ TEST(Poisson, RecoversAKnownSolutionAlignedAndNot)
 TEST(Poisson, LevelCountsTheSizeCannotHoldAreRefused)
 {
     Workspace ws(100, 100, 1);
-    EXPECT_EQ(TMSolvePoisson(100, 100, 100, 100, 13, 13, ws.geometry[TMGeoSolverTotal], 0, ws.B.data(),
-                             ws.C.data(), ws.A.data()), TMErrTooSmall);
-    EXPECT_EQ(TMSolvePoisson(100, 100, 100, 100, 13, 13, ws.geometry[TMGeoSolverTotal], 7, ws.B.data(),
-                             ws.C.data(), ws.A.data()), TMErrTooSmall);
+    EXPECT_EQ(TMSolvePoisson(100, 100, 100, 100, 13, 13, ws.geometry[TMGeoSolverTotal], 0, ws.B.data(), ws.C.data(),
+                             ws.A.data()),
+              TMErrTooSmall);
+    EXPECT_EQ(TMSolvePoisson(100, 100, 100, 100, 13, 13, ws.geometry[TMGeoSolverTotal], 7, ws.B.data(), ws.C.data(),
+                             ws.A.data()),
+              TMErrTooSmall);
 }
 
 TEST(Poisson, SolutionsBeyondTheFloatRangeGiveTheLargestFloat)

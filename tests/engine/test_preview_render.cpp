@@ -13,8 +13,8 @@
 
 #include "demo_scene.h"
 #include "engine_test_util.h"
-#include "tm_parameters.h"
 #include "preview_stages.h"
+#include "tm_parameters.h"
 #include "tm_preview.h"
 #include "tm_render.h"
 
@@ -56,8 +56,12 @@ struct Image {
     TMPreviewSource source() const
     {
         const int32_t bytes = format == TMSampleFloat32 ? 4 : 2;
-        return TMPreviewSource{format, width, height, TMPackedLayout(width, planes, bytes),
-                               format == TMSampleFloat32 ? static_cast<const void*>(f.data()) : s.data(), 0};
+        return TMPreviewSource{format,
+                               width,
+                               height,
+                               TMPackedLayout(width, planes, bytes),
+                               format == TMSampleFloat32 ? static_cast<const void*>(f.data()) : s.data(),
+                               0};
     }
 };
 
@@ -392,8 +396,8 @@ TEST(PreviewSequence, ToneMappedPreviewIsCloseToTheReducedFinalRender)
                         std::memcpy(&value, out.data() + (s + ch) * 2, 2);
                         rendered = std::min(static_cast<int>(value / 128.5), 255);
                     }
-                    const int d = std::abs(rendered - int{dlg.image[static_cast<size_t>(ch) * pw * ph +
-                                                                    static_cast<size_t>(y) * pw + x]});
+                    const int d = std::abs(
+                        rendered - int{dlg.image[static_cast<size_t>(ch) * pw * ph + static_cast<size_t>(y) * pw + x]});
                     sum += d;
                     worst = std::max(worst, d);
                 }
@@ -419,10 +423,9 @@ void expectKeptTermsMatchPlain(int32_t format)
         int32_t showPreview, restorePreview, previewLevel, strength, saturation, whiteClip, blackClip;
     };
     const Step steps[] = {
-        {1, 0, 2, 70, 46, 50, 0},   {1, 0, 0, 40, 46, 50, 0},  {1, 0, 0, 100, 80, 10, 0},
-        {1, 0, 0, 0, 20, 200, 300}, {1, 0, 0, 55, 100, 0, 40}, {0, 0, 0, 55, 100, 0, 40},
-        {1, 1, 0, 55, 100, 0, 40},  {1, 0, 0, 30, 60, 50, 0},  {1, 0, 0, 90, 35, 120, 10},
-        {0, 0, 0, 90, 35, 120, 10}, {0, 0, 0, 90, 35, 120, 10}, {1, 1, 0, 90, 35, 120, 10},
+        {1, 0, 2, 70, 46, 50, 0},   {1, 0, 0, 40, 46, 50, 0},   {1, 0, 0, 100, 80, 10, 0},  {1, 0, 0, 0, 20, 200, 300},
+        {1, 0, 0, 55, 100, 0, 40},  {0, 0, 0, 55, 100, 0, 40},  {1, 1, 0, 55, 100, 0, 40},  {1, 0, 0, 30, 60, 50, 0},
+        {1, 0, 0, 90, 35, 120, 10}, {0, 0, 0, 90, 35, 120, 10}, {0, 0, 0, 90, 35, 120, 10}, {1, 1, 0, 90, 35, 120, 10},
         {1, 0, 0, 10, 75, 50, 0},   {1, 0, 0, 65, 75, 50, 0},
     };
     int step = 0;
@@ -619,7 +622,8 @@ int16_t renderFloat(std::vector<float> in, int32_t width, int32_t height, const 
 }
 
 // Median of green(i) over the pixels of a 128 x 128 image at least 16 away from (70, 60).
-template <typename Green> double farMedian(Green green)
+template <typename Green>
+double farMedian(Green green)
 {
     std::vector<double> v;
     for (int32_t y = 0; y < 128; ++y)
@@ -642,8 +646,8 @@ template <typename Green> double farMedian(Green green)
 TEST(PreviewSequence, ExtremeFinitePixelsAndScalesRenderAndPreview)
 {
     const float kMax = 3.40282347e38f;
-    const float pixels[] = {1e15f, 1e20f, 1e25f, 1e30f, 1e35f, 1e38f, 3.4e38f, kMax, 1e-38f, 1e-40f, 1e-42f, 1.4e-45f,
-                            0, 0, 0, 0, 0, 0, 0};
+    const float pixels[] = {1e15f,  1e20f,    1e25f, 1e30f, 1e35f, 1e38f, 3.4e38f, kMax, 1e-38f, 1e-40f,
+                            1e-42f, 1.4e-45f, 0,     0,     0,     0,     0,       0,    0};
     const float scales[] = {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1e-40f, 1e-38f, 1e-20f, 1e20f, 1e25f, 1e30f, 1e37f};
     const int32_t plane = 128 * 128, odd = 60 * 128 + 70;
     for (const int32_t luminosity : {10, 0}) {
@@ -724,8 +728,14 @@ TEST(PreviewSequence, ImagesWithNothingToToneMapAreRefusedLikeTheRender)
         for (const bool positiveRow : {false, true}) {
             std::vector<float> in(n), out;
             for (size_t i = 0; i < n; ++i) {
-                const float v[6] = {0.0f, -0.001f - 0.5f * (i % 97), -1.0f - (i % 3), nan,
-                                    i % 4 == 0 ? nan : i % 4 == 1 ? -inf : -0.25f * (i % 5), i % 2 ? inf : 0.0f};
+                const float v[6] = {0.0f,
+                                    -0.001f - 0.5f * (i % 97),
+                                    -1.0f - (i % 3),
+                                    nan,
+                                    i % 4 == 0   ? nan
+                                    : i % 4 == 1 ? -inf
+                                                 : -0.25f * (i % 5),
+                                    i % 2 ? inf : 0.0f};
                 in[i] = positiveRow && i / 360 == 50 ? 0.01f * (i % 360 / 3 + 1) : v[kind];
             }
             TMParameters p = defaults(TMSampleFloat32);
@@ -793,14 +803,22 @@ TEST(DerivedSettings, SettingsBeyondTheirRangeActAsTheirLimitOnEveryPath)
     // the + 1 of the render, which the 16-bit preview leaves out) and Black Clipping
     // 2000 steps.
     const Case cases[] = {
-        {&TMSettings::luminosity, 99, 20},          {&TMSettings::luminosity, -7, 0},
-        {&TMSettings::strength, 250, 100},          {&TMSettings::strength, -3, 0},
-        {&TMSettings::colorSaturation, 400, 100},   {&TMSettings::colorSaturation, 5, 20},
-        {&TMSettings::microcontrast, 9, 2},         {&TMSettings::microcontrast, -9, -2},
-        {&TMSettings::smoothing, 9, 2},             {&TMSettings::smoothing, -9, -2},
-        {&TMSettings::microsmoothing, 99, 30},      {&TMSettings::microsmoothing, -4, 0},
-        {&TMSettings::whiteClip, INT32_MAX, 2000},  {&TMSettings::whiteClip, -50, -1},
-        {&TMSettings::blackClip, 5000, 2000},       {&TMSettings::blackClip, INT32_MIN, 0},
+        {&TMSettings::luminosity, 99, 20},
+        {&TMSettings::luminosity, -7, 0},
+        {&TMSettings::strength, 250, 100},
+        {&TMSettings::strength, -3, 0},
+        {&TMSettings::colorSaturation, 400, 100},
+        {&TMSettings::colorSaturation, 5, 20},
+        {&TMSettings::microcontrast, 9, 2},
+        {&TMSettings::microcontrast, -9, -2},
+        {&TMSettings::smoothing, 9, 2},
+        {&TMSettings::smoothing, -9, -2},
+        {&TMSettings::microsmoothing, 99, 30},
+        {&TMSettings::microsmoothing, -4, 0},
+        {&TMSettings::whiteClip, INT32_MAX, 2000},
+        {&TMSettings::whiteClip, -50, -1},
+        {&TMSettings::blackClip, 5000, 2000},
+        {&TMSettings::blackClip, INT32_MIN, 0},
     };
     for (const int32_t format : {TMSampleFloat32, TMSample16}) {
         const Image img = scene(format, 120, 100);

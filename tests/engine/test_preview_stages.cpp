@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "tm_engine.h"
 #include "preview_stages.h"
+#include "tm_engine.h"
 
 namespace {
 
@@ -126,12 +126,12 @@ struct Display {
 };
 
 // Normalisation is the shared clip-point stage; the pixel pass is evaluated here.
-Display refOutput32(const std::vector<float>& img, int32_t W, int32_t H, int32_t pw, int32_t ph,
-                    const Settings& s, const TMPreviewStats& stats, std::vector<float> lum)
+Display refOutput32(const std::vector<float>& img, int32_t W, int32_t H, int32_t pw, int32_t ph, const Settings& s,
+                    const TMPreviewStats& stats, std::vector<float> lum)
 {
     Display d;
-    d.result = TMNormaliseClipPoints(pw, ph, std::clamp(s.white, 0.0f, 10.0f), std::clamp(s.black, 0.0f, 10.0f),
-                                     1.0f, lum.data());
+    d.result = TMNormaliseClipPoints(pw, ph, std::clamp(s.white, 0.0f, 10.0f), std::clamp(s.black, 0.0f, 10.0f), 1.0f,
+                                     lum.data());
     if (d.result < 0)
         return d;
     d.result = ph;
@@ -158,7 +158,8 @@ Display refOutput32(const std::vector<float>& img, int32_t W, int32_t H, int32_t
                 double L = L0;
                 if (k > 0.0f) {
                     const float a2 = static_cast<float>(8.0 * std::pow(static_cast<double>(Y * inv), 0.23) + 2.0);
-                    const double B = ratio * std::log(static_cast<double>(Y + 1.0f)) / std::log(static_cast<double>(a2));
+                    const double B =
+                        ratio * std::log(static_cast<double>(Y + 1.0f)) / std::log(static_cast<double>(a2));
                     L = static_cast<double>(k) * std::pow(B, sat) + static_cast<double>((1.0f - k) * L0);
                 }
                 for (int ch = 0; ch < 3; ++ch) {
@@ -175,12 +176,12 @@ Display refOutput32(const std::vector<float>& img, int32_t W, int32_t H, int32_t
     return d;
 }
 
-Display refOutput16(const std::vector<uint16_t>& img, int32_t W, int32_t H, int32_t pw, int32_t ph,
-                    const Settings& s, const std::vector<float>& lut, std::vector<float> lum)
+Display refOutput16(const std::vector<uint16_t>& img, int32_t W, int32_t H, int32_t pw, int32_t ph, const Settings& s,
+                    const std::vector<float>& lut, std::vector<float> lum)
 {
     Display d;
-    d.result = TMNormaliseClipPoints(pw, ph, std::clamp(s.white, 0.0f, 10.0f), std::clamp(s.black, 0.0f, 10.0f),
-                                     255.0f, lum.data());
+    d.result = TMNormaliseClipPoints(pw, ph, std::clamp(s.white, 0.0f, 10.0f), std::clamp(s.black, 0.0f, 10.0f), 255.0f,
+                                     lum.data());
     if (d.result < 0)
         return d;
     d.result = ph;
@@ -243,13 +244,16 @@ std::vector<float> randomLum(size_t n, std::mt19937& rng)
 }
 
 const Settings kSettings[] = {
-    {46, 70, 0.255f, 0.0f}, {100, 100, 0.005f, 0.0f}, {20, 0, 2.0f, 1.5f}, {80, 35, 0.0f, 5.0f},
+    {46, 70, 0.255f, 0.0f},
+    {100, 100, 0.005f, 0.0f},
+    {20, 0, 2.0f, 1.5f},
+    {80, 35, 0.0f, 5.0f},
 };
 
 // A W x H image whose only coloured pixels sit in two columns of every row.
 template <typename T>
-std::vector<T> twoColumnImage(int32_t W, int32_t H, int32_t xA, const T colourA[3], int32_t xB,
-                              const T colourB[3], T grey)
+std::vector<T> twoColumnImage(int32_t W, int32_t H, int32_t xA, const T colourA[3], int32_t xB, const T colourB[3],
+                              T grey)
 {
     std::vector<T> img(static_cast<size_t>(W) * H * 3, grey);
     for (int32_t y = 0; y < H; ++y)
@@ -285,12 +289,12 @@ TEST(PreviewPositions, FloatInputRoundsAndEveryOtherPathTruncates)
     EXPECT_EQ(lum[3], static_cast<float>(std::log(190.0))) << "float input: column 23 (blue)";
 
     ASSERT_EQ(TMConvertPreviewInput16(W, H, pw, ph, pw, ph, 3, lut.data(), i78.data(), lum.data()), ph);
-    EXPECT_EQ(lum[1], static_cast<float>(std::log(static_cast<double>(
-                          static_cast<float>(0.3 * lut[32768] + 0.6 * lut[0] + 0.1 * lut[0])))))
+    EXPECT_EQ(lum[1], static_cast<float>(std::log(
+                          static_cast<double>(static_cast<float>(0.3 * lut[32768] + 0.6 * lut[0] + 0.1 * lut[0])))))
         << "16-bit input: column 7 (red)";
     ASSERT_EQ(TMConvertPreviewInput16(W, H, pw, ph, pw, ph, 3, lut.data(), i2324.data(), lum.data()), ph);
-    EXPECT_EQ(lum[3], static_cast<float>(std::log(static_cast<double>(
-                          static_cast<float>(0.3 * lut[0] + 0.6 * lut[0] + 0.1 * lut[32768])))))
+    EXPECT_EQ(lum[3], static_cast<float>(std::log(
+                          static_cast<double>(static_cast<float>(0.3 * lut[0] + 0.6 * lut[0] + 0.1 * lut[32768])))))
         << "16-bit input: column 23 (blue)";
 
     // Outputs: which plane of preview columns 1 and 3 is brightest names the source.
@@ -449,8 +453,10 @@ TEST(PreviewInput, StridedLayoutReadsTheSamePixels)
     for (int32_t y = 0; y < H; ++y)
         for (int32_t x = 0; x < W; ++x)
             for (int ch = 0; ch < 3; ++ch) {
-                padded[static_cast<size_t>(y * rowSamples + x * 4 + ch)] = packed[(static_cast<size_t>(y) * W + x) * 3 + ch];
-                padded16[static_cast<size_t>(y * rowSamples + x * 4 + ch)] = packed16[(static_cast<size_t>(y) * W + x) * 3 + ch];
+                padded[static_cast<size_t>(y * rowSamples + x * 4 + ch)] =
+                    packed[(static_cast<size_t>(y) * W + x) * 3 + ch];
+                padded16[static_cast<size_t>(y * rowSamples + x * 4 + ch)] =
+                    packed16[(static_cast<size_t>(y) * W + x) * 3 + ch];
             }
     const std::vector<float> lut = sampleTable();
     std::vector<float> a(pw * ph), b(pw * ph);
@@ -503,8 +509,8 @@ TEST(PreviewOutput, FloatBrightAndNegativeValuesAreLimited)
     const Display ref = refOutput32(img, W, H, W, H, s, stats, lum);
     std::vector<uint8_t> image(3 * W * H);
     std::vector<int32_t> hist(256);
-    EXPECT_EQ(TMMapPreviewOutput32(W, H, W, H, s.saturation, s.white, s.black, s.strength, kGamma, &stats,
-                                   img.data(), lum.data(), hist.data(), image.data()),
+    EXPECT_EQ(TMMapPreviewOutput32(W, H, W, H, s.saturation, s.white, s.black, s.strength, kGamma, &stats, img.data(),
+                                   lum.data(), hist.data(), image.data()),
               H);
     EXPECT_EQ(image, ref.image);
     EXPECT_EQ(hist, ref.histogram);
@@ -522,8 +528,8 @@ TEST(PreviewOutput, SixteenBitMatchesPlainEvaluation)
         std::vector<float> l = lum;
         std::vector<uint8_t> image(3 * pw * ph, 1);
         std::vector<int32_t> hist(256, -1);
-        EXPECT_EQ(TMMapPreviewOutput16(W, H, pw, ph, s.saturation, s.white, s.black, s.strength, lut.data(),
-                                       img.data(), l.data(), hist.data(), image.data()),
+        EXPECT_EQ(TMMapPreviewOutput16(W, H, pw, ph, s.saturation, s.white, s.black, s.strength, lut.data(), img.data(),
+                                       l.data(), hist.data(), image.data()),
                   ref.result);
         EXPECT_EQ(image, ref.image) << "strength " << s.strength;
         EXPECT_EQ(hist, ref.histogram) << "strength " << s.strength;
@@ -585,8 +591,8 @@ TEST(PreviewOutput, FlatLuminanceLeavesDisplayAndHistogramUntouched)
     EXPECT_EQ(TMMapPreviewOutput16(W, H, W, H, 46, 0.0f, 0.0f, 70, lut.data(), img.data(), lum.data(), hist.data(),
                                    image.data()),
               TMErrFlat);
-    EXPECT_EQ(TMMapPreviewOutput32(W, H, W, H, 46, 0.255f, 0.0f, 70, kGamma, &stats, f.data(), lum.data(),
-                                   hist.data(), image.data()),
+    EXPECT_EQ(TMMapPreviewOutput32(W, H, W, H, 46, 0.255f, 0.0f, 70, kGamma, &stats, f.data(), lum.data(), hist.data(),
+                                   image.data()),
               TMErrFlat);
     EXPECT_TRUE(std::all_of(image.begin(), image.end(), [](uint8_t v) { return v == 9; }));
     EXPECT_TRUE(std::all_of(hist.begin(), hist.end(), [](int32_t v) { return v == 4; }));
@@ -597,8 +603,7 @@ TEST(PreviewOutput, FlatLuminanceLeavesDisplayAndHistogramUntouched)
 namespace {
 
 // The terms' planes in two buffers, as B and C hold them.
-TMPreviewTermPlanes inTwo(std::vector<float>& first, std::vector<float>& second, int32_t pw, int32_t ph,
-                          int32_t planes)
+TMPreviewTermPlanes inTwo(std::vector<float>& first, std::vector<float>& second, int32_t pw, int32_t ph, int32_t planes)
 {
     float* const regions[2] = {first.data(), second.data()};
     const int64_t floats[2] = {static_cast<int64_t>(first.size()), static_cast<int64_t>(second.size())};
@@ -617,8 +622,8 @@ std::vector<float> expectTermsMatch(const std::vector<float>& img, int32_t W, in
     std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
     std::vector<int32_t> hist(256, -1);
     EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), s.saturation, s.white, s.black,
-                                            s.strength, kGamma, &stats, img.data(), planes,
-                                            lum.data(), hist.data(), image.data()),
+                                            s.strength, kGamma, &stats, img.data(), planes, lum.data(), hist.data(),
+                                            image.data()),
               ref.result)
         << what;
     if (ref.result >= 0) {
@@ -692,8 +697,8 @@ TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
     for (const auto& sz : sizes) {
         const int32_t W = sz[0], H = sz[1], pw = sz[2], ph = sz[3];
         const std::vector<float> img = randomFloatImage(W, H, rng);
-        for (const TMPreviewStats stats : {TMPreviewStats{0.02f, 9.5f}, TMPreviewStats{0.0f, 0.0f},
-                                           TMPreviewStats{0.5f, 3.0e6f}}) {
+        for (const TMPreviewStats stats :
+             {TMPreviewStats{0.02f, 9.5f}, TMPreviewStats{0.0f, 0.0f}, TMPreviewStats{0.5f, 3.0e6f}}) {
             // The green plane runs from the first buffer into the second. For the
             // square size the second is short: terms for the first 52 rows of 64 fit,
             // the rest are mapped pixel by pixel.
@@ -709,12 +714,11 @@ TEST(PreviewColourTerms, ConsecutiveRefreshesMatchPlainEvaluationBitForBit)
             } else {
                 planes = inTwo(t1, t2, pw, ph, 4);
             }
-            ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(),
-                                                    planes));
+            ASSERT_TRUE(TMBuildPreviewColourTerms32(W, H, pw, ph, TMPackedLayout(W, 3, 4), &stats, img.data(), planes));
             std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
             for (int refresh = 0; refresh < 6; ++refresh) {
-                const Settings s = refresh < 4 ? kSettings[refresh]
-                                               : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
+                const Settings s =
+                    refresh < 4 ? kSettings[refresh] : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
                 lum = expectTermsMatch(img, W, H, pw, ph, s, stats, planes, lum, "refresh");
             }
         }
@@ -728,8 +732,9 @@ TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
     // that are zero, negative, subnormal, huge, infinite or NaN.
     const int32_t W = 64, H = 40, pw = 64, ph = 40;
     std::vector<float> img(static_cast<size_t>(W) * H * 3, 1.0f);
-    const float odd[] = {0.0f, -1.0f, 1.0e-40f, 3.0e38f, -3.0e38f, __builtin_inff(), -__builtin_inff(),
-                         __builtin_nanf(""), 1.0e-30f, 1.0e30f};
+    const float odd[] = {
+        0.0f,     -1.0f,  1.0e-40f, 3.0e38f, -3.0e38f, __builtin_inff(), -__builtin_inff(), __builtin_nanf(""),
+        1.0e-30f, 1.0e30f};
     std::mt19937 rng(5);
     std::uniform_int_distribution<int> pick(0, 9);
     for (size_t i = 0; i < img.size(); ++i)
@@ -762,9 +767,8 @@ TEST(PreviewColourTerms, EdgeValuesAndDisplayBoundariesMatchPlainEvaluation)
     std::vector<float> flat(lum.size(), 2.0f);
     std::vector<uint8_t> image(3 * lum.size(), 9);
     std::vector<int32_t> hist(256, 3);
-    EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), 46, 0.255f, 0.0f, 70, kGamma,
-                                            &stats, img.data(), planes, flat.data(), hist.data(),
-                                            image.data()),
+    EXPECT_EQ(TMMapPreviewOutput32WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 4), 46, 0.255f, 0.0f, 70, kGamma, &stats,
+                                            img.data(), planes, flat.data(), hist.data(), image.data()),
               TMErrFlat);
     EXPECT_EQ(image, std::vector<uint8_t>(3 * lum.size(), 9));
     EXPECT_EQ(hist, std::vector<int32_t>(256, 3));
@@ -779,8 +783,8 @@ TEST(PreviewColourTerms, FloatSamplesNextToADisplayThresholdMatchPlainEvaluation
     // cover both fall back to the library in time.
     const int32_t W = 64, H = 64;
     const size_t n = static_cast<size_t>(W) * H;
-    const float colours[][3] = {{4.0f, 0.3f, 0.05f}, {0.02f, 1.5f, 0.4f}, {0.3f, 0.2f, 6.0f},
-                                {9.0f, 0.01f, 0.5f},  {0.05f, 0.05f, 3.0f}};
+    const float colours[][3] = {
+        {4.0f, 0.3f, 0.05f}, {0.02f, 1.5f, 0.4f}, {0.3f, 0.2f, 6.0f}, {9.0f, 0.01f, 0.5f}, {0.05f, 0.05f, 3.0f}};
     std::vector<float> img(3 * n);
     for (size_t i = 0; i < n; ++i)
         for (int ch = 0; ch < 3; ++ch)
@@ -848,8 +852,7 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
         const int32_t kept = &sz == &sizes[0] ? 5 : 3;
         std::vector<float> t1(2 * static_cast<size_t>(pw) * ph, -5.0f), t2(3 * static_cast<size_t>(pw) * ph, -5.0f);
         const TMPreviewTermPlanes planes = inTwo(t1, t2, pw, ph, kept);
-        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, TMPackedLayout(W, 3, 2), lut.data(), img.data(),
-                                                planes));
+        ASSERT_TRUE(TMBuildPreviewColourTerms16(W, H, pw, ph, TMPackedLayout(W, 3, 2), lut.data(), img.data(), planes));
         std::vector<float> lum = randomLum(static_cast<size_t>(pw) * ph, rng);
         for (int refresh = 0; refresh < 6; ++refresh) {
             const Settings s = refresh < 4 ? kSettings[refresh] : Settings{sat(rng), str(rng), clip(rng), clip(rng)};
@@ -857,8 +860,8 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
             std::vector<uint8_t> image(3 * static_cast<size_t>(pw) * ph, 7);
             std::vector<int32_t> hist(256, -1);
             ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, TMPackedLayout(W, 3, 2), s.saturation, s.white,
-                                                    s.black, s.strength, lut.data(), img.data(), planes,
-                                                    lum.data(), hist.data(), image.data()),
+                                                    s.black, s.strength, lut.data(), img.data(), planes, lum.data(),
+                                                    hist.data(), image.data()),
                       ref.result);
             EXPECT_EQ(image, ref.image) << W << "x" << H << ", strength " << s.strength;
             EXPECT_EQ(hist, ref.histogram) << W << "x" << H << ", strength " << s.strength;
@@ -881,8 +884,8 @@ TEST(PreviewColourTerms, SixteenBitRefreshesMatchPlainEvaluationBitForBit)
         std::vector<uint8_t> ia(3 * static_cast<size_t>(pw) * ph), ib(ia.size());
         std::vector<int32_t> ha(256), hb(256);
         ASSERT_EQ(TMMapPreviewOutput16WithTerms(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
-                                                lut.data(), padded.data(), paddedPlanes, la.data(),
-                                                ha.data(), ia.data()),
+                                                lut.data(), padded.data(), paddedPlanes, la.data(), ha.data(),
+                                                ia.data()),
                   ph);
         ASSERT_EQ(TMMapPreviewOutput16Strided(W, H, pw, ph, layout, s.saturation, s.white, s.black, s.strength,
                                               lut.data(), padded.data(), lb.data(), hb.data(), ib.data()),
@@ -901,7 +904,7 @@ TEST(PreviewColourTerms, SixteenBitSamplesNextToAByteBoundaryMatchPlainEvaluatio
     const int32_t W = 64, H = 64;
     const size_t n = static_cast<size_t>(W) * H;
     const std::vector<float> lut = sampleTable();
-    const uint16_t colours[][3] = {{40000, 3000, 500}, {200, 30000, 9000}, {1200, 800, 52000},
+    const uint16_t colours[][3] = {{40000, 3000, 500}, {200, 30000, 9000},    {1200, 800, 52000},
                                    {65535, 65535, 1},  {20000, 20000, 20000}, {7, 60000, 300}};
     std::vector<uint16_t> img(3 * n);
     for (size_t i = 0; i < n; ++i)

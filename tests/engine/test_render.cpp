@@ -76,7 +76,8 @@ struct FloatImage {
     TMHostImage host()
     {
         const int64_t row = int64_t{W} * planes * 4;
-        return TMHostImage{TMSampleFloat32, W, H, planes, planes, planes, in.data(), row, out.data(), row, 0, {0, 0, 0}, 0};
+        return TMHostImage{TMSampleFloat32, W,   H, planes,    planes, planes, in.data(), row,
+                           out.data(),      row, 0, {0, 0, 0}, 0};
     }
 };
 
@@ -254,8 +255,9 @@ TEST(Render, PaddedRowsGiveTheSameResult)
     img.inRowBytes = img.outRowBytes = rowFloats * 4;
     ASSERT_EQ(render(defaults(TMSampleFloat32), img), TMResultOK);
     for (int y = 0; y < 100; ++y) {
-        ASSERT_TRUE(std::equal(packed.out.begin() + y * 360, packed.out.begin() + (y + 1) * 360,
-                               out.begin() + y * rowFloats)) << y;
+        ASSERT_TRUE(
+            std::equal(packed.out.begin() + y * 360, packed.out.begin() + (y + 1) * 360, out.begin() + y * rowFloats))
+            << y;
         ASSERT_EQ(out[y * rowFloats + 360], -1.0f) << "row padding is not written";
     }
 }

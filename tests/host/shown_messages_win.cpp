@@ -23,8 +23,8 @@ LRESULT CALLBACK afterWindowProcedure(int code, WPARAM wParam, LPARAM lParam)
 {
     const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
     char className[16] = "";
-    if (code == HC_ACTION && call->message == WM_INITDIALOG &&
-        GetClassNameA(call->hwnd, className, sizeof className) && std::strcmp(className, "#32770") == 0) {
+    if (code == HC_ACTION && call->message == WM_INITDIALOG && GetClassNameA(call->hwnd, className, sizeof className) &&
+        std::strcmp(className, "#32770") == 0) {
         // The message text is the static control with id 0xFFFF (-1) of the dialog.
         const HWND textControl = GetDlgItem(call->hwnd, 0xFFFF);
         TMRecordedMessages().push_back({windowText(call->hwnd), textControl ? windowText(textControl) : ""});

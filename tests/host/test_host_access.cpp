@@ -172,7 +172,7 @@ TMOSErr deliverPadded()
 {
     static uint16_t samples[4];
     requested->inData = requested->outData = samples;
-    requested->inRowBytes = 1000;      // padded rows
+    requested->inRowBytes = 1000;       // padded rows
     requested->outRowBytes = 2 * 3 * 7; // under-reported: 7 pixels of 3 words for 40 pixels
     return TMNoErr;
 }
@@ -184,7 +184,10 @@ TMOSErr deliverPadded()
 // when asked for, rows by the host's row bytes or packed at the format's sample size.
 TEST(HostAccess, WholeImageRequestsPlanesAndRowsForEveryPlaneCount)
 {
-    struct Case { int16_t hostPlanes; int32_t planes; };
+    struct Case {
+        int16_t hostPlanes;
+        int32_t planes;
+    };
     for (const Case c : {Case{1, 1}, Case{2, 2}, Case{3, 3}, Case{4, 3}, Case{0, 3}, Case{-1, 3}}) {
         for (const bool withOutput : {false, true}) {
             TMFilterRecord record{};

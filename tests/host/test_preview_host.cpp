@@ -55,7 +55,10 @@ struct Prepared {
 
 TEST(PreviewHost, SizesFollowTheLongerSideAndNeverEnlarge)
 {
-    struct Case { int32_t w, h, side, pw, ph; float scale; };
+    struct Case {
+        int32_t w, h, side, pw, ph;
+        float scale;
+    };
     for (const Case c : {Case{2000, 1000, 512, 512, 256, 3.90625f}, Case{1000, 2000, 768, 384, 768, 2000.0f / 768},
                          Case{1500, 1500, 1024, 1024, 1024, 1500.0f / 1024}, Case{300, 200, 512, 300, 200, 1.0f},
                          Case{3000, 2000, 1024, 1024, 682, 3000.0f / 1024},
@@ -89,18 +92,18 @@ TEST(PreviewHost, TheBufferSetIsAcquiredWholeOrNotAtAll)
     {
         Prepared pre(d.doc);
         pre.host.inside([&] {
-        ASSERT_EQ(TMAcquirePreviewBuffers(pre.r(), &pre.g()), 0);
-        EXPECT_EQ(pre.host.liveBuffers(), 6);
-        EXPECT_EQ(pre.host.liveBufferBytes(), TMPreviewImageBytes(3) + TMPreviewCacheBytes(3) +
-                                                  TMPreviewHistogramBytes + 3 * TMPreviewWorkBytes);
-        EXPECT_NE(pre.g().previewBuffer, nullptr);
-        EXPECT_NE(pre.g().pyramidBuffer, nullptr);
-        TMReleasePreviewBuffers(pre.r(), &pre.g());
-        EXPECT_EQ(pre.host.liveBuffers(), 0);
-        EXPECT_EQ(pre.g().previewBufferId, nullptr);
-        EXPECT_EQ(pre.g().lumBuffer, nullptr);
-        TMReleasePreviewBuffers(pre.r(), &pre.g()); // releasing nothing is harmless
-        EXPECT_EQ(pre.host.misuses(), 0);
+            ASSERT_EQ(TMAcquirePreviewBuffers(pre.r(), &pre.g()), 0);
+            EXPECT_EQ(pre.host.liveBuffers(), 6);
+            EXPECT_EQ(pre.host.liveBufferBytes(), TMPreviewImageBytes(3) + TMPreviewCacheBytes(3) +
+                                                      TMPreviewHistogramBytes + 3 * TMPreviewWorkBytes);
+            EXPECT_NE(pre.g().previewBuffer, nullptr);
+            EXPECT_NE(pre.g().pyramidBuffer, nullptr);
+            TMReleasePreviewBuffers(pre.r(), &pre.g());
+            EXPECT_EQ(pre.host.liveBuffers(), 0);
+            EXPECT_EQ(pre.g().previewBufferId, nullptr);
+            EXPECT_EQ(pre.g().lumBuffer, nullptr);
+            TMReleasePreviewBuffers(pre.r(), &pre.g()); // releasing nothing is harmless
+            EXPECT_EQ(pre.host.misuses(), 0);
         });
     }
     for (int n = 1; n <= 12; ++n) {
@@ -122,14 +125,14 @@ TEST(PreviewHost, PlaneMinimaOfFirstMiddleAndLastPlane)
 {
     for (int32_t planes : {1, 3, 4}) {
         Doc d(120, 110, planes);
-        d.pixels[5 * planes] = -2.5f;                  // first plane
+        d.pixels[5 * planes] = -2.5f; // first plane
         if (planes >= 3) {
-            d.pixels[77 * planes + 1] = -0.75f;        // middle plane
-            d.pixels[999 * planes + 2] = -1.25f;       // last plane read
+            d.pixels[77 * planes + 1] = -0.75f;  // middle plane
+            d.pixels[999 * planes + 2] = -1.25f; // last plane read
         }
         if (planes == 4)
-            d.pixels[3] = -100.0f;                     // a fourth plane is not read
-        d.pixels[1234 * planes] = std::nanf("");       // ignored
+            d.pixels[3] = -100.0f;               // a fourth plane is not read
+        d.pixels[1234 * planes] = std::nanf(""); // ignored
         tmsim::Options o;
         o.rowPadding = 20;
         Prepared pre(d.doc, o);
@@ -155,32 +158,33 @@ TEST(PreviewHost, ARedrawIsTheEnginesPreviewOfTheDeliveredImage)
     o.rowPadding = 8;
     Prepared pre(d.doc, o);
     pre.host.inside([&] {
-    ASSERT_EQ(TMSetPreviewSize(pre.r(), &pre.g(), 512), 0);
-    TMPreviewView view{};
-    EXPECT_EQ(TMRenderPreview(pre.r(), &pre.p(), &pre.g(), &view), TMMemFullErr) << "no buffers yet";
-    ASSERT_EQ(TMAcquirePreviewBuffers(pre.r(), &pre.g()), 0);
-    pre.p().previewLevel = 2;
-    ASSERT_EQ(TMRenderPreview(pre.r(), &pre.p(), &pre.g(), &view), 0);
-    const int32_t pw = pre.g().previewWidth, ph = pre.g().previewHeight;
-    ASSERT_EQ(pw, 400);
-    const std::vector<uint8_t> shown(pre.g().previewBuffer, pre.g().previewBuffer + 3 * pw * ph);
+        ASSERT_EQ(TMSetPreviewSize(pre.r(), &pre.g(), 512), 0);
+        TMPreviewView view{};
+        EXPECT_EQ(TMRenderPreview(pre.r(), &pre.p(), &pre.g(), &view), TMMemFullErr) << "no buffers yet";
+        ASSERT_EQ(TMAcquirePreviewBuffers(pre.r(), &pre.g()), 0);
+        pre.p().previewLevel = 2;
+        ASSERT_EQ(TMRenderPreview(pre.r(), &pre.p(), &pre.g(), &view), 0);
+        const int32_t pw = pre.g().previewWidth, ph = pre.g().previewHeight;
+        ASSERT_EQ(pw, 400);
+        const std::vector<uint8_t> shown(pre.g().previewBuffer, pre.g().previewBuffer + 3 * pw * ph);
 
-    // The same sequence on the document's packed pixels, with fresh buffers.
-    std::vector<float> a(TMPreviewWorkBytes / 4), b(a.size()), c(a.size());
-    std::vector<uint8_t> image(TMPreviewImageBytes(3)), cache(TMPreviewCacheBytes(3));
-    std::vector<int32_t> histograms(3 * 256);
-    TMParameters params = pre.p();
-    params.previewLevel = 2;
-    TMPreviewSource src{TMSampleFloat32, 400, 300, TMSampleLayout{3, 3, 400 * 12}, d.pixels.data(), 0};
-    TMPreviewView fresh{pw, ph, pre.g().previewCacheOffset};
-    ASSERT_EQ(TMRunPreview(&params, src, TMPreviewBuffers{a.data(), b.data(), c.data(), image.data(), cache.data(),
-                                                          histograms.data()},
-                           &fresh),
-              TMResultOK);
-    EXPECT_EQ(std::memcmp(shown.data(), image.data(), shown.size()), 0);
-    EXPECT_EQ(std::memcmp(pre.g().histograms, histograms.data(), 256 * 4), 0);
-    TMReleasePreviewBuffers(pre.r(), &pre.g());
-    EXPECT_EQ(pre.host.liveBuffers(), 0);
+        // The same sequence on the document's packed pixels, with fresh buffers.
+        std::vector<float> a(TMPreviewWorkBytes / 4), b(a.size()), c(a.size());
+        std::vector<uint8_t> image(TMPreviewImageBytes(3)), cache(TMPreviewCacheBytes(3));
+        std::vector<int32_t> histograms(3 * 256);
+        TMParameters params = pre.p();
+        params.previewLevel = 2;
+        TMPreviewSource src{TMSampleFloat32, 400, 300, TMSampleLayout{3, 3, 400 * 12}, d.pixels.data(), 0};
+        TMPreviewView fresh{pw, ph, pre.g().previewCacheOffset};
+        ASSERT_EQ(
+            TMRunPreview(&params, src,
+                         TMPreviewBuffers{a.data(), b.data(), c.data(), image.data(), cache.data(), histograms.data()},
+                         &fresh),
+            TMResultOK);
+        EXPECT_EQ(std::memcmp(shown.data(), image.data(), shown.size()), 0);
+        EXPECT_EQ(std::memcmp(pre.g().histograms, histograms.data(), 256 * 4), 0);
+        TMReleasePreviewBuffers(pre.r(), &pre.g());
+        EXPECT_EQ(pre.host.liveBuffers(), 0);
     });
 }
 

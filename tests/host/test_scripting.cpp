@@ -83,10 +83,9 @@ TEST_F(ScriptingFixture, NoDescriptorFollowsThePendingDialog)
 TEST_F(ScriptingFixture, RecordedValuesAreReadAndTheDescriptorConsumed)
 {
     // The host marks each key it returns in the plug-in's list, the first one too.
-    const std::vector<tmsim::DescriptorItem> items = {integer(TMKeyLuminosity, 4), integer(TMKeyStrength, 55),
-                                                      integer(TMKeyWhiteClip, 200),
-                                                      level(TMKeySmoothing, TMFourCCOf("int2")),
-                                                      level(TMKeyMicrocontrast, TMFourCCOf("int0"))};
+    const std::vector<tmsim::DescriptorItem> items = {
+        integer(TMKeyLuminosity, 4), integer(TMKeyStrength, 55), integer(TMKeyWhiteClip, 200),
+        level(TMKeySmoothing, TMFourCCOf("int2")), level(TMKeyMicrocontrast, TMFourCCOf("int0"))};
     recordSettings(items, TMDialogDontDisplay);
     bool show = true;
     EXPECT_EQ(read(&show), TMNoErr);

@@ -113,7 +113,9 @@ TEST(SimDisplay, TheRecordOffersWhatTheHostHas)
     Picture picture;
     Options options;
     EXPECT_NE(Host(probeEntry, picture.document(), options).record().displayPixels, nullptr);
-    EXPECT_EQ(static_cast<const TMPlatformData*>(Host(probeEntry, picture.document(), options).record().platformData)->hwnd, 0);
+    EXPECT_EQ(
+        static_cast<const TMPlatformData*>(Host(probeEntry, picture.document(), options).record().platformData)->hwnd,
+        0);
     options.offerDisplayPixels = false;
     EXPECT_EQ(Host(probeEntry, picture.document(), options).record().displayPixels, nullptr);
     options.offerDisplayPixels = true;
@@ -150,8 +152,8 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
         {"planes on top of each other", [](TMPixelMap& m, TMVRect&) { m.planeBytes = 0; }, TMFilterBadParameters},
         {"rows overlapping", [](TMPixelMap& m, TMVRect&) { m.rowBytes = 3; }, TMFilterBadParameters},
         {"planes overlapping rows", [](TMPixelMap& m, TMVRect&) { m.planeBytes = 8; }, TMFilterBadParameters},
-        {"interleaved, short rows",
-         [](TMPixelMap& m, TMVRect&) { m.colBytes = 3, m.planeBytes = 1, m.rowBytes = 11; }, TMFilterBadParameters},
+        {"interleaved, short rows", [](TMPixelMap& m, TMVRect&) { m.colBytes = 3, m.planeBytes = 1, m.rowBytes = 11; },
+         TMFilterBadParameters},
         {"a map of more than 2^40 bytes",
          [](TMPixelMap& m, TMVRect& s) {
              m.bounds = TMVRect{0, 0, 1 << 21, 1 << 20}, m.rowBytes = 1 << 20, m.planeBytes = 1 << 30;
@@ -159,7 +161,9 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
          },
          TMFilterBadParameters},
         {"huge bounds",
-         [](TMPixelMap& m, TMVRect&) { m.bounds = TMVRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}; },
+         [](TMPixelMap& m, TMVRect&) {
+             m.bounds = TMVRect{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX};
+         },
          TMFilterBadParameters},
         {"indexed colour", [](TMPixelMap& m, TMVRect&) { m.imageMode = TMModeIndexedColor; }, TMFilterBadMode},
         {"a 32-bit mode number", [](TMPixelMap& m, TMVRect&) { m.imageMode = TMModeRGB96; }, TMFilterBadMode},
@@ -172,7 +176,9 @@ TEST(SimDisplay, RefusesMapsItCannotReadSafely)
         c.change(planar.map, src);
         const DisplayCall call = tmsim::RecordDisplay(&planar.map, &src, 0, 0, &gContext);
         EXPECT_EQ(call.result, c.expected);
-        const size_t shown = call.result == TMNoErr ? static_cast<size_t>((src.right - src.left) * (src.bottom - src.top) * call.planes) : 0;
+        const size_t shown = call.result == TMNoErr
+                                 ? static_cast<size_t>((src.right - src.left) * (src.bottom - src.top) * call.planes)
+                                 : 0;
         EXPECT_EQ(call.pixels.size(), shown);
     }
     TestPixelMap planar(4, 3, 3, TMModeRGBColor);
@@ -219,18 +225,12 @@ TEST(SimDisplay, ShowsEachModeAsADisplayExpects)
         int tolerance;
     };
     const Case cases[] = {
-        {TMModeGrayScale, {0x80}, 0x808080, 0},
-        {TMModeDuotone, {0x11}, 0x111111, 0},
-        {TMModeMultichannel, {0xF0}, 0xF0F0F0, 0},
-        {TMModeRGBColor, {10, 20, 30}, 0x0A141E, 0},
-        {TMModeCMYKColor, {0, 0, 0, 0}, 0xFFFFFF, 0},
-        {TMModeCMYKColor, {255, 0, 0, 0}, 0x00FFFF, 0},
-        {TMModeCMYKColor, {0, 255, 255, 0}, 0xFF0000, 0},
-        {TMModeCMYKColor, {0, 0, 0, 255}, 0x000000, 0},
-        {TMModeLabColor, {255, 128, 128}, 0xFFFFFF, 0},
-        {TMModeLabColor, {0, 128, 128}, 0x000000, 0},
-        {TMModeLabColor, {128, 128, 128}, 0x777777, 1},
-        {TMModeLabColor, {136, 208, 195}, 0xFF0000, 3},
+        {TMModeGrayScale, {0x80}, 0x808080, 0},           {TMModeDuotone, {0x11}, 0x111111, 0},
+        {TMModeMultichannel, {0xF0}, 0xF0F0F0, 0},        {TMModeRGBColor, {10, 20, 30}, 0x0A141E, 0},
+        {TMModeCMYKColor, {0, 0, 0, 0}, 0xFFFFFF, 0},     {TMModeCMYKColor, {255, 0, 0, 0}, 0x00FFFF, 0},
+        {TMModeCMYKColor, {0, 255, 255, 0}, 0xFF0000, 0}, {TMModeCMYKColor, {0, 0, 0, 255}, 0x000000, 0},
+        {TMModeLabColor, {255, 128, 128}, 0xFFFFFF, 0},   {TMModeLabColor, {0, 128, 128}, 0x000000, 0},
+        {TMModeLabColor, {128, 128, 128}, 0x777777, 1},   {TMModeLabColor, {136, 208, 195}, 0xFF0000, 3},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "mode " << c.mode << ", expected " << std::hex << c.rgb);
@@ -245,7 +245,8 @@ TEST(SimDisplay, ShowsEachModeAsADisplayExpects)
         const std::vector<uint32_t> rows = tmsim::DisplayRows(view, map.bounds);
         ASSERT_EQ(rows.size(), 1u);
         for (int shift : {16, 8, 0})
-            EXPECT_NEAR(static_cast<int>(rows[0] >> shift & 0xFF), static_cast<int>(c.rgb >> shift & 0xFF), c.tolerance);
+            EXPECT_NEAR(static_cast<int>(rows[0] >> shift & 0xFF), static_cast<int>(c.rgb >> shift & 0xFF),
+                        c.tolerance);
         EXPECT_EQ(rows[0] >> 24, 0u);
     }
 }

@@ -68,8 +68,13 @@ std::vector<T> reference(const std::vector<T>& in, int32_t planes, int32_t strid
     std::vector<T> out = in;
     const int32_t S = static_cast<int32_t>(sizeof(T));
     const int32_t format = S == 2 ? TMSample16 : TMSampleFloat32;
-    const TMHostImage image{format, W, H, std::min(planes, 3), stride, stride, in.data(), int64_t{W} * stride * S,
-                            out.data(), int64_t{W} * stride * S, 0, {0.0f, 0.0f, 0.0f}, 0};
+    const TMHostImage image{format,     W,
+                            H,          std::min(planes, 3),
+                            stride,     stride,
+                            in.data(),  int64_t{W} * stride * S,
+                            out.data(), int64_t{W} * stride * S,
+                            0,          {0.0f, 0.0f, 0.0f},
+                            0};
     EXPECT_EQ(TMRunStages(params, image, TMHeapAllocator(), TMProgressSink{}), TMResultOK);
     return out;
 }
@@ -256,8 +261,11 @@ TEST_F(SimRuns, EveryFailedAllocationOrLockEndsWithMemFullAndNothingHeld)
         EXPECT_EQ(r.result, TMMemFullErr) << n;
         // Parameters, Prepare and Start lock two handles each before the render;
         // Finish locks them again after it.
-        EXPECT_EQ(r.lastSelector, n <= 2 ? TMSelectorParameters : n <= 4 ? TMSelectorPrepare
-                                   : n <= 6 ? TMSelectorStart : TMSelectorFinish) << n;
+        EXPECT_EQ(r.lastSelector, n <= 2   ? TMSelectorParameters
+                                  : n <= 4 ? TMSelectorPrepare
+                                  : n <= 6 ? TMSelectorStart
+                                           : TMSelectorFinish)
+            << n;
         if (n <= 6) {
             EXPECT_EQ(out, in) << n;
         }
@@ -328,7 +336,11 @@ TEST_F(SimRuns, SelectorSequencesOfMenuRunsRepeatsAndRefusals)
     expectClean(host);
 
     // Refused documents stop at Prepare: 8-bit with one message, grey and CMYK without.
-    struct Case { int32_t depth; int16_t mode; int messages; };
+    struct Case {
+        int32_t depth;
+        int16_t mode;
+        int messages;
+    };
     for (const Case c : {Case{8, TMModeRGBColor, 1}, Case{16, TMModeGray16, 0}, Case{32, TMModeGray32, 0},
                          Case{16, TMModeCMYK64, 0}, Case{16, TMModeLab48, 0}}) {
         TMRecordedMessages().clear();
@@ -404,9 +416,9 @@ TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)
     EXPECT_EQ(p.settings.smoothing, -2);
     EXPECT_EQ(p.settings.microcontrast, -1);
     EXPECT_EQ(p.settings.luminosity, 14);
-    EXPECT_EQ(host.keysOffered(), (std::vector<TMFourCC>{TMKeyLuminosity, TMKeyStrength, TMKeySaturation,
-                                                         TMKeyWhiteClip, TMKeyBlackClip, TMKeySmoothing,
-                                                         TMKeyMicrocontrast}));
+    EXPECT_EQ(host.keysOffered(),
+              (std::vector<TMFourCC>{TMKeyLuminosity, TMKeyStrength, TMKeySaturation, TMKeyWhiteClip, TMKeyBlackClip,
+                                     TMKeySmoothing, TMKeyMicrocontrast}));
     EXPECT_FALSE(host.descriptorPending()) << "the plug-in disposes the descriptor it consumed";
     EXPECT_EQ(host.record().descriptorParameters->descriptor, nullptr);
     EXPECT_EQ(out, reference(in, 3, 3, p)) << "rendered with the recorded settings";
@@ -428,7 +440,8 @@ TEST_F(SimRuns, RecordedDescriptorsSetTheSettingsAndAreConsumed)
     host.rearm(stop);
     ASSERT_EQ(host.run().result, TMNoErr);
     EXPECT_EQ(settingsOf(host).settings.blackClip, defaults(TMSample16).settings.blackClip);
-    EXPECT_EQ(settingsOf(host).settings.strength, defaults(TMSample16).settings.strength) << "reading stopped at the failure";
+    EXPECT_EQ(settingsOf(host).settings.strength, defaults(TMSample16).settings.strength)
+        << "reading stopped at the failure";
     expectClean(host);
 }
 
@@ -456,7 +469,8 @@ TEST_F(SimRuns, AnInteractiveRunHasItsDialogDueAndAReplayedRunNot)
     for (bool interactive : {true, false}) {
         SCOPED_TRACE(interactive ? "interactive" : "replayed");
         Host host(PluginMain, document(in, out, 3),
-                  interactive ? tmsim::InteractiveOptions(0x77, nullptr) : tmsim::ReplayOptions(defaults(TMSampleFloat32)));
+                  interactive ? tmsim::InteractiveOptions(0x77, nullptr)
+                              : tmsim::ReplayOptions(defaults(TMSampleFloat32)));
         ASSERT_EQ(host.call(TMSelectorParameters), TMNoErr);
         ASSERT_EQ(host.call(TMSelectorPrepare), TMNoErr);
         bool showDialog = !interactive;
@@ -488,9 +502,8 @@ TEST_F(SimRuns, ASilentRunLiftsNegativeSamplesAsADialogRunDoes)
     ASSERT_EQ(measured.call(TMSelectorParameters), TMNoErr);
     ASSERT_EQ(measured.call(TMSelectorPrepare), TMNoErr);
     int16_t r = TMNoErr;
-    measured.inside([&] {
-        r = TMMeasureInputMinima(&measured.record(), static_cast<TMGlobals*>(measured.globalsData()));
-    });
+    measured.inside(
+        [&] { r = TMMeasureInputMinima(&measured.record(), static_cast<TMGlobals*>(measured.globalsData())); });
     ASSERT_EQ(r, TMNoErr);
     EXPECT_EQ(globalsOf(measured).planeMin[1], -0.125f);
     ASSERT_EQ(measured.run(false).result, TMNoErr);

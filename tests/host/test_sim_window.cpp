@@ -62,7 +62,7 @@ TEST(SimWindow, DisplayPixelsDrawsTheSourceRectangleAtTheDestinationAndNothingEl
         const char* what;
         int32_t mode;
         bool packed;
-        TMVRect bounds, src;    // bounds' size is always 5 x 4
+        TMVRect bounds, src; // bounds' size is always 5 x 4
         int32_t dstRow, dstCol;
     };
     const Case cases[] = {
@@ -119,9 +119,10 @@ std::function<void(TMFilterRecord&)> gOnStart;
 void probeEntry(int16_t selector, void* record, intptr_t*, int16_t* result)
 {
     *result = TMNoErr;
-    const TMPlatformData* platform = selector == TMSelectorAbout
-                                         ? static_cast<TMAboutRecord*>(record)->platformData
-                                         : static_cast<const TMPlatformData*>(static_cast<TMFilterRecord*>(record)->platformData);
+    const TMPlatformData* platform =
+        selector == TMSelectorAbout
+            ? static_cast<TMAboutRecord*>(record)->platformData
+            : static_cast<const TMPlatformData*>(static_cast<TMFilterRecord*>(record)->platformData);
     gWindows.push_back(platform ? platform->hwnd : -1);
     if (selector == TMSelectorStart && gOnStart)
         gOnStart(*static_cast<TMFilterRecord*>(record));

@@ -73,7 +73,7 @@ TEST(NetpbmCodec, EachKindOfDamageHasItsStatus)
         {"P5\n1 1\n255\n\x01", S::EightBit},
         {"P5\n1\n", S::BadHeader},
         {"P5\n1 0\n65535\n", S::BadHeader},
-        {"P6\n2147483648 1\n65535\n", S::BadHeader},  // a side above 2^31 - 1
+        {"P6\n2147483648 1\n65535\n", S::BadHeader}, // a side above 2^31 - 1
         {"P5\n1 1\n0\n\0\0"s, S::BadHeader},
         {"P5\n1 1\n65536\n\0\0"s, S::BadHeader},
         {"Pf\n1 1\n0.0\n\0\0\0\0"s, S::BadHeader},
@@ -83,9 +83,9 @@ TEST(NetpbmCodec, EachKindOfDamageHasItsStatus)
         {"P5\n3 1\n65535\n\0\0\0\0\0"s, S::Truncated}, // 5 of 6 bytes
         {"P3\n1 1\n65535\n1 2", S::Truncated},         // shorter than 2 bytes a sample
         {"P2\n2 1\n65535\n1    ", S::Truncated},
-        {"P5\n1 1\n65535\nx\0\0"s, S::Mismatch},       // one byte more, and it is no separator
+        {"P5\n1 1\n65535\nx\0\0"s, S::Mismatch}, // one byte more, and it is no separator
         {"P2\n1 1\n65535\n1 2\n", S::Mismatch},
-        {"P5\n1 1\n1000\n\x03\xe9"s, S::BadSample},   // 1001 > maxval
+        {"P5\n1 1\n1000\n\x03\xe9"s, S::BadSample}, // 1001 > maxval
         {"P2\n2 1\n65535\n5 -1\n", S::BadSample},
         {"P2\n1 1\n65535\n65536\n", S::BadSample},
         {"P2\n1 1\n65535\n" + std::string(40, '7'), S::BadSample},
@@ -121,7 +121,12 @@ TEST(NetpbmCodec, AFailingOrShrinkingSourceIsReportedAsSuch)
 {
     // A 2 x 1 grey PFM whose raster (8 bytes) starts at offset 11.
     const std::string pfm = "Pf\n2 1\n1.0\n"s + std::string(8, '\0');
-    struct Case { std::string bytes; int64_t claimed, failFrom; TMNetpbmStatus status; std::string message; };
+    struct Case {
+        std::string bytes;
+        int64_t claimed, failFrom;
+        TMNetpbmStatus status;
+        std::string message;
+    };
     const std::vector<Case> cases = {
         {pfm, 19, 0, TMNetpbmStatus::ReadError, "device unplugged"},  // in the header
         {pfm, 19, 11, TMNetpbmStatus::ReadError, "device unplugged"}, // in the raster
@@ -170,9 +175,9 @@ TEST(NetpbmCodec, WhatCannotBeWrittenIsRefusedAndAFailedWriteStops)
     std::string error;
     const auto accept = [](const void*, size_t) { return true; };
     // Two channels; no samples; no pixels.
-    for (const TMNetpbmView& bad : {TMNetpbmView{2, 2, 2, nullptr, samples.data()},
-                                    TMNetpbmView{2, 1, 3, nullptr, nullptr},
-                                    TMNetpbmView{0, 1, 1, nullptr, samples.data()}}) {
+    for (const TMNetpbmView& bad :
+         {TMNetpbmView{2, 2, 2, nullptr, samples.data()}, TMNetpbmView{2, 1, 3, nullptr, nullptr},
+          TMNetpbmView{0, 1, 1, nullptr, samples.data()}}) {
         error.clear();
         EXPECT_FALSE(TMNetpbmWrite(bad, accept, &error));
         EXPECT_FALSE(error.empty());

@@ -105,7 +105,8 @@ TEST(FileStore, DamagedUnreadableAndUnwritableStores)
     // Lines that are no values: sizes that do not match their bytes, bad digits.
     const std::string damaged = dir / "damaged";
     writeBytes(damaged, "DR binary 80 14\nStrength binary 1 zz\nWP dword 4 0100000000\nBP dword\n"
-                        "Smoothing binary 0 \nColorSaturation 99999999999 1 05\n" + std::string(1, '\0') + "\xff\n");
+                        "Smoothing binary 0 \nColorSaturation 99999999999 1 05\n" +
+                            std::string(1, '\0') + "\xff\n");
     TMFileSettingsStore damagedStore(damaged);
     EXPECT_EQ(loadLastSettings(&p, damagedStore), 0);
     EXPECT_TRUE(same(p, defaults()));

@@ -111,9 +111,8 @@ TEST_F(LastSettings, SavedAsNamedTypedValuesAndLoadedBack)
     p.settings.microsmoothing = 30;
     ASSERT_EQ(saveLastSettings(p), 0);
     const std::pair<const char*, std::vector<uint8_t>> values[] = {
-        {"DR", binary(10)},       {"Strength", binary(99)},      {"ColorSaturation", binary(46)},
-        {"WP", dword(777)},       {"BP", dword(0)},              {"Smoothing", binary(0)},
-        {"Microcontrast", binary(4)}, {"Micro-smoothing", binary(30)}};
+        {"DR", binary(10)}, {"Strength", binary(99)}, {"ColorSaturation", binary(46)}, {"WP", dword(777)},
+        {"BP", dword(0)},   {"Smoothing", binary(0)}, {"Microcontrast", binary(4)},    {"Micro-smoothing", binary(30)}};
     for (auto [name, bytes] : values) {
         const TMStoredValue v = stored(name);
         EXPECT_EQ(v.type, bytes.size() == 4 ? TMValueDword : TMValueBinary) << name;
@@ -149,8 +148,7 @@ TEST_F(LastSettings, EveryStoredValueIsCheckedForTypeSizeAndRange)
          100},
         {"a negative WP", "WP", TMValueDword, dword(0xFFFFFFFFu), 8, &TMSettings::whiteClip, 0},
         {"BP above 1000", "BP", TMValueDword, dword(0x7FFFFFFF), 8, &TMSettings::blackClip, 1000},
-        {"Micro-smoothing above 30", "Micro-smoothing", TMValueBinary, binary(31), 8, &TMSettings::microsmoothing,
-         30},
+        {"Micro-smoothing above 30", "Micro-smoothing", TMValueBinary, binary(31), 8, &TMSettings::microsmoothing, 30},
         {"WP as bytes", "WP", TMValueBinary, binary(5, 4), 7, &TMSettings::whiteClip, 50},
         {"bytes as a DWORD", "Strength", TMValueDword, dword(12), 7, &TMSettings::strength, 70},
         {"bytes as text", "Micro-smoothing", TMValueText, {'5', 0}, 7, &TMSettings::microsmoothing, 2},
@@ -209,7 +207,7 @@ TEST(LastSettingsSave, ClampsAndReportsEveryFailure)
     FailingStore store, closed, failing, unflushed;
     ASSERT_EQ(saveLastSettings(wild, store), 0);
     EXPECT_EQ(store.written, (std::vector<std::string>{"DR=10", "Strength=100", "ColorSaturation=46", "WP=50", "BP=0",
-                                                      "Smoothing=4", "Microcontrast=4", "Micro-smoothing=2"}));
+                                                       "Smoothing=4", "Microcontrast=4", "Micro-smoothing=2"}));
     closed.failOpen = true;
     failing.failSet = "DR"; // the first write; the seven after it succeed
     unflushed.failClose = true;

@@ -165,7 +165,7 @@ TEST(XmpReader, CodesAndValues)
     struct Case {
         const char* what;
         std::string text;
-        int code; // 1: any positive count
+        int code;                                 // 1: any positive count
         std::vector<std::pair<int, int32_t>> set; // the record's changes from kMarked
     };
     const Case cases[] = {
@@ -174,7 +174,9 @@ TEST(XmpReader, CodesAndValues)
         {"the other refused one", ns("<kvrz:Method>Vozozo Rideduzede\n"), TMXmpOtherMethod, {}},
         {"an unknown method first", ns("<kvrz:Method>Other\n"), TMXmpOtherMethod, {}},
         {"an unknown one after the family's", ns("<kvrz:Method>Zezazave Zorodedo\n<kvrz:Method>Other\n"), 1, {}},
-        {"values before a refused method", ns("<kvrz:Strength>9\n<kvrz:Method>Dore Diredozuze\n"), TMXmpOtherMethod,
+        {"values before a refused method",
+         ns("<kvrz:Strength>9\n<kvrz:Method>Dore Diredozuze\n"),
+         TMXmpOtherMethod,
          {{1, 9}}},
         {"only Strength", ns(strength + "\n"), 1, {{1, 55}}},
         {"a 255-byte namespace line", pad + "xmlns:kvrz='u'>\n<kvrz:Strength>1\n", 1, {{1, 1}}},
@@ -183,20 +185,27 @@ TEST(XmpReader, CodesAndValues)
         {"the namespace line's own elements", "xmlns:kvrz='u'><kvrz:Strength>1\n", 1, {}},
         {"Very High is no Micro-contrast word", ns("<kvrz:Microcontrast>Very High<\n"), 1, {}},
         {"words by prefix", ns("<kvrz:Smoothing>Medium<\n<kvrz:Microcontrast>Medium<\n"), 1, {{5, 2}, {6, 1}}},
-        {"Medium Low, Very Low", ns("<kvrz:Microcontrast>Medium Low\n<kvrz:Smoothing>Very Low\n"), 1,
-         {{5, 4}, {6, 2}}},
+        {"Medium Low, Very Low", ns("<kvrz:Microcontrast>Medium Low\n<kvrz:Smoothing>Very Low\n"), 1, {{5, 4}, {6, 2}}},
         {"an unknown word ends the search", ns("<kvrz:Smoothing>Huge\n<kvrz:Smoothing>Low\n"), 1, {}},
         {"</rdf: ends the scan after its line", ns("<kvrz:Luminosity>-4</rdf:x>\n<kvrz:Strength>1\n"), 1, {{0, -4}}},
-        {"the first integer, the last clip", ns("<kvrz:Strength>1\n<kvrz:Strength>2\n<kvrz:WhiteClip>0.1\n"
-                                                "<kvrz:WhiteClip>0.2\n"),
-         1, {{1, 1}, {3, 40}}},
+        {"the first integer, the last clip",
+         ns("<kvrz:Strength>1\n<kvrz:Strength>2\n<kvrz:WhiteClip>0.1\n"
+            "<kvrz:WhiteClip>0.2\n"),
+         1,
+         {{1, 1}, {3, 40}}},
         {"an unreadable clip ends its search", ns("<kvrz:BlackClip>none\n<kvrz:BlackClip>0.2\n"), 1, {}},
         {"NoiseSmoothing", ns("<kvrz:NoiseSmoothing>9</kvrz:NoiseSmoothing>\n"), 1, {{7, 9}}},
-        {"one byte further", ns("<kvrz:Strength>x75\n<kvrz:WhiteClip>=1.5\n<kvrz:Luminosity>xx5\n"), 1,
+        {"one byte further",
+         ns("<kvrz:Strength>x75\n<kvrz:WhiteClip>=1.5\n<kvrz:Luminosity>xx5\n"),
+         1,
          {{1, 75}, {3, 300}}},
-        {"blanks and signs", ns("<kvrz:Luminosity> \t-7<\n<kvrz:Strength>+8\n<kvrz:BlackClip> -0.5\n"), 1,
+        {"blanks and signs",
+         ns("<kvrz:Luminosity> \t-7<\n<kvrz:Strength>+8\n<kvrz:BlackClip> -0.5\n"),
+         1,
          {{0, -7}, {1, 8}, {4, -100}}},
-        {"halves of a step away from zero", ns("<kvrz:WhiteClip>0.0625\n<kvrz:BlackClip>-0.0625\n"), 1,
+        {"halves of a step away from zero",
+         ns("<kvrz:WhiteClip>0.0625\n<kvrz:BlackClip>-0.0625\n"),
+         1,
          {{3, 13}, {4, -13}}},
         // Never from the next line: not its LF, not its first byte.
         {"a number on the next line", ns("<kvrz:Strength>\n75\n<kvrz:WhiteClip>\n0.5\n"), 1, {}},
@@ -209,15 +218,21 @@ TEST(XmpReader, CodesAndValues)
         {"a long last line", std::string(300, 'x') + "xmlns:kvrz=", TMXmpNoSettings, {}},
         {"nothing", "", TMXmpNoSettings, {}},
         // Numbers beyond their type leave the value; so does the tail of one.
-        {"32-bit ends", ns("<kvrz:Strength>2147483647\n<kvrz:Luminosity>-2147483648\n<kvrz:Microsmoothing>000042\n"),
-         1, {{0, INT32_MIN}, {1, INT32_MAX}, {7, 42}}},
-        {"integers beyond 32 bits", ns("<kvrz:Strength>2147483648\n<kvrz:Luminosity>-2147483649\n"
-                                       "<kvrz:ColorSaturation>21474836470\n<kvrz:Microsmoothing>99999999999999999999\n"),
-         1, {}},
+        {"32-bit ends",
+         ns("<kvrz:Strength>2147483647\n<kvrz:Luminosity>-2147483648\n<kvrz:Microsmoothing>000042\n"),
+         1,
+         {{0, INT32_MIN}, {1, INT32_MAX}, {7, 42}}},
+        {"integers beyond 32 bits",
+         ns("<kvrz:Strength>2147483648\n<kvrz:Luminosity>-2147483649\n"
+            "<kvrz:ColorSaturation>21474836470\n<kvrz:Microsmoothing>99999999999999999999\n"),
+         1,
+         {}},
         {"NaN and infinities", ns("<kvrz:WhiteClip>nan\n<kvrz:BlackClip>-inf\n"), 1, {}},
         {"beyond a float", ns("<kvrz:WhiteClip>1e39\n<kvrz:BlackClip>1e300\n"), 1, {}},
         {"beyond 32 bits x 200", ns("<kvrz:WhiteClip>3e38\n<kvrz:BlackClip>91000000\n"), 1, {}},
-        {"just within", ns("<kvrz:WhiteClip>10737418\n<kvrz:BlackClip>-10737418\n"), 1,
+        {"just within",
+         ns("<kvrz:WhiteClip>10737418\n<kvrz:BlackClip>-10737418\n"),
+         1,
          {{3, 2147483600}, {4, -2147483600}}},
         {"tiny and hexadecimal", ns("<kvrz:WhiteClip>1e-50\n<kvrz:BlackClip>0x1p-2\n"), 1, {{3, 0}, {4, 50}}},
     };

@@ -130,8 +130,8 @@ size_t align4(size_t v) { return (v + 3) & ~static_cast<size_t>(3); }
 bool parseNode(const Bytes& b, size_t off, size_t end, VersionNode* node, size_t* next)
 {
     uint16_t length = 0, valueLength = 0, type = 0;
-    if (!rd16(b, off, &length) || !rd16(b, off + 2, &valueLength) || !rd16(b, off + 4, &type) ||
-        length < 6 || off + length > end)
+    if (!rd16(b, off, &length) || !rd16(b, off + 2, &valueLength) || !rd16(b, off + 4, &type) || length < 6 ||
+        off + length > end)
         return false;
     const size_t nodeEnd = off + length;
     size_t p = off + 6;
@@ -181,15 +181,15 @@ bool load(const std::string& path, Image* image, std::string* error)
     image->file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     const Bytes& b = image->file;
     uint32_t peOffset = 0, signature = 0;
-    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z' || !rd32(b, 0x3C, &peOffset) ||
-        !rd32(b, peOffset, &signature) || signature != 0x00004550u) {
+    if (b.size() < 64 || b[0] != 'M' || b[1] != 'Z' || !rd32(b, 0x3C, &peOffset) || !rd32(b, peOffset, &signature) ||
+        signature != 0x00004550u) {
         *error = path + " is not a PE file";
         return false;
     }
     const size_t coff = peOffset + 4;
     uint16_t sectionCount = 0, optionalSize = 0;
-    if (!rd16(b, coff, &image->machine) || !rd16(b, coff + 2, &sectionCount) ||
-        !rd16(b, coff + 16, &optionalSize) || !rd16(b, coff + 18, &image->characteristics)) {
+    if (!rd16(b, coff, &image->machine) || !rd16(b, coff + 2, &sectionCount) || !rd16(b, coff + 16, &optionalSize) ||
+        !rd16(b, coff + 18, &image->characteristics)) {
         *error = path + ": COFF header cut short";
         return false;
     }
@@ -206,8 +206,7 @@ bool load(const std::string& path, Image* image, std::string* error)
         return false;
     }
     for (uint32_t i = 0; i < dirCount && i < 16; ++i) {
-        if (!rd32(b, countAt + 4 + 8 * i, &image->dirRva[i]) ||
-            !rd32(b, countAt + 8 + 8 * i, &image->dirSize[i])) {
+        if (!rd32(b, countAt + 4 + 8 * i, &image->dirRva[i]) || !rd32(b, countAt + 8 + 8 * i, &image->dirSize[i])) {
             *error = path + ": data directories cut short";
             return false;
         }
@@ -242,16 +241,15 @@ bool resource(const Image& image, const ResName& type, const ResName& name, Byte
     uint32_t typeDir = 0, nameDir = 0;
     std::vector<DirEntry> languages;
     if (!findSubdirectory(image, 0, type, &typeDir) || !findSubdirectory(image, typeDir, name, &nameDir) ||
-        !readDirectory(image, nameDir, &languages) || languages.empty() ||
-        (languages[0].target & 0x80000000u))
+        !readDirectory(image, nameDir, &languages) || languages.empty() || (languages[0].target & 0x80000000u))
         return false;
     size_t root = 0, entry = 0, at = 0;
     uint32_t dataRva = 0, size = 0;
     if (!fileOffset(image, image.dirRva[2], &root))
         return false;
     entry = root + languages[0].target;
-    if (!rd32(image.file, entry, &dataRva) || !rd32(image.file, entry + 4, &size) ||
-        !fileOffset(image, dataRva, &at) || size > image.file.size() - at)
+    if (!rd32(image.file, entry, &dataRva) || !rd32(image.file, entry + 4, &size) || !fileOffset(image, dataRva, &at) ||
+        size > image.file.size() - at)
         return false;
     data->assign(image.file.begin() + static_cast<std::ptrdiff_t>(at),
                  image.file.begin() + static_cast<std::ptrdiff_t>(at + size));
@@ -263,8 +261,8 @@ std::vector<std::string> exportNames(const Image& image)
     std::vector<std::string> names;
     size_t dir = 0;
     uint32_t count = 0, namesRva = 0;
-    if (image.dirRva[0] == 0 || !fileOffset(image, image.dirRva[0], &dir) ||
-        !rd32(image.file, dir + 24, &count) || !rd32(image.file, dir + 32, &namesRva))
+    if (image.dirRva[0] == 0 || !fileOffset(image, image.dirRva[0], &dir) || !rd32(image.file, dir + 24, &count) ||
+        !rd32(image.file, dir + 32, &namesRva))
         return names;
     size_t table = 0;
     if (!fileOffset(image, namesRva, &table))

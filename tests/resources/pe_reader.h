@@ -25,7 +25,7 @@ struct Image {
     uint16_t characteristics = 0; // 0x2000: a DLL
     uint16_t magic = 0;           // 0x10B PE32, 0x20B PE32+
     std::vector<Section> sections;
-    uint32_t dirRva[16] = {};     // data directories: 0 export, 1 import, 2 resource
+    uint32_t dirRva[16] = {}; // data directories: 0 export, 1 import, 2 resource
     uint32_t dirSize[16] = {};
 };
 

@@ -33,14 +33,13 @@ inline std::string firstDifference(const Bytes& actual, const Bytes& expected)
     for (size_t i = 0; i < actual.size() && i < expected.size(); ++i) {
         if (actual[i] != expected[i]) {
             char text[96];
-            std::snprintf(text, sizeof text, "first difference at offset %zu: 0x%02X, expected 0x%02X", i,
-                          actual[i], expected[i]);
+            std::snprintf(text, sizeof text, "first difference at offset %zu: 0x%02X, expected 0x%02X", i, actual[i],
+                          expected[i]);
             return text;
         }
     }
     if (actual.size() != expected.size())
-        return "sizes differ: " + std::to_string(actual.size()) + " bytes, expected " +
-               std::to_string(expected.size());
+        return "sizes differ: " + std::to_string(actual.size()) + " bytes, expected " + std::to_string(expected.size());
     return "equal";
 }
 

@@ -21,12 +21,12 @@ using restest::firstDifference;
 namespace {
 
 struct Build {
-    const char* name;  // also the test suffix
-    const char* path;  // ToneMapping.8bf
-    const char* make;  // how to produce it
+    const char* name; // also the test suffix
+    const char* path; // ToneMapping.8bf
+    const char* make; // how to produce it
     TMArch arch;
-    uint16_t machine;  // COFF machine
-    uint16_t magic;    // optional header
+    uint16_t machine; // COFF machine
+    uint16_t magic;   // optional header
 };
 
 const Build kBuilds[] = {
@@ -53,8 +53,7 @@ protected:
         const Build& b = GetParam();
         if (!std::ifstream(b.path).good()) {
             if (TM_REQUIRE_WINDOWS_BUILDS)
-                FAIL() << b.path << " is missing: run `" << b.make
-                       << "` first (TM_REQUIRE_WINDOWS_BUILDS is ON)";
+                FAIL() << b.path << " is missing: run `" << b.make << "` first (TM_REQUIRE_WINDOWS_BUILDS is ON)";
             GTEST_SKIP() << b.path << " not built (" << b.make << ")";
         }
         std::string error;
@@ -126,9 +125,12 @@ TEST_P(PluginDll, VersionResource)
     const pe::VersionNode* table = pe::child(*strings, "040904B0"); // US English, UTF-16
     ASSERT_NE(table, nullptr);
     const std::pair<const char*, const char*> expected[] = {
-        {"CompanyName", "Quarrystone"},       {"FileDescription", "Tone Mapping"},
-        {"FileVersion", "1.0.1"},             {"InternalName", "Tone Mapping"},
-        {"OriginalFilename", "Tone Mapping"}, {"ProductName", "Kestrimond Tone Mapping"},
+        {"CompanyName", "Quarrystone"},
+        {"FileDescription", "Tone Mapping"},
+        {"FileVersion", "1.0.1"},
+        {"InternalName", "Tone Mapping"},
+        {"OriginalFilename", "Tone Mapping"},
+        {"ProductName", "Kestrimond Tone Mapping"},
         {"ProductVersion", "1.0.1"},
     };
     for (const auto& [key, value] : expected) {
@@ -151,11 +153,28 @@ constexpr uint16_t kRtDialog = 5;
 
 // Styles as the dialog manager numbers them.
 enum : uint32_t {
-    kPopup = 0x80000000, kChild = 0x40000000, kVisible = 0x10000000, kDisabled = 0x08000000,
-    kCaption = 0x00C00000, kBorder = 0x00800000, kSysMenu = 0x00080000, kTabStop = 0x00010000,
-    kModalFrame = 0x80, kSetFont = 0x40,
-    kPush = 0x0, kDefPush = 0x1, kAutoCheck = 0x3, kGroupBox = 0x7, kAutoRadio = 0x9, kButtonNotify = 0x4000,
-    kLeft = 0x0, kCenter = 0x1, kRight = 0x2, kStaticNotify = 0x100, kSunken = 0x1000, kHorizontal = 0x0,
+    kPopup = 0x80000000,
+    kChild = 0x40000000,
+    kVisible = 0x10000000,
+    kDisabled = 0x08000000,
+    kCaption = 0x00C00000,
+    kBorder = 0x00800000,
+    kSysMenu = 0x00080000,
+    kTabStop = 0x00010000,
+    kModalFrame = 0x80,
+    kSetFont = 0x40,
+    kPush = 0x0,
+    kDefPush = 0x1,
+    kAutoCheck = 0x3,
+    kGroupBox = 0x7,
+    kAutoRadio = 0x9,
+    kButtonNotify = 0x4000,
+    kLeft = 0x0,
+    kCenter = 0x1,
+    kRight = 0x2,
+    kStaticNotify = 0x100,
+    kSunken = 0x1000,
+    kHorizontal = 0x0,
 };
 // Class ordinals of the system's controls.
 enum : uint16_t { kButton = 0x80, kStatic = 0x82, kScrollBar = 0x84 };
@@ -218,8 +237,8 @@ const Item kSettingsItems[] = {
 const Item kAboutItems[] = {
     {1001, kStatic, nullptr /* the title, with the version */, 0, 7, 198, 13, kShown | kCenter},
     {1002, kStatic,
-     u"The Tone Mapping Plug-In reveals details in highlights and shadows in 32-bit High Dynamic Range images.  ",
-     15, 28, 175, 26, kShown | kLeft},
+     u"The Tone Mapping Plug-In reveals details in highlights and shadows in 32-bit High Dynamic Range images.  ", 15,
+     28, 175, 26, kShown | kLeft},
     {1003, kStatic,
      u"The resulting image shows the whole dynamic range available in the original HDR image and is ready for "
      u"display on standard monitors and prints.",
@@ -316,9 +335,7 @@ TEST_P(PluginDll, ExportsTheEntryPointUndecorated)
     std::string listed;
     for (const std::string& n : names)
         listed += " " + n;
-    const auto exported = [&](const std::string& n) {
-        return std::find(names.begin(), names.end(), n) != names.end();
-    };
+    const auto exported = [&](const std::string& n) { return std::find(names.begin(), names.end(), n) != names.end(); };
     EXPECT_TRUE(exported("PluginMain")) << "exports:" << listed;
     EXPECT_TRUE(exported("TMProc")) << "the dialog procedure; exports:" << listed;
     for (const std::string& n : names) {
@@ -329,8 +346,8 @@ TEST_P(PluginDll, ExportsTheEntryPointUndecorated)
     // The host looks up exactly the name in the PiPL's code property of its processor.
     Bytes pipl;
     ASSERT_TRUE(pe::resource(image, pe::resName("PIPL"), pe::resId(16000), &pipl));
-    const Bytes code = restest::propertyData(pipl, GetParam().arch == TMArch::X86 ? TMFourCCOf("wx86")
-                                                                                : TMFourCCOf("8664"));
+    const Bytes code =
+        restest::propertyData(pipl, GetParam().arch == TMArch::X86 ? TMFourCCOf("wx86") : TMFourCCOf("8664"));
     ASSERT_FALSE(code.empty());
     const std::string entry(code.begin(), std::find(code.begin(), code.end(), 0));
     EXPECT_TRUE(exported(entry)) << entry << " is not exported; exports:" << listed;
@@ -340,9 +357,9 @@ TEST_P(PluginDll, ImportsOnlySystemDlls)
 {
     // Hosts ship no compiler runtime (libstdc++, libgcc, libwinpthread): everything
     // else must be linked in.
-    const std::vector<std::string> system = {"kernel32.dll", "user32.dll", "gdi32.dll",   "msvcrt.dll",
-                                             "advapi32.dll", "shell32.dll", "comdlg32.dll", "comctl32.dll",
-                                             "ole32.dll",    "oleaut32.dll", "shlwapi.dll", "uxtheme.dll"};
+    const std::vector<std::string> system = {"kernel32.dll", "user32.dll",   "gdi32.dll",    "msvcrt.dll",
+                                             "advapi32.dll", "shell32.dll",  "comdlg32.dll", "comctl32.dll",
+                                             "ole32.dll",    "oleaut32.dll", "shlwapi.dll",  "uxtheme.dll"};
     const std::vector<std::string> dlls = pe::importedDlls(image);
     EXPECT_FALSE(dlls.empty());
     for (const std::string& dll : dlls) {

@@ -28,12 +28,11 @@ void check(bool condition, const char* what)
 
 bool inRanges(const int32_t* r)
 {
-    return r[TMXmpLuminosity] >= -10 && r[TMXmpLuminosity] <= 10 && r[TMXmpStrength] >= 0 &&
-           r[TMXmpStrength] <= 100 && r[TMXmpColorSaturation] >= 0 && r[TMXmpColorSaturation] <= 100 &&
-           r[TMXmpWhiteClip] >= 0 && r[TMXmpWhiteClip] <= 1000 && r[TMXmpBlackClip] >= 0 &&
-           r[TMXmpBlackClip] <= 1000 && r[TMXmpSmoothing] >= 0 && r[TMXmpSmoothing] <= 4 &&
-           r[TMXmpMicrocontrast] >= 0 && r[TMXmpMicrocontrast] <= 4 && r[TMXmpMicrosmoothing] >= 0 &&
-           r[TMXmpMicrosmoothing] <= 30;
+    return r[TMXmpLuminosity] >= -10 && r[TMXmpLuminosity] <= 10 && r[TMXmpStrength] >= 0 && r[TMXmpStrength] <= 100 &&
+           r[TMXmpColorSaturation] >= 0 && r[TMXmpColorSaturation] <= 100 && r[TMXmpWhiteClip] >= 0 &&
+           r[TMXmpWhiteClip] <= 1000 && r[TMXmpBlackClip] >= 0 && r[TMXmpBlackClip] <= 1000 && r[TMXmpSmoothing] >= 0 &&
+           r[TMXmpSmoothing] <= 4 && r[TMXmpMicrocontrast] >= 0 && r[TMXmpMicrocontrast] <= 4 &&
+           r[TMXmpMicrosmoothing] >= 0 && r[TMXmpMicrosmoothing] <= 30;
 }
 
 } // namespace

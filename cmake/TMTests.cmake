@@ -70,7 +70,9 @@ include(GoogleTest)
 # properties (each value one argument without a semicolon).
 function(tm_add_test)
   cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;LABEL" "COMMAND;PROPERTIES")
-  if(arg_UNPARSED_ARGUMENTS OR NOT arg_NAME OR NOT arg_LABEL OR NOT arg_COMMAND)
+  # The command is tested as a string: an argument such as a loader's NOTFOUND value
+  # would make if(<list>) false.
+  if(arg_UNPARSED_ARGUMENTS OR NOT arg_NAME OR NOT arg_LABEL OR "${arg_COMMAND}" STREQUAL "")
     message(FATAL_ERROR "tm_add_test(${arg_NAME}): NAME, LABEL and COMMAND are required "
       "(unexpected: ${arg_UNPARSED_ARGUMENTS})")
   endif()

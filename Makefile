@@ -1,36 +1,50 @@
-# Entry points for a fresh Debian machine. `make demo` and `make test` install what is
-# missing (scripts/bootstrap), configure and build, then run.
-#   build/        optimised native build: build/bin/tonemap, benchmarks
-#   build/asan/   native build with AddressSanitizer + UndefinedBehaviorSanitizer, for the tests
-#   build/win32/  32-bit Windows cross build (mingw-w64)
-#   build/win64/  64-bit Windows cross build (mingw-w64)
+# Entry points for a fresh Debian machine. Each target installs what it is missing
+# (scripts/bootstrap, only the parts it needs), configures and builds with the
+# presets of CMakePresets.json, then runs. The build trees, one preset each:
+#   build/        release: optimised native build: build/bin/tonemap, benchmarks
+#   build/asan/   asan: native build with AddressSanitizer + UndefinedBehaviorSanitizer, for the tests
+#   build/win32/  win32: 32-bit Windows cross build (mingw-w64)
+#   build/win64/  win64: 64-bit Windows cross build (mingw-w64)
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
+CTEST ?= ctest
 PREFIX ?= /usr/local
+# ON makes every warning in the project's own sources an error (CI: make test WERROR=ON).
+WERROR ?= OFF
+# The tests that read another build tree (the DLL tests of build/asan, wine.tmhost of
+# the Windows trees) skip when it is missing; `make test` builds every tree and
+# requires them, so that it cannot pass by skipping.
+REQUIRE_OTHER_TREES = OFF
 
-.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test bench install clean
+CONFIGURE_FLAGS = -DTM_WERROR=$(WERROR)
+
+.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test test-bootstrap bench install \
+  format clean
 
 all: build
 
 bootstrap:
 	@scripts/bootstrap
 
-build: bootstrap
-	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DTM_BUILD_TESTS=OFF
-	$(CMAKE) --build build -j $(JOBS)
+build:
+	@scripts/bootstrap native
+	$(CMAKE) --preset release $(CONFIGURE_FLAGS)
+	$(CMAKE) --build --preset release -j $(JOBS)
 
-build-asan: bootstrap
-	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTM_SANITIZE=ON -DTM_BUILD_BENCH=OFF \
-	  -DTM_REQUIRE_WINDOWS_BUILDS=ON
-	$(CMAKE) --build build/asan -j $(JOBS)
+build-asan:
+	@scripts/bootstrap native
+	$(CMAKE) --preset asan $(CONFIGURE_FLAGS) -DTM_REQUIRE_WINDOWS_BUILDS=$(REQUIRE_OTHER_TREES)
+	$(CMAKE) --build --preset asan -j $(JOBS)
 
-build-win32: bootstrap
-	$(CMAKE) -S . -B build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release
-	$(CMAKE) --build build/win32 -j $(JOBS)
+build-win32:
+	@scripts/bootstrap cross
+	$(CMAKE) --preset win32 $(CONFIGURE_FLAGS) -DTM_REQUIRE_NATIVE_BUILD=$(REQUIRE_OTHER_TREES)
+	$(CMAKE) --build --preset win32 -j $(JOBS)
 
-build-win64: bootstrap
-	$(CMAKE) -S . -B build/win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release
-	$(CMAKE) --build build/win64 -j $(JOBS)
+build-win64:
+	@scripts/bootstrap cross
+	$(CMAKE) --preset win64 $(CONFIGURE_FLAGS) -DTM_REQUIRE_NATIVE_BUILD=$(REQUIRE_OTHER_TREES)
+	$(CMAKE) --build --preset win64 -j $(JOBS)
 
 demo: build
 	@mkdir -p out
@@ -41,10 +55,14 @@ demo: build
 
 # The Windows builds' tests run under Wine, one process per test program; where
 # Wine cannot run they are reported as skipped (the configure step says why).
-test: build-asan build-win32 build-win64
-	cd build/asan && ctest --output-on-failure -j $(JOBS)
-	cd build/win32 && ctest --output-on-failure -j $(JOBS)
-	cd build/win64 && ctest --output-on-failure -j $(JOBS)
+test: override REQUIRE_OTHER_TREES = ON
+test: test-bootstrap build-asan build-win32 build-win64
+	$(CTEST) --preset asan -j $(JOBS)
+	$(CTEST) --preset win32 -j $(JOBS)
+	$(CTEST) --preset win64 -j $(JOBS)
+
+test-bootstrap:
+	@scripts/bootstrap native cross wine fuzz format
 
 bench: build
 	build/bin/tm-bench
@@ -52,6 +70,11 @@ bench: build
 # The command-line tool into $(PREFIX)/bin (DESTDIR is honoured, for packaging).
 install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
+
+# Reformats every C and C++ source of ours with .clang-format (the format test checks it).
+format:
+	@scripts/bootstrap format
+	scripts/format apply
 
 clean:
 	rm -rf build out

@@ -60,6 +60,9 @@ else()
   set(TM_WINE_STATE ${CMAKE_BINARY_DIR}/wine-session)
   # How a Windows test program runs: inside the session, through the loader.
   set(TM_WINE_RUN ${TM_WINE_SESSION} run ${TM_WINE_STATE} ${TM_WINE_LOADER})
+  # The tests that open windows share one desktop and find their windows by title
+  # (two plug-in dialogs have the same one): they take turns, the others run beside.
+  set(TM_WINE_DESKTOP_LOCK wine-desktop)
 endif()
 include(GoogleTest)
 
@@ -81,7 +84,7 @@ function(tm_add_test)
 endfunction()
 
 # tm_add_gtest(NAME <program> SOURCES <file>... [LIBS <library>...] LABEL <label>
-#              [TEST_PREFIX <prefix>] [LEVELS <gtest filter>])
+#              [TEST_PREFIX <prefix>] [LEVELS <gtest filter>] [DESKTOP])
 #
 # Builds the GoogleTest program NAME (with the project's strict warnings and
 # GoogleTest's main) and registers its tests under LABEL: natively each test as
@@ -93,8 +96,11 @@ endfunction()
 # "<program>.level.<level>" natively, "wine.<program>.level.<level>" in the Windows
 # builds. A level this processor lacks is reported as skipped (the program's
 # environment, tests/engine/test_cpu_dispatch.cpp, says so).
+#
+# DESKTOP: under Wine the program opens windows and finds them by their title, so it
+# holds the session's desktop (TM_WINE_DESKTOP_LOCK) while it runs.
 function(tm_add_gtest)
-  cmake_parse_arguments(PARSE_ARGV 0 arg "" "NAME;LABEL;TEST_PREFIX;LEVELS" "SOURCES;LIBS")
+  cmake_parse_arguments(PARSE_ARGV 0 arg "DESKTOP" "NAME;LABEL;TEST_PREFIX;LEVELS" "SOURCES;LIBS")
   if(arg_UNPARSED_ARGUMENTS OR NOT arg_NAME OR NOT arg_SOURCES OR NOT arg_LABEL)
     message(FATAL_ERROR "tm_add_gtest(${arg_NAME}): NAME, SOURCES and LABEL are required "
       "(unexpected: ${arg_UNPARSED_ARGUMENTS})")
@@ -109,6 +115,9 @@ function(tm_add_gtest)
     target_link_options(${program} PRIVATE -static -static-libgcc -static-libstdc++)
     set(labels "wine;${arg_LABEL}")
     set(wine_properties FIXTURES_REQUIRED wine SKIP_RETURN_CODE 77 TIMEOUT 600)
+    if(arg_DESKTOP)
+      list(APPEND wine_properties RESOURCE_LOCK ${TM_WINE_DESKTOP_LOCK})
+    endif()
     tm_add_test(NAME wine.${program} LABEL "${labels}"
       COMMAND ${TM_WINE_RUN} $<TARGET_FILE:${program}>
       PROPERTIES ${wine_properties})

@@ -333,6 +333,10 @@ int runAbout(const char* plugin)
     const HWND window = openMainWindow(std::string("tmhost - ") + plugin);
     if (!window)
         return kUnusable;
+    // A small main window for the box to reach past: Wine's X11 driver without a
+    // window manager leaves black a window that lies wholly inside its owner (a plain
+    // MessageBox too), though it paints it; the box itself is the same either way.
+    SetWindowPos(window, nullptr, 0, 0, 320, 200, SWP_NOMOVE | SWP_NOZORDER);
     // The About selector takes no image; the host's record still needs a document.
     float pixel[3] = {};
     tmsim::Document doc;

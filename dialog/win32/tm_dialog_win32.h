@@ -22,7 +22,6 @@ struct TMDialogRun {
     TMGlobals* globals = nullptr;
     TMPreviewView view{}; // what the preview keeps between redraws
     int16_t result = 0;   // the preview's host result: not 0 stops updates and painting
-    int32_t side = 512;   // the preview side of the radio buttons
     int startWidth = 0;   // the dialog's size at start: the smallest it is refitted to
     int startHeight = 0;
     HFONT helpFont = nullptr; // "?" button

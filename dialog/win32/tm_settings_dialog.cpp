@@ -187,9 +187,9 @@ bool command(HWND dialog, int id, int notification)
     case TM_ID_SIZE_512:
     case TM_ID_SIZE_768:
     case TM_ID_SIZE_1024: {
-        run.side = TMPreviewSideOfButtons(IsDlgButtonChecked(dialog, TM_ID_SIZE_768) == BST_CHECKED,
-                                          IsDlgButtonChecked(dialog, TM_ID_SIZE_1024) == BST_CHECKED);
-        const int16_t sized = TMSetPreviewSize(run.record, run.globals, run.side);
+        const int32_t side = TMPreviewSideOfButtons(IsDlgButtonChecked(dialog, TM_ID_SIZE_768) == BST_CHECKED,
+                                                    IsDlgButtonChecked(dialog, TM_ID_SIZE_1024) == BST_CHECKED);
+        const int16_t sized = TMSetPreviewSize(run.record, run.globals, side);
         if (sized != 0)
             run.result = sized;
         TMPreviewSideChosen(params);

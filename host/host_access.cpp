@@ -317,3 +317,48 @@ bool TMDescriptorShowsDialog(const TMFilterRecord* record)
 {
     return record->descriptorParameters && record->descriptorParameters->playInfo == TMDialogDisplay;
 }
+
+bool TMCanWriteDescriptor(const TMFilterRecord* record)
+{
+    const TMDescriptorParameters* dp = record->descriptorParameters;
+    if (!dp || !dp->writeDescriptorProcs)
+        return false;
+    const TMWriteDescriptorProcs* procs = dp->writeDescriptorProcs;
+    // putEnumeratedProc is the ninth procedure: a shorter table does not hold it.
+    return procs->numWriteDescriptorProcs >= 9 && procs->openWriteDescriptorProc && procs->closeWriteDescriptorProc &&
+           procs->putIntegerProc && procs->putEnumeratedProc;
+}
+
+TMDescriptorWriting TMOpenWriteDescriptor(const TMFilterRecord* record)
+{
+    const TMWriteDescriptorProcs* procs = record->descriptorParameters->writeDescriptorProcs;
+    return TMDescriptorWriting{procs, procs->openWriteDescriptorProc()};
+}
+
+TMOSErr TMWriteDescriptorInteger(const TMDescriptorWriting& writing, TMFourCC key, int32_t value)
+{
+    return writing.procs->putIntegerProc(writing.token, key, value);
+}
+
+TMOSErr TMWriteDescriptorEnumerated(const TMDescriptorWriting& writing, TMFourCC key, TMFourCC type, TMFourCC value)
+{
+    return writing.procs->putEnumeratedProc(writing.token, key, type, value);
+}
+
+TMOSErr TMCloseWriteDescriptor(TMFilterRecord* record, const TMDescriptorWriting& writing, bool keep)
+{
+    TMHandle made = nullptr;
+    const TMOSErr closed = writing.procs->closeWriteDescriptorProc(writing.token, &made);
+    if (!made)
+        return closed;
+    TMDescriptorParameters* dp = record->descriptorParameters;
+    if (!keep || closed < 0) {
+        TMDisposeHandle(record, made);
+        return closed;
+    }
+    if (dp->descriptor && dp->descriptor != made)
+        TMDisposeHandle(record, dp->descriptor);
+    dp->descriptor = made;
+    dp->recordInfo = TMRecordOptional;
+    return closed;
+}

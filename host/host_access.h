@@ -130,3 +130,20 @@ TMOSErr TMReadDescriptorEnumerated(const TMDescriptorReading& reading, TMFourCC*
 TMOSErr TMCloseDescriptor(TMFilterRecord* record, const TMDescriptorReading& reading);
 // Whether the host asks for the dialog along with its descriptor (playInfo).
 bool TMDescriptorShowsDialog(const TMFilterRecord* record);
+
+// --- Scripting: the descriptor the plug-in hands back for recording -------------
+struct TMDescriptorWriting {
+    const TMWriteDescriptorProcs* procs;
+    TMWriteDescriptor token; // null: the host refused to open one
+};
+// True when the host offers the write procedures used here (open, close, integer,
+// enumerated) within the count its table declares.
+bool TMCanWriteDescriptor(const TMFilterRecord* record);
+TMDescriptorWriting TMOpenWriteDescriptor(const TMFilterRecord* record);
+TMOSErr TMWriteDescriptorInteger(const TMDescriptorWriting& writing, TMFourCC key, int32_t value);
+TMOSErr TMWriteDescriptorEnumerated(const TMDescriptorWriting& writing, TMFourCC key, TMFourCC type, TMFourCC value);
+// Closes the writing. When `keep`, the host's new descriptor becomes the record's
+// (a descriptor the record still names is disposed of first) and the host is told
+// the dialog may be on or off when it is played back; otherwise the new descriptor
+// is disposed of. Returns the host's code for the close.
+TMOSErr TMCloseWriteDescriptor(TMFilterRecord* record, const TMDescriptorWriting& writing, bool keep);

@@ -137,11 +137,13 @@ void start(Call& c)
         return;
     const TMSettings saved = snapshot(*c.params);
     bool showDialog = false;
+    const bool playedBack = TMHasDescriptor(c.record);
     const int16_t scriptError = readScriptParameters(c.record, *c.globals, c.params, &showDialog);
     bool proceed = true;
+    bool confirmed = false;
     const TMDialogProcedures& dialogs = TMDialogs();
     if (scriptError == TMNoErr && showDialog && dialogs.settings) {
-        proceed = dialogs.settings(c.record, c.params, c.globals, TMHostMainWindow(c.record));
+        proceed = confirmed = dialogs.settings(c.record, c.params, c.globals, TMHostMainWindow(c.record));
         // A failed preview inside the dialog must not reach the render or the host.
         *c.result = TMNoErr;
     }
@@ -152,6 +154,12 @@ void start(Call& c)
         return;
     }
     *c.result = TMRender(c.record, *c.params, c.globals);
+    // The host records the settings of a confirmed dialog into the action being
+    // recorded; a descriptor consumed in a silent playback is handed back the same
+    // way, so that the host still holds it for the next repeat. A failure to record
+    // leaves the finished render as it is.
+    if (*c.result == TMNoErr && (confirmed || playedBack))
+        writeScriptParameters(c.record, *c.params);
 }
 
 TMDialogProcedures& dialogTable()

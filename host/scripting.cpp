@@ -18,19 +18,25 @@ int32_t enumLevel(TMFourCC value)
 // A read that converted the stored value (+2) still delivered a valid value.
 bool readOk(TMOSErr err) { return err == TMNoErr || err == TMCoercedParamErr; }
 
-int32_t* integerField(TMSettings* s, TMFourCC key)
+// The terminology's entry for `key`, or -1 for a key this filter does not know.
+int scriptParameter(TMFourCC key)
 {
-    if (key == TMKeyLuminosity)
-        return &s->luminosity;
-    if (key == TMKeyStrength)
-        return &s->strength;
-    if (key == TMKeySaturation)
-        return &s->colorSaturation;
-    if (key == TMKeyWhiteClip)
-        return &s->whiteClip;
-    if (key == TMKeyBlackClip)
-        return &s->blackClip;
-    return nullptr;
+    for (int i = 0; i < TMScriptParameterCount; ++i)
+        if (TMScriptParameters[i].key == key)
+            return i;
+    return -1;
+}
+
+// The enumeration's code for a setting, 0 when none names it (the setting is above 0
+// or outside the range).
+TMFourCC levelCode(int32_t setting)
+{
+    switch (setting) {
+    case 0: return TMLevelHigh;
+    case -1: return TMLevelMid;
+    case -2: return TMLevelLow;
+    default: return 0;
+    }
 }
 
 } // namespace
@@ -44,30 +50,35 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
         return TMNoErr;
 
     // The host writes into the key list: a fresh writable array for every open.
-    TMFourCC keys[8] = {TMKeyLuminosity, TMKeyStrength,  TMKeySaturation,    TMKeyWhiteClip,
-                        TMKeyBlackClip,  TMKeySmoothing, TMKeyMicrocontrast, 0};
+    TMFourCC keys[TMScriptParameterCount + 1] = {};
+    for (int i = 0; i < TMScriptParameterCount; ++i)
+        keys[i] = TMScriptParameters[i].key;
     int16_t err = TMNoErr;
     const TMDescriptorReading reading = TMOpenDescriptor(record, keys);
     if (reading.token) {
         TMSettings& s = params->settings;
         TMFourCC key = 0;
         while (err == TMNoErr && TMNextDescriptorKey(reading, &key)) {
-            if (int32_t* field = integerField(&s, key)) {
+            const int i = scriptParameter(key);
+            if (i < 0) {
+                err = TMReadErr; // a key this filter does not know
+                break;
+            }
+            int32_t& field = s.*TMScriptFields[i];
+            if (TMScriptParameters[i].type == TMScriptInteger) {
                 int32_t value = 0;
                 const TMOSErr r = TMReadDescriptorInteger(reading, &value);
                 if (readOk(r))
-                    *field = value; // stored as received; the engine limits what it uses
-                else
-                    err = r;
-            } else if (key == TMKeySmoothing || key == TMKeyMicrocontrast) {
-                TMFourCC value = 0;
-                const TMOSErr r = TMReadDescriptorEnumerated(reading, &value);
-                if (readOk(r))
-                    (key == TMKeySmoothing ? s.smoothing : s.microcontrast) = enumLevel(value);
+                    field = value; // stored as received; the engine limits what it uses
                 else
                     err = r;
             } else {
-                err = TMReadErr; // a key this filter does not know
+                TMFourCC value = 0;
+                const TMOSErr r = TMReadDescriptorEnumerated(reading, &value);
+                if (readOk(r))
+                    field = enumLevel(value);
+                else
+                    err = r;
             }
         }
         // The host's close reports what it saw; an error of our own reading (an
@@ -78,4 +89,26 @@ int16_t readScriptParameters(TMFilterRecord* record, const TMGlobals& globals, T
     }
     *showDialog = TMDescriptorShowsDialog(record);
     return err;
+}
+
+int16_t writeScriptParameters(TMFilterRecord* record, const TMParameters& params)
+{
+    if (!TMCanWriteDescriptor(record))
+        return TMNoErr;
+    const TMDescriptorWriting writing = TMOpenWriteDescriptor(record);
+    if (!writing.token)
+        return TMNoErr;
+    TMOSErr err = TMNoErr;
+    for (int i = 0; i < TMScriptParameterCount && err == TMNoErr; ++i) {
+        const TMScriptParameter& p = TMScriptParameters[i];
+        const int32_t value = params.settings.*TMScriptFields[i];
+        if (p.type == TMScriptInteger)
+            err = TMWriteDescriptorInteger(writing, p.key, value);
+        else if (const TMFourCC code = levelCode(value))
+            err = TMWriteDescriptorEnumerated(writing, p.key, p.type, code);
+    }
+    const TMOSErr closed = TMCloseWriteDescriptor(record, writing, err == TMNoErr);
+    if (err != TMNoErr)
+        return err;
+    return closed < 0 ? closed : static_cast<TMOSErr>(TMNoErr);
 }

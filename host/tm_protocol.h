@@ -322,6 +322,12 @@ enum : int16_t {
     TMDialogDisplay = 1,
     TMDialogSilent = 2,
 };
+// recordInfo of the descriptor parameters, set by the plug-in that records.
+enum : int16_t {
+    TMRecordOptional = 0, // played back with or without the dialog
+    TMRecordRequired = 1,
+    TMRecordNone = 2,
+};
 
 // Four-character code as the protocol stores it: first character most significant.
 constexpr TMFourCC TMFourCCOf(const char (&s)[5])
@@ -435,6 +441,10 @@ TM_LAYOUT(TMReadDescriptorProcs, getIntegerProc, 16, 32);
 TM_LAYOUT(TMReadDescriptorProcs, getEnumeratedProc, 40, 80);
 TM_LAYOUT(TMReadDescriptorProcs, getPinnedUnitFloatProc, 72, 144);
 TM_SIZE(TMWriteDescriptorProcs, 68, 136);
+TM_LAYOUT(TMWriteDescriptorProcs, openWriteDescriptorProc, 4, 8);
+TM_LAYOUT(TMWriteDescriptorProcs, closeWriteDescriptorProc, 8, 16);
+TM_LAYOUT(TMWriteDescriptorProcs, putIntegerProc, 12, 24);
+TM_LAYOUT(TMWriteDescriptorProcs, putEnumeratedProc, 36, 72);
 TM_SIZE(TMDescriptorSimpleReference, 276, 276);
 
 TM_SIZE(TMPixelMap, 68, 88);

@@ -89,6 +89,16 @@ struct Callbacks {
     }
     static TMOSErr getInteger(TMReadDescriptor t, int32_t* v) { return h().readInteger(t, v); }
     static TMOSErr getEnumerated(TMReadDescriptor t, TMFourCC* v) { return h().readEnumerated(t, v); }
+    static TMWriteDescriptor openWrite() { return h().openWriting(); }
+    static TMOSErr closeWrite(TMWriteDescriptor t, TMHandle* made) { return h().closeWriting(t, made); }
+    static TMOSErr putInteger(TMWriteDescriptor t, TMFourCC key, int32_t v)
+    {
+        return h().put(t, DescriptorItem{key, kLong, v, 0, TMNoErr});
+    }
+    static TMOSErr putEnumerated(TMWriteDescriptor t, TMFourCC key, TMFourCC type, TMFourCC v)
+    {
+        return h().put(t, DescriptorItem{key, type, 0, v, TMNoErr});
+    }
 };
 
 Host::Host(EntryPoint entry, const Document& document, Options options)
@@ -133,7 +143,6 @@ Host::Host(EntryPoint entry, const Document& document, Options options)
     readProcs_.getIntegerProc = Callbacks::getInteger;
     readProcs_.getEnumeratedProc = Callbacks::getEnumerated;
     writeProcs_.writeDescriptorProcsVersion = 0;
-    writeProcs_.numWriteDescriptorProcs = 0; // the plug-in records nothing
 
     TMFilterRecord& r = *record_;
     r.abortProc = Callbacks::abortProc;
@@ -192,6 +201,13 @@ void Host::configure()
     descriptorParams_.recordInfo = 0;
     descriptorParams_.readDescriptorProcs = &readProcs_;
     descriptorParams_.writeDescriptorProcs = &writeProcs_;
+    // Without write procedures the table is there but empty, as some hosts hand it.
+    writeProcs_.numWriteDescriptorProcs = opt_.writeProcedures ? 16 : 0;
+    writeProcs_.openWriteDescriptorProc = opt_.writeProcedures ? Callbacks::openWrite : nullptr;
+    writeProcs_.closeWriteDescriptorProc = opt_.writeProcedures ? Callbacks::closeWrite : nullptr;
+    writeProcs_.putIntegerProc = opt_.writeProcedures ? Callbacks::putInteger : nullptr;
+    writeProcs_.putEnumeratedProc = opt_.writeProcedures ? Callbacks::putEnumerated : nullptr;
+    puts_ = 0;
     dropDescriptor();
     if (opt_.recordDescriptor) {
         // A host-owned handle that the plug-in consumes; not one of the plug-in's
@@ -210,9 +226,14 @@ void Host::dropDescriptor()
 {
     if (descriptorHandle_ && handles_.count(descriptorHandle_))
         handles_.erase(descriptorHandle_);
+    // A recorded descriptor goes with the run that recorded it (tests copy it first).
+    for (const auto& entry : written_)
+        handles_.erase(entry.first);
+    written_.clear();
     descriptorHandle_ = nullptr;
     descriptorParams_.descriptor = nullptr;
     reading_.reset();
+    writing_.reset();
 }
 
 void Host::rearm(const Options& options)
@@ -233,6 +254,12 @@ void Host::newSession()
     if (data_)
         disposeHandle(reinterpret_cast<TMHandle>(data_));
     data_ = 0;
+}
+
+const std::vector<DescriptorItem>* Host::recorded() const
+{
+    auto it = written_.find(descriptorParams_.descriptor);
+    return it == written_.end() || !handles_.count(it->first) ? nullptr : &it->second;
 }
 
 bool Host::descriptorPending() const { return descriptorHandle_ && handles_.count(descriptorHandle_) != 0; }
@@ -387,6 +414,7 @@ void Host::disposeHandle(TMHandle h)
 {
     if (handles_.erase(h) == 0)
         ++misuses_;
+    written_.erase(h);
 }
 
 int32_t Host::handleSize(TMHandle h)
@@ -784,6 +812,47 @@ TMOSErr Host::readEnumerated(TMReadDescriptor token, TMFourCC* value)
         d.sticky = e;
     d.worst = moreSerious(d.worst, e);
     return e;
+}
+
+TMWriteDescriptor Host::openWriting()
+{
+    if (writing_) {
+        ++misuses_;
+        return nullptr;
+    }
+    writing_ = std::make_unique<std::vector<DescriptorItem>>();
+    return writing_.get();
+}
+
+TMOSErr Host::put(TMWriteDescriptor token, const DescriptorItem& item)
+{
+    if (!writing_ || token != writing_.get()) {
+        ++misuses_;
+        return TMParamErr;
+    }
+    if (opt_.failPut && ++puts_ == opt_.failPut)
+        return TMMemFullErr;
+    writing_->push_back(item);
+    return TMNoErr;
+}
+
+TMOSErr Host::closeWriting(TMWriteDescriptor token, TMHandle* made)
+{
+    if (!writing_ || token != writing_.get() || !made) {
+        ++misuses_;
+        return TMParamErr;
+    }
+    // A host-owned handle holding the descriptor; the plug-in hands it to the record
+    // or disposes of it.
+    auto block = std::make_unique<HandleBlock>();
+    block->memory.reset(new uint8_t[1]());
+    block->data = block->memory.get();
+    block->size = 1;
+    *made = block.get();
+    written_[*made] = std::move(*writing_);
+    handles_[*made] = std::move(block);
+    writing_.reset();
+    return TMNoErr;
 }
 
 } // namespace tmsim

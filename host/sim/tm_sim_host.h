@@ -67,7 +67,11 @@ struct Options {
     bool recordDescriptor = false; // hand over `descriptor` at Start
     std::vector<DescriptorItem> descriptor;
     int16_t playInfo = TMDialogDisplay;
-    TMOSErr closeResult = TMNoErr;    // forced result of closing the descriptor, if non-zero
+    TMOSErr closeResult = TMNoErr; // forced result of closing the descriptor, if non-zero
+    // Offer the descriptor write procedures, as hosts that record actions do; what the
+    // plug-in records is recorded() after the run.
+    bool writeProcedures = false;
+    int failPut = 0;                  // fail the Nth put of a value (1-based); 0: never
     int32_t rowPadding = 0;           // extra bytes at the end of every delivered row
     bool underReportRowBytes = false; // report width x planes for 16-bit rows (a known host bug)
     int16_t numBufferProcs = 5;       // 8 offers the 64-bit allocation
@@ -161,6 +165,9 @@ public:
     const std::vector<std::pair<int32_t, int32_t>>& progress() const { return progress_; }
     bool descriptorPending() const; // the recorded descriptor is still the host's
     const std::vector<TMFourCC>& keysOffered() const { return keysOffered_; }
+    // The descriptor the plug-in handed back for recording, in the order of its puts;
+    // null when the record names none made by the write procedures.
+    const std::vector<DescriptorItem>* recorded() const;
     // Pad bytes of delivered rows that the plug-in overwrote (counted when the output
     // is committed).
     int64_t paddingWrites() const { return paddingWrites_; }
@@ -214,6 +221,9 @@ private:
     TMBoolean nextKey(TMReadDescriptor token, TMFourCC* key, TMFourCC* type, int32_t* flags);
     TMOSErr readInteger(TMReadDescriptor token, int32_t* value);
     TMOSErr readEnumerated(TMReadDescriptor token, TMFourCC* value);
+    TMWriteDescriptor openWriting();
+    TMOSErr closeWriting(TMWriteDescriptor token, TMHandle* made);
+    TMOSErr put(TMWriteDescriptor token, const DescriptorItem& item);
 
     // Requests, delivery and commit.
     void readRequests(TMVRect* in, int32_t* inLo, int32_t* inHi, TMVRect* out, int32_t* outLo, int32_t* outHi) const;
@@ -246,6 +256,9 @@ private:
     std::map<TMBufferID, Buffer> buffers_;
     Area in_, out_;
     std::unique_ptr<Descriptor> reading_;
+    std::unique_ptr<std::vector<DescriptorItem>> writing_;    // the open write token
+    std::map<TMHandle, std::vector<DescriptorItem>> written_; // descriptors made by closes
+    int puts_ = 0;
     TMHandle descriptorHandle_ = nullptr;
     int allocations_ = 0, bufferLocks_ = 0, bufferUnlocks_ = 0, bufferFrees_ = 0, handleNews_ = 0, handleLocks_ = 0;
     int64_t lastAllocationSize_ = 0;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "plugin_main.h"
+#include "scripting.h"
 #include "shown_messages.h"
 #include "tm_dialogs.h"
 #include "tm_globals.h"
@@ -144,11 +145,15 @@ struct ScriptedDialog {
     static inline bool confirm = true;
     static inline int32_t strength = 0;
     static inline intptr_t owner = -1;
+    static inline const TMSettings* chosen = nullptr; // when set, all settings, not just Strength
     static bool run(TMFilterRecord*, TMParameters* params, TMGlobals*, intptr_t ownerWindow)
     {
         ++runs;
         owner = ownerWindow;
-        params->settings.strength = strength;
+        if (chosen)
+            params->settings = *chosen;
+        else
+            params->settings.strength = strength;
         return confirm;
     }
     static inline intptr_t aboutOwner = -1;
@@ -161,6 +166,7 @@ struct DialogEntryFixture : EntryFixture {
     {
         EntryFixture::SetUp();
         ScriptedDialog::runs = 0;
+        ScriptedDialog::chosen = nullptr;
         TMDialogProcedures procedures;
         procedures.settings = ScriptedDialog::run;
         procedures.about = ScriptedDialog::about;
@@ -227,4 +233,85 @@ TEST_F(DialogEntryFixture, AboutShowsTheBoxOwnedByTheAboutRecordsWindow)
     about.platformData = nullptr;
     PluginMain(TMSelectorAbout, &about, nullptr, &result);
     EXPECT_EQ(ScriptedDialog::aboutOwner, 0);
+}
+
+// An action recorded with the dialog plays back silently with the same look: the
+// confirmed settings go into the host's descriptor under the terminology's keys and
+// types; what no key carries stays with the parameters handle.
+TEST_F(DialogEntryFixture, AConfirmedDialogIsRecordedAndPlaysBackTheSameBytes)
+{
+    struct Case {
+        const char* what;
+        TMSettings settings;
+        int keys;           // values recorded
+        bool freshPlayback; // played back in a new session (no parameters handle)
+    };
+    const Case cases[] = {
+        {"every setting a key carries", {14, 55, 80, 200, 3, -2, -1, 2, 0, {}}, 7, true},
+        {"levels above 0 and Micro-smoothing stay in the handle", {7, 90, 20, 0, 0, 1, 2, 9, 1, {}}, 5, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        tmsim::Options recording = hostOptions();
+        recording.writeProcedures = true;
+        host.rearm(recording);
+        host.newSession();
+        ScriptedDialog::chosen = &c.settings;
+        ASSERT_EQ(run(true), TMNoErr);
+        const std::vector<float> confirmed = out;
+        ASSERT_NE(host.recorded(), nullptr);
+        const std::vector<tmsim::DescriptorItem> action = *host.recorded();
+        ASSERT_EQ(static_cast<int>(action.size()), c.keys);
+        for (size_t i = 0; i < action.size(); ++i) {
+            EXPECT_EQ(action[i].key, TMScriptParameters[i].key);
+            EXPECT_EQ(action[i].type, TMScriptParameters[i].type);
+        }
+        EXPECT_EQ(action[0].integer, c.settings.luminosity);
+        EXPECT_EQ(action[3].integer, c.settings.whiteClip);
+        if (c.keys == 7) {
+            EXPECT_EQ(action[5].enumerated, TMLevelMid); // Light Smoothing -1
+            EXPECT_EQ(action[6].enumerated, TMLevelLow); // Micro-contrast -2
+        }
+        EXPECT_EQ(record.descriptorParameters->recordInfo, TMRecordOptional);
+
+        // Playback without the dialog: same bytes, and the action handed back.
+        ScriptedDialog::chosen = nullptr;
+        const int dialogs = ScriptedDialog::runs;
+        tmsim::Options playback = recording;
+        playback.recordDescriptor = true;
+        playback.descriptor = action;
+        playback.playInfo = TMDialogDontDisplay;
+        host.rearm(playback);
+        if (c.freshPlayback)
+            host.newSession();
+        ASSERT_EQ(run(c.freshPlayback), TMNoErr);
+        EXPECT_EQ(ScriptedDialog::runs, dialogs);
+        EXPECT_EQ(out, confirmed);
+        ASSERT_NE(host.recorded(), nullptr);
+        EXPECT_EQ(host.recorded()->size(), action.size());
+    }
+}
+
+// Recording is a service of the host: without its write procedures, or when one of
+// its writes fails, nothing (nor anything partial) is recorded and the render stands.
+TEST_F(DialogEntryFixture, NoRecordingWithoutWriteProceduresOrAfterAFailedWrite)
+{
+    struct Case {
+        const char* what;
+        bool writeProcedures;
+        int failPut;
+    };
+    for (const Case c : {Case{"no write procedures", false, 0}, Case{"third value refused", true, 3}}) {
+        SCOPED_TRACE(c.what);
+        tmsim::Options o = hostOptions();
+        o.writeProcedures = c.writeProcedures;
+        o.failPut = c.failPut;
+        host.rearm(o);
+        ScriptedDialog::strength = 60;
+        ASSERT_EQ(run(true), TMNoErr);
+        EXPECT_NE(out[0], -1.0f) << "rendered";
+        EXPECT_EQ(host.recorded(), nullptr);
+        EXPECT_EQ(record.descriptorParameters->descriptor, nullptr);
+        EXPECT_EQ(host.liveHandles(), 2) << "the parameters and data handles, no descriptor left behind";
+    }
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "resource_test_util.h"
+#include "scripting.h"
 #include "tm_plugin_info.h"
 #include "tm_resources.h"
 
@@ -112,4 +113,28 @@ TEST(PluginVersion, TextIsTheProjectVersion)
 {
     // The build's version and the resource's text must not drift apart.
     EXPECT_STREQ(TM_VERSION_TEXT, TM_PROJECT_VERSION);
+}
+
+// What the plug-in reads from and records into the host's descriptor is what its
+// terminology declares: the same keys in the same order, integers as 'long', the two
+// enumerated settings as the enumeration whose codes the plug-in maps.
+TEST(PluginTerminology, DeclaresTheKeysAndTypesThePluginRecords)
+{
+    const TMAete aete = TMPluginTerminology();
+    ASSERT_EQ(aete.suites.size(), 1u);
+    ASSERT_EQ(aete.suites[0].events.size(), 1u);
+    const std::vector<TMAeteParameter>& declared = aete.suites[0].events[0].parameters;
+    ASSERT_EQ(declared.size(), static_cast<size_t>(TMScriptParameterCount));
+    for (int i = 0; i < TMScriptParameterCount; ++i) {
+        EXPECT_EQ(declared[i].key, TMScriptParameters[i].key) << i;
+        EXPECT_EQ(declared[i].type, TMScriptParameters[i].type) << i;
+        EXPECT_EQ(declared[i].flags, TMScriptParameters[i].type == TMScriptInteger ? 0x0000 : 0x2000) << i;
+    }
+    ASSERT_EQ(aete.suites[0].enumerations.size(), 1u);
+    const TMAeteEnumeration& levels = aete.suites[0].enumerations[0];
+    EXPECT_EQ(levels.type, TMScriptLevel);
+    ASSERT_EQ(levels.items.size(), 3u);
+    EXPECT_EQ(levels.items[0].code, TMLevelHigh);
+    EXPECT_EQ(levels.items[1].code, TMLevelMid);
+    EXPECT_EQ(levels.items[2].code, TMLevelLow);
 }

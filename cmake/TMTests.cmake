@@ -3,6 +3,7 @@
 # label of its subsystem, so that `ctest -L engine` runs one subsystem:
 #
 #   engine host dialog persist netpbm resources cli   the subsystem the test exercises
+#   help     the help page the dialog opens (help/)
 #   builds   tests that read another build tree (the DLL tests, wine.tmhost)
 #   wine     every test of a Windows build, which runs under Wine
 #   fuzz     the replays of the fuzz targets' seed corpora (beside their subsystem's label)

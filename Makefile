@@ -8,6 +8,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
+CPACK ?= cpack
 PREFIX ?= /usr/local
 # ON makes every warning in the project's own sources an error (CI: make test WERROR=ON).
 WERROR ?= OFF
@@ -76,7 +77,7 @@ install: build
 # build/package/kestrimond-tonemap_VERSION_ARCH.deb (`dpkg -i` installs it under /usr).
 package: build
 	@scripts/bootstrap package
-	cd build && cpack --config CPackConfig.cmake -B package
+	cd build && $(CPACK) --config CPackConfig.cmake -B package
 
 # Reformats every C and C++ source of ours with .clang-format (the format test checks it).
 format:

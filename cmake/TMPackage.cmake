@@ -46,8 +46,9 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
 add_custom_target(tm_changelog ALL DEPENDS ${CMAKE_BINARY_DIR}/changelog.gz)
 install(FILES ${CMAKE_BINARY_DIR}/changelog.gz DESTINATION ${TM_DOC_DIR})
 
-# Folders the install creates are 0755 whatever the umask of the machine that
-# builds the package.
+# Folders the install creates are 0755 unless the umask takes more away (mkdir
+# applies it); the package's folders are set to 0755 after staging, whatever the
+# umask (TMPackageFolders.cmake).
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
   OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
@@ -73,6 +74,7 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
+set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/TMPackageFolders.cmake)
 # Only the binary package; the source tree is in git.
 set(CPACK_SOURCE_GENERATOR "")
 include(CPack)

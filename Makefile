@@ -8,6 +8,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST ?= ctest
+CPACK ?= cpack
 PREFIX ?= /usr/local
 # ON makes every warning in the project's own sources an error (CI: make test WERROR=ON).
 WERROR ?= OFF
@@ -19,7 +20,7 @@ REQUIRE_OTHER_TREES = OFF
 CONFIGURE_FLAGS = -DTM_WERROR=$(WERROR)
 
 .PHONY: all bootstrap build build-asan build-win32 build-win64 demo test test-bootstrap bench install \
-  format clean
+  package format clean
 
 all: build
 
@@ -62,14 +63,21 @@ test: test-bootstrap build-asan build-win32 build-win64
 	$(CTEST) --preset win64 -j $(JOBS)
 
 test-bootstrap:
-	@scripts/bootstrap native cross wine fuzz format
+	@scripts/bootstrap native cross wine package fuzz format
 
 bench: build
 	build/bin/tm-bench
 
-# The command-line tool into $(PREFIX)/bin (DESTDIR is honoured, for packaging).
+# The command-line tools into $(PREFIX)/bin, their manual pages into
+# $(PREFIX)/share/man/man1 (DESTDIR is honoured, for packaging).
 install: build
 	$(CMAKE) --install build --prefix $(PREFIX)
+
+# The Debian package of the tools from the release tree, with CPack:
+# build/package/kestrimond-tonemap_VERSION_ARCH.deb (`dpkg -i` installs it under /usr).
+package: build
+	@scripts/bootstrap package
+	cd build && $(CPACK) --config CPackConfig.cmake -B package
 
 # Reformats every C and C++ source of ours with .clang-format (the format test checks it).
 format:

@@ -7,6 +7,7 @@
 #   builds   tests that read another build tree (the DLL tests, wine.tmhost)
 #   wine     every test of a Windows build, which runs under Wine
 #   fuzz     the replays of the fuzz targets' seed corpora (beside their subsystem's label)
+#   package  the Debian package of the tools and their manual pages
 #   format   the source tree's formatting (scripts/format)
 #
 # Natively every GoogleTest test is its own CTest test (gtest_discover_tests).

@@ -12,8 +12,9 @@
 ;
 ; Command line (silent mode):
 ;   setup.exe /S [/PLUGINS32=FOLDER] [/D=FOLDER]
-; /PLUGINS32= selects the 32-bit plug-in and names its folder (quote the whole option
-; when the folder has spaces: "/PLUGINS32=C:\Program Files (x86)\Host\Plug-ins").
+; /PLUGINS32= selects the 32-bit plug-in and names its folder (quote a folder with
+; spaces: /PLUGINS32="C:\Program Files (x86)\Host\Plug-ins"; quoting the whole option
+; works too).
 ; /D= is the 64-bit plug-ins folder; it must come last and is not quoted, spaces and all.
 ; Exit status 0 when installed, 2 when refused or cancelled (nothing installed then).
 
@@ -40,6 +41,7 @@ ManifestDPIAware true
 
 !include MUI2.nsh
 !include FileFunc.nsh
+!include WordFunc.nsh
 !include LogicLib.nsh
 !include x64.nsh
 !include "${HELP_NSH}"
@@ -273,6 +275,9 @@ Function .onInit
     StrCpy $Plugins32Dir "$PROGRAMFILES32\${COMPANY}\${PRODUCT}"
   ${EndIf}
   ${GetParameters} $0
+  ; The whole option in quotes, as "/PLUGINS32=C:\a folder", becomes the form that
+  ; GetOptions reads: /PLUGINS32="C:\a folder".
+  ${WordReplace} $0 '"/PLUGINS32=' '/PLUGINS32="' "+1" $0
   ClearErrors
   ${GetOptions} $0 "/PLUGINS32=" $1
   ${IfNot} ${Errors}

@@ -50,8 +50,8 @@ std::vector<std::string> settingsValues()
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
         return names;
     char name[256];
-    for (DWORD i = 0, size = sizeof name; RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) ==
-                                          ERROR_SUCCESS;
+    for (DWORD i = 0, size = sizeof name;
+         RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
          ++i, size = sizeof name)
         names.push_back(name);
     RegCloseKey(key);
@@ -131,8 +131,8 @@ int runToTheEnd(std::string commandLine)
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                        &process)) {
         CloseHandle(job);
         return -1;
     }
@@ -169,8 +169,8 @@ bool replaceShellExecute(HMODULE module)
     const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (!imports.VirtualAddress)
         return false;
-    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
-         library->Name; ++library) {
+    for (auto* library = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress); library->Name;
+         ++library) {
         if (_stricmp(reinterpret_cast<const char*>(base + library->Name), "shell32.dll") != 0)
             continue;
         auto* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + library->OriginalFirstThunk);
@@ -270,8 +270,8 @@ struct Installer : ::testing::Test {
         filesBelow(root, "", left);
         for (const std::string& file : left)
             DeleteFileA((root + "\\" + file).c_str());
-        for (const char* folder : {"\\64-bit plug-ins\\ToneMappingHelp_files", "\\64-bit plug-ins",
-                                   "\\32-bit plug-ins", ""})
+        for (const char* folder :
+             {"\\64-bit plug-ins\\ToneMappingHelp_files", "\\64-bit plug-ins", "\\32-bit plug-ins", ""})
             RemoveDirectoryA((root + folder).c_str());
         RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
         RegDeleteTreeA(HKEY_CURRENT_USER, kUninstallKey);
@@ -304,7 +304,8 @@ TEST_F(Installer, InstallsWhereChosenOpensItsHelpAndUninstallsOnlyItsOwn)
     const std::string help = windowsPath(TM_TEST_HELP_DIR);
     std::vector<std::string> page;
     filesBelow(help, "", page);
-    std::vector<std::string> expected = {"ToneMapping.8bf", "ToneMappingUninstall.exe", other.substr(plugins64.size() + 1)};
+    std::vector<std::string> expected = {"ToneMapping.8bf", "ToneMappingUninstall.exe",
+                                         other.substr(plugins64.size() + 1)};
     for (const std::string& file : page)
         if (file == "ToneMappingHelp.html" || file.rfind("ToneMappingHelp_files\\", 0) == 0) {
             expected.push_back(file);

@@ -19,7 +19,7 @@ REQUIRE_OTHER_TREES = OFF
 
 CONFIGURE_FLAGS = -DTM_WERROR=$(WERROR)
 
-.PHONY: all bootstrap build build-asan build-win32 build-win64 demo test test-bootstrap bench install \
+.PHONY: all bootstrap build build-asan build-win32 build-win64 demo dist test test-bootstrap bench install \
   package format clean
 
 all: build
@@ -54,6 +54,13 @@ demo: build
 	build/bin/tonemap --quiet out/demo-input.exr out/demo.png
 	@echo "demo: out/demo-input.exr -> out/demo.exr, out/demo.png"
 
+# The Windows setup program and a zip of both plug-ins, the help page and
+# installer/INSTALL.txt, in build/dist/ (the help page must be in help/).
+dist: build-win32 build-win64
+	@scripts/bootstrap dist
+	$(CMAKE) build/win64
+	$(CMAKE) --build --preset win64 --target dist -j $(JOBS)
+
 # The Windows builds' tests run under Wine, one process per test program; where
 # Wine cannot run they are reported as skipped (the configure step says why).
 test: override REQUIRE_OTHER_TREES = ON
@@ -63,7 +70,7 @@ test: test-bootstrap build-asan build-win32 build-win64
 	$(CTEST) --preset win64 -j $(JOBS)
 
 test-bootstrap:
-	@scripts/bootstrap native cross wine package fuzz format
+	@scripts/bootstrap native cross wine package dist fuzz format
 
 bench: build
 	build/bin/tm-bench

@@ -226,10 +226,10 @@ void Host::dropDescriptor()
 {
     if (descriptorHandle_ && handles_.count(descriptorHandle_))
         handles_.erase(descriptorHandle_);
-    // A recorded descriptor goes with the run that recorded it (tests copy it first).
     for (const auto& entry : written_)
         handles_.erase(entry.first);
     written_.clear();
+    recorded_.reset();
     descriptorHandle_ = nullptr;
     descriptorParams_.descriptor = nullptr;
     reading_.reset();
@@ -256,10 +256,19 @@ void Host::newSession()
     data_ = 0;
 }
 
-const std::vector<DescriptorItem>* Host::recorded() const
+void Host::collectRecording()
 {
-    auto it = written_.find(descriptorParams_.descriptor);
-    return it == written_.end() || !handles_.count(it->first) ? nullptr : &it->second;
+    // Like a recording host, take the descriptor the plug-in handed back when its call
+    // returns: it belongs to the action now, and the record names none for the next
+    // call unless a playback hands one over.
+    const TMHandle made = descriptorParams_.descriptor;
+    auto it = written_.find(made);
+    if (it == written_.end())
+        return;
+    recorded_ = std::make_unique<std::vector<DescriptorItem>>(std::move(it->second));
+    written_.erase(it);
+    handles_.erase(made);
+    descriptorParams_.descriptor = nullptr;
 }
 
 bool Host::descriptorPending() const { return descriptorHandle_ && handles_.count(descriptorHandle_) != 0; }
@@ -305,6 +314,7 @@ int16_t Host::call(int16_t selector)
     gActive = previous;
     if (selector == TMSelectorParameters && result == TMNoErr && !opt_.parameters.empty())
         handBackParameters();
+    collectRecording();
     // Areas handed out are valid until the plug-in returns; on success the output is
     // committed at that point (the buffers stay with the host for later requests),
     // on failure the host drops it.

@@ -165,9 +165,9 @@ public:
     const std::vector<std::pair<int32_t, int32_t>>& progress() const { return progress_; }
     bool descriptorPending() const; // the recorded descriptor is still the host's
     const std::vector<TMFourCC>& keysOffered() const { return keysOffered_; }
-    // The descriptor the plug-in handed back for recording, in the order of its puts;
-    // null when the record names none made by the write procedures.
-    const std::vector<DescriptorItem>* recorded() const;
+    // The descriptor the plug-in handed back for recording at the last call that
+    // handed one back since rearm(), in the order of its puts; null when none.
+    const std::vector<DescriptorItem>* recorded() const { return recorded_.get(); }
     // Pad bytes of delivered rows that the plug-in overwrote (counted when the output
     // is committed).
     int64_t paddingWrites() const { return paddingWrites_; }
@@ -236,6 +236,7 @@ private:
     TMOSErr deliverRequests();
     void configure();
     void dropDescriptor();
+    void collectRecording();
 
     EntryPoint entry_;
     Document doc_;
@@ -258,6 +259,7 @@ private:
     std::unique_ptr<Descriptor> reading_;
     std::unique_ptr<std::vector<DescriptorItem>> writing_;    // the open write token
     std::map<TMHandle, std::vector<DescriptorItem>> written_; // descriptors made by closes
+    std::unique_ptr<std::vector<DescriptorItem>> recorded_;   // taken from the record after a call
     int puts_ = 0;
     TMHandle descriptorHandle_ = nullptr;
     int allocations_ = 0, bufferLocks_ = 0, bufferUnlocks_ = 0, bufferFrees_ = 0, handleNews_ = 0, handleLocks_ = 0;

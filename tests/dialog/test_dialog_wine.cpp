@@ -144,6 +144,7 @@ struct DialogRun : ::testing::Test {
         d.width = W;
         d.height = H;
         d.rowBytes = int64_t{W} * 3 * 4;
+        options.writeProcedures = true; // a host that records actions
         host = std::make_unique<tmsim::Host>(entry, d, options);
         watch = Watch{};
         // Every test starts without last-used settings: the prefix is shared.
@@ -325,6 +326,22 @@ TEST_F(DialogRun, SlidersButtonsAndNotesAsAUserMovesThem)
     EXPECT_NE(confirmed[0], -1.0f);
     std::fill(out.begin(), out.end(), -1.0f);
     ASSERT_EQ(host->run(false).result, TMNoErr);
+    EXPECT_EQ(out, confirmed);
+
+    // The confirmed settings were recorded through the DLL's descriptor calls: the
+    // action played back without the dialog, in a new session, renders the same bytes.
+    ASSERT_NE(host->recorded(), nullptr);
+    const std::vector<tmsim::DescriptorItem> action = *host->recorded();
+    ASSERT_EQ(action.size(), 5u) << "Light Smoothing +1 and Micro-contrast +2 have no code of their own";
+    EXPECT_EQ(action[1].integer, 69);
+    tmsim::Options playback = options;
+    playback.recordDescriptor = true;
+    playback.descriptor = action;
+    playback.playInfo = TMDialogDontDisplay;
+    host->rearm(playback);
+    host->newSession();
+    std::fill(out.begin(), out.end(), -1.0f);
+    ASSERT_EQ(host->run(true).result, TMNoErr);
     EXPECT_EQ(out, confirmed);
 }
 

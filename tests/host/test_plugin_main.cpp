@@ -165,7 +165,10 @@ struct DialogEntryFixture : EntryFixture {
     void SetUp() override
     {
         EntryFixture::SetUp();
+        // One process may run every test (the Windows builds do): nothing carries over.
         ScriptedDialog::runs = 0;
+        ScriptedDialog::confirm = true;
+        ScriptedDialog::strength = 0;
         ScriptedDialog::chosen = nullptr;
         TMDialogProcedures procedures;
         procedures.settings = ScriptedDialog::run;

@@ -57,6 +57,19 @@ public:
     // Threads that take part in a job, the calling thread included.
     int32_t Threads() const { return threads_; }
 
+    // Tests only: stages split their work as finely as the team allows instead of
+    // into pieces large enough to pay for the hand-over, so that small images reach
+    // every boundary between pieces.
+    void SetFineGrain(bool fine) { fineGrain_ = fine; }
+    bool FineGrain() const { return fineGrain_; }
+
+    // The part count for `count` items of at least `minPerPart` each (1 each with
+    // the fine grain): TMPartsFor on this team.
+    int32_t PartsFor(int64_t count, int64_t minPerPart) const
+    {
+        return TMPartsFor(threads_, count, fineGrain_ ? 1 : minPerPart);
+    }
+
     // Runs body over `parts` pieces of `count` items (parts < 1 counts as 1) and
     // waits for all of them.
     void Run(int64_t count, int32_t parts, Body body, void* context);
@@ -66,7 +79,8 @@ public:
     void For(int64_t count, int32_t parts, F&& f)
     {
         using Callable = typename std::remove_reference<F>::type;
-        Run(count, parts,
+        Run(
+            count, parts,
             [](void* context, int32_t part, int64_t begin, int64_t end) {
                 (*static_cast<Callable*>(context))(part, begin, end);
             },
@@ -75,6 +89,7 @@ public:
 
 private:
     int32_t threads_ = 1;
+    bool fineGrain_ = false;
     bool running_ = false; // a job is in progress: a nested Run goes inline
     TMWorkerPool* pool_ = nullptr;
 };
@@ -97,7 +112,10 @@ void TMForParts(TMWorkers* workers, int64_t count, int32_t parts, F&& f)
 }
 
 // Threads of a team, 1 for none.
-inline int32_t TMThreadsOf(const TMWorkers* workers)
+inline int32_t TMThreadsOf(const TMWorkers* workers) { return workers != nullptr ? workers->Threads() : 1; }
+
+// TMWorkers::PartsFor, 1 for no team.
+inline int32_t TMPartsOn(const TMWorkers* workers, int64_t count, int64_t minPerPart)
 {
-    return workers != nullptr ? workers->Threads() : 1;
+    return workers != nullptr ? workers->PartsFor(count, minPerPart) : 1;
 }

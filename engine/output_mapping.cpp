@@ -248,9 +248,19 @@ float TMBlendWeight32(int32_t strength) { return TMLimitOutputSettings(100, 0.0f
 
 float TMBlendWeight16(int32_t strength) { return TMLimitOutputSettings(100, 0.0f, 0.0f, strength).blend16; }
 
-int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
-                              float* lum)
+namespace {
+
+// The normalisation of TMNormaliseClipPoints as a gain: cell -> a cell + b in float,
+// or already applied in place (the refined clip points map in double).
+struct ClipGain {
+    bool applied;
+    float a, b;
+};
+
+int32_t findClipGain(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G, float* lum,
+                     ClipGain* gain)
 {
+    *gain = ClipGain{true, 1.0f, 0.0f};
     const int64_t n = static_cast<int64_t>(workWidth) * H;
     float maxCell, minCell;
     tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
@@ -277,47 +287,71 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
 
     const float black = minCell + static_cast<float>(lo) / scale;
     const float white = black + static_cast<float>(hi) / scale;
-    const float gain = G / (white - black);
+    const float g = G / (white - black);
     // A clip range lost to rounding (hi bins beside a far larger black level) has no
     // finite gain: the buffer is flat between the clip points.
-    if (!isFiniteFloat(gain) || !(gain > 0.0f))
+    if (!isFiniteFloat(g) || !(g > 0.0f))
         return TMErrFlat;
-    tm_cpu::run<applyGainLoop>(lum, n, gain / scale, (minCell - black) * gain);
+    *gain = ClipGain{false, g / scale, (minCell - black) * g};
     return hi;
 }
 
-namespace tm_detail {
+// A normalised cell: the gain's arithmetic exactly as applyGainLoop performs it.
+inline float gained(const ClipGain& gain, float cell) { return gain.applied ? cell : gain.a * cell + gain.b; }
 
-void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+} // namespace
+
+int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
+                              float* lum)
+{
+    ClipGain gain;
+    const int32_t hi = findClipGain(workWidth, H, whiteClipPercent, blackClipPercent, G, lum, &gain);
+    if (hi >= 0 && !gain.applied)
+        tm_cpu::run<applyGainLoop>(lum, static_cast<int64_t>(workWidth) * H, gain.a, gain.b);
+    return hi;
+}
+
+namespace {
+
+// The bodies of fastCurveBase and fastBlendedLuminance, compiled into each level's
+// copy of their callers. Every loop is branch-free; the rare library fallbacks run in
+// loops of their own so that they do not keep the others from vectorising.
+TM_LOOP_BODY void curveBaseBody(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
 {
     constexpr double E = tm_fast::kFastMathError;
     double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock];
+    bool redo[kFastBlock];
     for (int32_t j = 0; j < n; ++j)
         q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
     tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+    bool anyRedo = false;
     for (int32_t j = 0; j < n; ++j) {
         // a2 is rounded to float: take the fast value only when that is certain.
         const double a = 8.0 * p23[j] + 2.0;
-        const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
-                                                              : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+        redo[j] = !tm_fast::roundsToSameFloat(a, 4 * E);
+        anyRedo |= redo[j];
         la1[j] = static_cast<double>(Y[j] + 1.0f);
-        la2[j] = static_cast<double>(a2);
+        la2[j] = static_cast<double>(static_cast<float>(a));
     }
+    if (anyRedo)
+        for (int32_t j = 0; j < n; ++j)
+            if (redo[j])
+                la2[j] = static_cast<double>(static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0));
     tm_fast::logArray(la1, la1, static_cast<size_t>(n));
     tm_fast::logArray(la2, la2, static_cast<size_t>(n));
     for (int32_t j = 0; j < n; ++j)
         B[j] = cv.ratio * la1[j] / la2[j];
 }
 
-void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
-                          double* errL)
+TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
+                                       double* L, double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
     if (cv.k > 0.0f) {
         double q[kFastBlock] = {}, B[kFastBlock], PB[kFastBlock];
-        fastCurveBase(cv, Y, exact, n, B);
+        curveBaseBody(cv, Y, exact, n, B);
         for (int32_t j = 0; j < n; ++j)
             q[j] = B[j] > 0.0 ? B[j] : 1.0;
         tm_fast::powArray(q, cv.saturation, PB, static_cast<size_t>(n));
@@ -325,7 +359,8 @@ void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bo
         for (int32_t j = 0; j < n; ++j) {
             // B is 0 exactly when Y + 1 rounds to 1; its power is then 0 in both paths.
             const double kP = B[j] > 0.0 ? static_cast<double>(cv.k) * PB[j] : 0.0;
-            exact[j] = exact[j] || !(B[j] >= 0.0) || !std::isfinite(kP);
+            const bool finite = kP - kP == 0.0; // false for an infinite or NaN power
+            exact[j] = exact[j] | !(B[j] >= 0.0) | !finite;
             L[j] = kP + static_cast<double>(cv.localWeight * L0[j]);
             errL[j] = kP * errPB + (L[j] < 0 ? -L[j] : L[j]) * ulp;
         }
@@ -335,6 +370,21 @@ void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bo
             errL[j] = 0.0;
         }
     }
+}
+
+} // namespace
+
+namespace tm_detail {
+
+void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+{
+    tm_cpu::run<curveBaseBody>(cv, Y, exact, n, B);
+}
+
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
+                          double* errL)
+{
+    tm_cpu::run<blendedLuminanceBody>(cv, Y, L0, exact, n, L, errL);
 }
 
 } // namespace tm_detail
@@ -372,7 +422,7 @@ constexpr int32_t kBlock = kFastBlock;
 // what mapPixel32 computes. A pixel whose result is not certain to round to the same
 // floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
 // to mapPixel32.
-void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
+TM_LOOP_BODY void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
@@ -384,9 +434,9 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     for (int32_t j = 0; j < n; ++j) {
         const float* px = c + 3 * j;
         Y[j] = outputLuminance(px[0], px[1], px[2]);
-        exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+        exact[j] = !(Y[j] > 0.0f) | !(Y[j] <= 3.40282347e38f);
     }
-    fastBlendedLuminance(cv, Y, L0, exact, n, L, errL);
+    blendedLuminanceBody(cv, Y, L0, exact, n, L, errL);
 
     // Channels: t = (c / Y)^s L and the result t^gamma, both through logarithms:
     // ln t = s ln(c / Y) + ln L, result exp(gamma ln t). lnL[j] is ln L where L is
@@ -397,14 +447,14 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
         // Positive with a relative error below 1/4, so that |ln(1 + e)| < 2 |e|.
         nonPositiveL[j] = L[j] + 2 * errL[j] <= 0.0;
         const bool positiveL = L[j] - 4 * errL[j] > 0.0;
-        if (!positiveL && !nonPositiveL[j])
-            exact[j] = true; // the sign of L is not certain
+        exact[j] = exact[j] | (!positiveL & !nonPositiveL[j]); // the sign of L is not certain
         lnL[j] = positiveL ? L[j] : 1.0;
+    }
+    for (int32_t j = 0; j < n; ++j)
         for (int ch = 0; ch < 3; ++ch) {
             const float v = c[3 * j + ch];
-            lnRatio[3 * j + ch] = (!exact[j] && v > 0.0f) ? static_cast<double>(v / Y[j]) : 1.0;
+            lnRatio[3 * j + ch] = (!exact[j] & (v > 0.0f)) ? static_cast<double>(v / Y[j]) : 1.0;
         }
-    }
     tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
     tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));
 
@@ -422,7 +472,7 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
             lnLc[i] = lnL[j];
             relLc[i] = relL;
             // t is 0 or negative: result 0.
-            zero[i] = (exact[j] || nonPositiveL[j] || !(c[i] > 0.0f)) ? 1 : 0;
+            zero[i] = (exact[j] | nonPositiveL[j] | !(c[i] > 0.0f)) ? 1 : 0;
         }
     }
     for (int32_t i = 0; i < 3 * n; ++i) {
@@ -445,7 +495,7 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
     float out[3 * kBlock];
     for (int32_t i = 0; i < 3 * n; ++i) {
         const double v = tIn[i], b = bound[i];
-        const bool ok = tm_fast::roundsToSameFloat(v, b) && v * (1 + b) < 1.0;
+        const bool ok = tm_fast::roundsToSameFloat(v, b) & (v * (1 + b) < 1.0);
         const bool fast = b > 0.0;
         accepted[i] = (!fast || ok) ? 1 : 0;
         out[i] = static_cast<float>(fast ? v : V[i]);
@@ -468,50 +518,81 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
 
 } // namespace
 
-int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
-                             int32_t pad, const TMOutputSettings& set, double gamma, const TMImageStats* stats,
-                             const float* inSamples, float* lum, float* outSamples)
+namespace {
+
+// Everything the float output needs to map a band of rows.
+struct Map32Job {
+    int32_t W, workWidth, pad;
+    TMSampleLayout inLayout, outLayout;
+    Curve32 cv;
+    bool blocks; // the block path's constants are usable
+    ClipGain gain;
+    const float* inSamples;
+    float* lum;
+    float* outSamples;
+};
+
+// Rows y0..y1-1 of the float output. Each pixel depends on its own samples and cell
+// only, so any split into bands gives the same bytes.
+TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
 {
-    const float k = set.blend32;
-    const int32_t workWidth = W + 2 * pad;
-    const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 1.0f, lum);
-    if (hi < 0)
-        return hi;
-
-    const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
-    // The block path assumes a positive exponent and finite curve constants.
-    const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
-
-    const PlaneRoles pin = planeRoles(inLayout.planes);
-    const PlaneRoles pout = planeRoles(outLayout.planes);
-    float c[3 * kBlock], result[3 * kBlock];
-    for (int32_t y = 0; y < H; ++y) {
-        const float* src = rowAt(inSamples, inLayout.rowBytes, y);
-        float* dst = rowAt(outSamples, outLayout.rowBytes, y);
-        const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
+    const PlaneRoles pin = planeRoles(job.inLayout.planes);
+    const PlaneRoles pout = planeRoles(job.outLayout.planes);
+    const int32_t W = job.W;
+    float c[3 * kBlock], L0[kBlock], result[3 * kBlock];
+    for (int32_t y = y0; y < y1; ++y) {
+        const float* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
+        float* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
+        float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
         for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
             const int32_t n = std::min(kBlock, W - x0);
             for (int32_t j = 0; j < n; ++j) {
-                const float* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
+                const float* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
                 c[3 * j] = px[pin.red];
                 c[3 * j + 1] = px[pin.green];
                 c[3 * j + 2] = px[pin.blue];
             }
-            if (blocks) {
-                mapBlock32(cv, c, cells + x0, n, result);
+            if (job.gain.applied)
+                std::copy(cells + x0, cells + x0 + n, L0);
+            else
+                for (int32_t j = 0; j < n; ++j)
+                    cells[x0 + j] = L0[j] = job.gain.a * cells[x0 + j] + job.gain.b;
+            if (job.blocks) {
+                mapBlock32(job.cv, c, L0, n, result);
             } else {
                 for (int32_t j = 0; j < n; ++j)
-                    mapPixel32(cv, c + 3 * j, cells[x0 + j], result + 3 * j);
+                    mapPixel32(job.cv, c + 3 * j, L0[j], result + 3 * j);
             }
             // Written in the order red, green, blue: with one plane the blue value stays.
             for (int32_t j = 0; j < n; ++j) {
-                float* out = dst + static_cast<int64_t>(x0 + j) * outLayout.pixelStride;
+                float* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
                 out[pout.red] = result[3 * j];
                 out[pout.green] = result[3 * j + 1];
                 out[pout.blue] = result[3 * j + 2];
             }
         }
     }
+}
+
+} // namespace
+
+int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& set, double gamma, const TMImageStats* stats,
+                             const float* inSamples, float* lum, float* outSamples)
+{
+    const int32_t workWidth = W + 2 * pad;
+    // The gain is applied as each row is mapped, one pass over the cells less; lum is
+    // left normalised in the image columns (the wrap margins keep their rescaled cells).
+    ClipGain gain;
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 1.0f, lum, &gain);
+    if (hi < 0)
+        return hi;
+
+    const Curve32 cv = makeCurve32(set.blend32, set.saturation, gamma, stats->rangeFactor);
+    // The block path assumes a positive exponent and finite curve constants.
+    const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
+    const Map32Job job{W, workWidth, pad, inLayout, outLayout, cv, blocks, gain, inSamples, lum, outSamples};
+    tm_cpu::run<mapRows32>(job, 0, H);
     return hi;
 }
 
@@ -534,41 +615,53 @@ int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t
                                 strength, gamma, stats, inSamples, lum, outSamples);
 }
 
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
-                             int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
-                             float* lum, uint16_t* outSamples)
-{
-    const float k = set.blend16;
-    const int32_t workWidth = W + 2 * pad;
-    const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 255.0f, lum);
-    if (hi < 0)
-        return hi;
+namespace {
 
-    // 128.5 x 255 = 32767.5: the normalised range 0..255 spans the host's 0..32768.
-    const float localScale = (1.0f - k) * 128.5f;
-    const double sat = set.saturation;
-    // The host sample of a blended value: limited to 0..32768, truncated.
-    auto toSample = [](double v) {
-        if (v > 32768.0)
-            v = 32768.0;
-        if (!(v >= 0.0))
-            v = 0.0;
-        return static_cast<uint16_t>(v);
-    };
-    const PlaneRoles pin = planeRoles(inLayout.planes);
-    const PlaneRoles pout = planeRoles(outLayout.planes);
+// Everything the 16-bit output needs to map a band of rows.
+struct Map16Job {
+    int32_t W, workWidth, pad;
+    TMSampleLayout inLayout, outLayout;
+    float k;          // weight of the input samples
+    float localScale; // (1 - k) 128.5: the normalised range 0..255 spans the host's 0..32768
+    double saturation;
+    ClipGain gain;
+    const float* lut;
+    const uint16_t* inSamples;
+    float* lum;
+    uint16_t* outSamples;
+};
+
+// The host sample of a blended value: limited to 0..32768, truncated.
+inline uint16_t toSample(double v)
+{
+    if (v > 32768.0)
+        v = 32768.0;
+    if (!(v >= 0.0))
+        v = 0.0;
+    return static_cast<uint16_t>(v);
+}
+
+// Rows y0..y1-1 of the 16-bit output; each pixel depends on its own samples and cell.
+TM_LOOP_BODY void mapRows16(const Map16Job& job, int32_t y0, int32_t y1)
+{
+    const int32_t W = job.W;
+    const float k = job.k, localScale = job.localScale;
+    const double sat = job.saturation;
+    const float* lut = job.lut;
+    const PlaneRoles pin = planeRoles(job.inLayout.planes);
+    const PlaneRoles pout = planeRoles(job.outLayout.planes);
     constexpr int32_t kBlock16 = 256;
     double ratio[3 * kBlock16], power[3 * kBlock16];
-    for (int32_t y = 0; y < H; ++y) {
-        const uint16_t* src = rowAt(inSamples, inLayout.rowBytes, y);
-        uint16_t* dst = rowAt(outSamples, outLayout.rowBytes, y);
-        const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
+    for (int32_t y = y0; y < y1; ++y) {
+        const uint16_t* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
+        uint16_t* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
+        float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
         for (int32_t x0 = 0; x0 < W; x0 += kBlock16) {
             const int32_t n = std::min(kBlock16, W - x0);
             // Colour ratios c' / Y of the linearised samples; their powers come from
             // the fast path and are checked against the truncation below.
             for (int32_t j = 0; j < n; ++j) {
-                const uint16_t* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
+                const uint16_t* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
                 const float lin[3] = {lut[px[pin.red]], lut[px[pin.green]], lut[px[pin.blue]]};
                 const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
                 for (int ch = 0; ch < 3; ++ch)
@@ -577,8 +670,9 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
             tm_fast::powArray(ratio, sat, power, static_cast<size_t>(3 * n));
             for (int32_t j = 0; j < n; ++j) {
                 const int32_t x = x0 + j;
-                const uint16_t* px = src + static_cast<int64_t>(x) * inLayout.pixelStride;
+                const uint16_t* px = src + static_cast<int64_t>(x) * job.inLayout.pixelStride;
                 const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
+                cells[x] = gained(job.gain, cells[x]);
                 const float T = localScale * cells[x];
                 uint16_t result[3];
                 for (int ch = 0; ch < 3; ++ch) {
@@ -596,12 +690,30 @@ int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
                         result[ch] = toSample(ratioC * T + blend);
                     }
                 }
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.red] = result[0];
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.green] = result[1];
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.blue] = result[2];
+                uint16_t* out = dst + static_cast<int64_t>(x) * job.outLayout.pixelStride;
+                out[pout.red] = result[0];
+                out[pout.green] = result[1];
+                out[pout.blue] = result[2];
             }
         }
     }
+}
+
+} // namespace
+
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
+                             float* lum, uint16_t* outSamples)
+{
+    const int32_t workWidth = W + 2 * pad;
+    ClipGain gain; // applied row by row, as in the float output
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 255.0f, lum, &gain);
+    if (hi < 0)
+        return hi;
+    const float k = set.blend16;
+    const Map16Job job{W,    workWidth, pad,       inLayout, outLayout, k, (1.0f - k) * 128.5f, set.saturation,
+                       gain, lut,       inSamples, lum,      outSamples};
+    tm_cpu::run<mapRows16>(job, 0, H);
     return hi;
 }
 

@@ -315,21 +315,28 @@ namespace {
 
 // The bodies of fastCurveBase and fastBlendedLuminance, compiled into each level's
 // copy of their callers. Every loop is branch-free; the rare library fallbacks run in
-// loops of their own so that they do not keep the others from vectorising.
-TM_LOOP_BODY void curveBaseBody(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+// loops of their own so that they do not keep the others from vectorising. Flag is
+// the type of the per-pixel marks: bool for the callers outside, int64_t (as wide as
+// a double lane) for the float output's own blocks.
+template <typename Flag>
+TM_LOOP_BODY void curveBaseBody(const Curve32& cv, const float* Y, const Flag* exact, int32_t n, double* B)
 {
     constexpr double E = tm_fast::kFastMathError;
     double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock];
-    bool redo[kFastBlock];
-    for (int32_t j = 0; j < n; ++j)
-        q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
+    int64_t redo[kFastBlock];
+    // Arithmetic that a select discards is still done, for every lane: the compiler
+    // keeps a conditional floating-point operation out of a vector loop.
+    for (int32_t j = 0; j < n; ++j) {
+        const double yInv = static_cast<double>(Y[j] * cv.inv);
+        q[j] = exact[j] ? 1.0 : yInv;
+    }
     tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
-    bool anyRedo = false;
+    int64_t anyRedo = 0;
     for (int32_t j = 0; j < n; ++j) {
         // a2 is rounded to float: take the fast value only when that is certain.
         const double a = 8.0 * p23[j] + 2.0;
-        redo[j] = !tm_fast::roundsToSameFloat(a, 4 * E);
+        redo[j] = tm_fast::roundsToSameFloat(a, 4 * E) ? 0 : 1;
         anyRedo |= redo[j];
         la1[j] = static_cast<double>(Y[j] + 1.0f);
         la2[j] = static_cast<double>(static_cast<float>(a));
@@ -344,7 +351,8 @@ TM_LOOP_BODY void curveBaseBody(const Curve32& cv, const float* Y, const bool* e
         B[j] = cv.ratio * la1[j] / la2[j];
 }
 
-TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n,
+template <typename Flag>
+TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const float* L0, Flag* exact, int32_t n,
                                        double* L, double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
@@ -358,9 +366,10 @@ TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const 
         const double errPB = cv.saturation * (2 * E + 4 * ulp) + E;
         for (int32_t j = 0; j < n; ++j) {
             // B is 0 exactly when Y + 1 rounds to 1; its power is then 0 in both paths.
-            const double kP = B[j] > 0.0 ? static_cast<double>(cv.k) * PB[j] : 0.0;
-            const bool finite = kP - kP == 0.0; // false for an infinite or NaN power
-            exact[j] = exact[j] | !(B[j] >= 0.0) | !finite;
+            const double kPB = static_cast<double>(cv.k) * PB[j];
+            const double kP = B[j] > 0.0 ? kPB : 0.0;
+            const bool bounded = (B[j] >= 0.0) & (kP - kP == 0.0); // kP - kP: NaN unless finite
+            exact[j] = exact[j] | (bounded ? 0 : 1);
             L[j] = kP + static_cast<double>(cv.localWeight * L0[j]);
             errL[j] = kP * errPB + (L[j] < 0 ? -L[j] : L[j]) * ulp;
         }
@@ -378,13 +387,13 @@ namespace tm_detail {
 
 void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
 {
-    tm_cpu::run<curveBaseBody>(cv, Y, exact, n, B);
+    tm_cpu::run<curveBaseBody<bool>>(cv, Y, exact, n, B);
 }
 
 void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
                           double* errL)
 {
-    tm_cpu::run<blendedLuminanceBody>(cv, Y, L0, exact, n, L, errL);
+    tm_cpu::run<blendedLuminanceBody<bool>>(cv, Y, L0, exact, n, L, errL);
 }
 
 } // namespace tm_detail
@@ -417,103 +426,110 @@ void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
 // Pixels per block of the vectorised path.
 constexpr int32_t kBlock = kFastBlock;
 
-// Maps n pixels (samples c[3n], luminance L0[n]) into result[3n] with the fast
-// functions, tracking a bound on the relative distance of every intermediate from
-// what mapPixel32 computes. A pixel whose result is not certain to round to the same
-// floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
-// to mapPixel32.
+// Maps n pixels (samples c[ch kBlock + j] by channel, luminance L0[n]) into
+// result[ch kBlock + j] with the fast functions, tracking a bound on the relative
+// distance of every intermediate from what mapPixel32 computes. A pixel whose result
+// is not certain to round to the same floats, or that meets a decision (t >= 1,
+// t > 0) within its error bound, is handed to mapPixel32. Every loop but the last is
+// branch-free over arrays of one lane width, so that each vectorises.
 TM_LOOP_BODY void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
+    const float* cr = c;
+    const float* cg = c + kBlock;
+    const float* cb = c + 2 * kBlock;
     double L[kBlock], errL[kBlock];
-    double tIn[3 * kBlock], V[3 * kBlock];
-    float Y[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
-    bool exact[kBlock];   // true: leave the pixel to mapPixel32
+    float Y[kBlock] = {};  // zeroed: the compiler cannot see that only n entries are read
+    int64_t exact[kBlock]; // 1: leave the pixel to mapPixel32
 
     for (int32_t j = 0; j < n; ++j) {
-        const float* px = c + 3 * j;
-        Y[j] = outputLuminance(px[0], px[1], px[2]);
-        exact[j] = !(Y[j] > 0.0f) | !(Y[j] <= 3.40282347e38f);
+        Y[j] = outputLuminance(cr[j], cg[j], cb[j]);
+        exact[j] = (Y[j] > 0.0f) & (Y[j] <= 3.40282347e38f) ? 0 : 1;
     }
     blendedLuminanceBody(cv, Y, L0, exact, n, L, errL);
 
     // Channels: t = (c / Y)^s L and the result t^gamma, both through logarithms:
     // ln t = s ln(c / Y) + ln L, result exp(gamma ln t). lnL[j] is ln L where L is
     // certainly positive; where L is certainly not positive every t is not positive.
-    double lnRatio[3 * kBlock], lnL[kBlock], scaled[3 * kBlock], bound[3 * kBlock];
-    bool nonPositiveL[kBlock];
+    // Channel arrays hold channel ch of pixel j at ch n + j.
+    double lnL[kBlock], relL[kBlock], lnRatio[3 * kBlock];
+    int64_t nonPositiveL[kBlock];
     for (int32_t j = 0; j < n; ++j) {
         // Positive with a relative error below 1/4, so that |ln(1 + e)| < 2 |e|.
-        nonPositiveL[j] = L[j] + 2 * errL[j] <= 0.0;
-        const bool positiveL = L[j] - 4 * errL[j] > 0.0;
-        exact[j] = exact[j] | (!positiveL & !nonPositiveL[j]); // the sign of L is not certain
-        lnL[j] = positiveL ? L[j] : 1.0;
+        const bool nonPositive = L[j] + 2 * errL[j] <= 0.0;
+        const bool positive = L[j] - 4 * errL[j] > 0.0;
+        nonPositiveL[j] = nonPositive ? 1 : 0;
+        exact[j] |= (positive | nonPositive) ? 0 : 1; // the sign of L is not certain
+        lnL[j] = positive ? L[j] : 1.0;
+        const double absL = L[j] < 0 ? -L[j] : L[j];
+        // Divided unconditionally (and selected after), so that the loop vectorises.
+        const double rel = errL[j] / (absL > 0.0 ? absL : 1.0);
+        relL[j] = absL > 0.0 ? rel : 0.0;
     }
-    for (int32_t j = 0; j < n; ++j)
-        for (int ch = 0; ch < 3; ++ch) {
-            const float v = c[3 * j + ch];
-            lnRatio[3 * j + ch] = (!exact[j] & (v > 0.0f)) ? static_cast<double>(v / Y[j]) : 1.0;
-        }
+    for (int32_t j = 0; j < n; ++j) {
+        const float y = exact[j] ? 1.0f : Y[j];
+        const double qr = cr[j] / y, qg = cg[j] / y, qb = cb[j] / y; // float quotients
+        lnRatio[j] = (!exact[j] & (cr[j] > 0.0f)) ? qr : 1.0;
+        lnRatio[n + j] = (!exact[j] & (cg[j] > 0.0f)) ? qg : 1.0;
+        lnRatio[2 * n + j] = (!exact[j] & (cb[j] > 0.0f)) ? qb : 1.0;
+    }
     tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
     tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));
 
-    // Per channel (i = 3 j + channel), without branches: V holds the decided result
-    // (0 or 1), or scaled holds gamma ln t for a result strictly inside (0, 1) with
-    // its relative bound; undecided marks t too close to 1 to decide here.
+    // Per channel, without branches: V holds the decided result (0 or 1), or scaled
+    // holds gamma ln t for a result strictly inside (0, 1) with its relative bound;
+    // undecided marks t too close to 1 to decide here.
     const double gamma = cv.gamma, sat = cv.saturation;
-    double lnLc[3 * kBlock], relLc[3 * kBlock];
-    int32_t zero[3 * kBlock], undecided[3 * kBlock], accepted[3 * kBlock];
-    for (int32_t j = 0; j < n; ++j) {
-        const double absL = L[j] < 0 ? -L[j] : L[j];
-        const double relL = absL > 0.0 ? errL[j] / absL : 0.0;
-        for (int ch = 0; ch < 3; ++ch) {
-            const int32_t i = 3 * j + ch;
-            lnLc[i] = lnL[j];
-            relLc[i] = relL;
+    double scaled[3 * kBlock], bound[3 * kBlock], V[3 * kBlock], tIn[3 * kBlock];
+    int64_t undecided[kBlock];
+    for (int32_t j = 0; j < n; ++j)
+        undecided[j] = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        const float* cc = c + ch * kBlock;
+        for (int32_t j = 0; j < n; ++j) {
+            const int32_t i = ch * n + j;
+            const double a = sat * lnRatio[i], b = lnL[j];
+            const double lnT = a + b;
+            const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
+            // Distance of lnT from ln t of the library path: both logarithms, the
+            // difference of L, the library's rounding of (c/Y)^s and of the product.
+            const double err = size * (E + 4 * ulp) + 2 * relL[j] + 4 * ulp + 2 * E;
             // t is 0 or negative: result 0.
-            zero[i] = (exact[j] | nonPositiveL[j] | !(c[i] > 0.0f)) ? 1 : 0;
+            const bool live = !(exact[j] | nonPositiveL[j]) & (cc[j] > 0.0f);
+            const bool one = live & (lnT - err > 0.0); // t > 1: clipped to 1
+            const bool inside = live & (lnT + err < 0.0);
+            undecided[j] |= (live & !one & !inside) ? 1 : 0;
+            const double g = gamma * lnT;
+            scaled[i] = inside ? g : 0.0;
+            bound[i] = inside ? 2 * (gamma * err + (g < 0 ? -g : g) * ulp + 2 * E) : 0.0;
+            V[i] = one ? 1.0 : 0.0;
         }
-    }
-    for (int32_t i = 0; i < 3 * n; ++i) {
-        const double a = sat * lnRatio[i], b = lnLc[i];
-        const double lnT = a + b;
-        const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
-        // Distance of lnT from ln t of the library path: both logarithms, the
-        // difference of L, the library's rounding of (c/Y)^s and of the product.
-        const double err = size * (E + 4 * ulp) + 2 * relLc[i] + 4 * ulp + 2 * E;
-        const int32_t live = 1 - zero[i];
-        const int32_t one = live & (lnT - err > 0.0 ? 1 : 0); // t > 1: clipped to 1
-        const int32_t inside = live & (lnT + err < 0.0 ? 1 : 0);
-        undecided[i] = live & (1 - one) & (1 - inside);
-        const double g = gamma * lnT;
-        scaled[i] = inside ? g : 0.0;
-        bound[i] = inside ? 2 * (gamma * err + (g < 0 ? -g : g) * ulp + 2 * E) : 0.0;
-        V[i] = one ? 1.0 : 0.0;
     }
     tm_fast::expArray(scaled, tIn, static_cast<size_t>(3 * n));
-    float out[3 * kBlock];
-    for (int32_t i = 0; i < 3 * n; ++i) {
-        const double v = tIn[i], b = bound[i];
-        const bool ok = tm_fast::roundsToSameFloat(v, b) & (v * (1 + b) < 1.0);
-        const bool fast = b > 0.0;
-        accepted[i] = (!fast || ok) ? 1 : 0;
-        out[i] = static_cast<float>(fast ? v : V[i]);
-    }
-
-    for (int32_t j = 0; j < n; ++j) {
-        const int32_t i = 3 * j;
-        const bool certain = !exact[j] && !(undecided[i] | undecided[i + 1] | undecided[i + 2]) &&
-                             (accepted[i] & accepted[i + 1] & accepted[i + 2]);
-        float* dst = result + i;
-        if (certain) {
-            dst[0] = out[i];
-            dst[1] = out[i + 1];
-            dst[2] = out[i + 2];
-        } else {
-            mapPixel32(cv, c + i, L0[j], dst);
+    int64_t rejected[kBlock];
+    for (int32_t j = 0; j < n; ++j)
+        rejected[j] = exact[j] | undecided[j];
+    for (int ch = 0; ch < 3; ++ch) {
+        float* out = result + ch * kBlock;
+        for (int32_t j = 0; j < n; ++j) {
+            const int32_t i = ch * n + j;
+            const double v = tIn[i], b = bound[i];
+            const bool fast = b > 0.0;
+            const bool ok = tm_fast::roundsToSameFloat(v, b) & (v * (1 + b) < 1.0);
+            rejected[j] |= (fast & !ok) ? 1 : 0;
+            out[j] = static_cast<float>(fast ? v : V[i]);
         }
     }
+
+    for (int32_t j = 0; j < n; ++j)
+        if (rejected[j]) {
+            const float px[3] = {cr[j], cg[j], cb[j]};
+            float mapped[3];
+            mapPixel32(cv, px, L0[j], mapped);
+            for (int ch = 0; ch < 3; ++ch)
+                result[ch * kBlock + j] = mapped[ch];
+        }
 }
 
 } // namespace
@@ -539,7 +555,7 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
     const PlaneRoles pin = planeRoles(job.inLayout.planes);
     const PlaneRoles pout = planeRoles(job.outLayout.planes);
     const int32_t W = job.W;
-    float c[3 * kBlock], L0[kBlock], result[3 * kBlock];
+    float c[3 * kBlock], L0[kBlock], result[3 * kBlock]; // samples and results by channel
     for (int32_t y = y0; y < y1; ++y) {
         const float* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
         float* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
@@ -548,9 +564,9 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
             const int32_t n = std::min(kBlock, W - x0);
             for (int32_t j = 0; j < n; ++j) {
                 const float* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
-                c[3 * j] = px[pin.red];
-                c[3 * j + 1] = px[pin.green];
-                c[3 * j + 2] = px[pin.blue];
+                c[j] = px[pin.red];
+                c[kBlock + j] = px[pin.green];
+                c[2 * kBlock + j] = px[pin.blue];
             }
             if (job.gain.applied)
                 std::copy(cells + x0, cells + x0 + n, L0);
@@ -560,15 +576,20 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
             if (job.blocks) {
                 mapBlock32(job.cv, c, L0, n, result);
             } else {
-                for (int32_t j = 0; j < n; ++j)
-                    mapPixel32(job.cv, c + 3 * j, L0[j], result + 3 * j);
+                for (int32_t j = 0; j < n; ++j) {
+                    const float px[3] = {c[j], c[kBlock + j], c[2 * kBlock + j]};
+                    float mapped[3];
+                    mapPixel32(job.cv, px, L0[j], mapped);
+                    for (int ch = 0; ch < 3; ++ch)
+                        result[ch * kBlock + j] = mapped[ch];
+                }
             }
             // Written in the order red, green, blue: with one plane the blue value stays.
             for (int32_t j = 0; j < n; ++j) {
                 float* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
-                out[pout.red] = result[3 * j];
-                out[pout.green] = result[3 * j + 1];
-                out[pout.blue] = result[3 * j + 2];
+                out[pout.red] = result[j];
+                out[pout.green] = result[kBlock + j];
+                out[pout.blue] = result[2 * kBlock + j];
             }
         }
     }

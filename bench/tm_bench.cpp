@@ -1,5 +1,7 @@
 // Timings of the engine stages and of the whole render on the procedural scene, at
-// 1, 4 and 24 megapixels (3:2), single thread.
+// 1, 4 and 24 megapixels (3:2), on one thread; the render, the core stages and the
+// preview's full recompute at 24 megapixels also on 2 threads and on every core
+// (suffix /threads:N; no suffix: 1 thread).
 //
 // Every figure is wall-clock time of the measured call alone (manual timing):
 // - Stage benchmarks prepare valid inputs once by running the earlier stages
@@ -16,8 +18,9 @@
 // Counters:
 //   ms/MP     wall-clock milliseconds per megapixel of the image (not of the working
 //             size), of the timed calls: the Time column divided by the megapixels
-//   cpu_ms/MP the same in CPU time of the benchmark thread: close to ms/MP on an idle
-//             machine, and the steadier figure when other work shares the cores
+//   cpu_ms/MP the same in CPU time of the process, every thread's: close to ms/MP
+//             times the threads on an idle machine, and the steadier figure when
+//             other work shares the cores
 //   work_B/px (render) peak working memory per image pixel: input and output images
 //             plus the most the allocator had handed out at once plus the sample table
 //   rss_B/px  (render) peak resident set of the process during the render iterations,
@@ -26,6 +29,7 @@
 //             images: the part of rss_B/px that is code, libraries and heap
 #include <benchmark/benchmark.h>
 
+#include "platform.h"
 #include "plugin_main.h"
 #include "tm_sim_host.h"
 
@@ -54,6 +58,7 @@
 #include "tm_parameters.h"
 #include "tm_preview.h"
 #include "tm_render.h"
+#include "tm_workers.h"
 
 namespace {
 
@@ -181,18 +186,21 @@ bool convert(benchmark::State& state, const Setup& s, const float* lut, TMImageS
     return r >= 0 || fail(state, "input conversion failed");
 }
 
+// The team of the stage benchmark running (null: one thread).
+TMWorkers* gTeam = nullptr;
+
 int32_t attenuate(const Setup& s, Buffers& b)
 {
     return TMAttenuateGradients(s.format, s.workWidth, s.height, s.d.lumLevel, s.d.contrastStep, s.d.smoothingFactor,
-                                s.geometry, b.A.data(), b.B.data(), b.C.data());
+                                s.geometry, b.A.data(), b.B.data(), b.C.data(), gTeam);
 }
 
 int32_t solve(const Setup& s, Buffers& b)
 {
     return TMSolvePoisson(s.workWidth, s.height, s.geometry[TMGeoWidth], s.geometry[TMGeoHeight],
                           s.geometry[TMGeoSolverCoarseWidth], s.geometry[TMGeoSolverCoarseHeight],
-                          s.geometry[TMGeoSolverTotal], s.geometry[TMGeoLevelCount], b.B.data(), b.C.data(),
-                          b.A.data());
+                          s.geometry[TMGeoSolverTotal], s.geometry[TMGeoLevelCount], b.B.data(), b.C.data(), b.A.data(),
+                          gTeam);
 }
 
 // Input conversion, then attenuation on zeroed B and C (as the render does).
@@ -210,10 +218,10 @@ bool throughSolver(benchmark::State& state, const Setup& s, const float* lut, TM
     return throughAttenuation(state, s, lut, stats, b) && (solve(s, b) >= 0 || fail(state, "Poisson solve failed"));
 }
 
-double threadCpuSeconds()
+double processCpuSeconds()
 {
     timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1.0e-9;
 }
 
@@ -227,12 +235,12 @@ struct Spent {
 template <typename F>
 void timed(benchmark::State& state, Spent* spent, F&& call)
 {
-    const double c0 = threadCpuSeconds();
+    const double c0 = processCpuSeconds();
     const auto t0 = Clock::now();
     call();
     benchmark::ClobberMemory();
     const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
-    spent->cpu += threadCpuSeconds() - c0;
+    spent->cpu += processCpuSeconds() - c0;
     spent->wall += seconds;
     state.SetIterationTime(seconds);
 }
@@ -246,6 +254,12 @@ void reportRate(benchmark::State& state, const Setup& s, const Spent& spent)
     }
     state.SetLabel(std::to_string(s.width) + "x" + std::to_string(s.height));
 }
+
+// Sets gTeam for one benchmark.
+struct TeamInUse {
+    explicit TeamInUse(TMWorkers* team) { gTeam = team; }
+    ~TeamInUse() { gTeam = nullptr; }
+};
 
 // Copies level 0 of a buffer back from a saved copy (outside the timed span).
 void restore(std::vector<float>& dst, const std::vector<float>& saved)
@@ -327,8 +341,10 @@ void BM_Input16(benchmark::State& state, int mp)
 
 // Attenuation reads the log luminance in A level 0 and expects B and C zero; it
 // overwrites all three, so each iteration restores A level 0 and zeroes B and C.
-void BM_Attenuate(benchmark::State& state, int mp)
+void BM_Attenuate(benchmark::State& state, int mp, int threads)
 {
+    TMWorkers team(threads);
+    const TeamInUse inUse(&team);
     const Setup s = makeSetup(TMSampleFloat32, mp);
     Buffers b(s);
     TMImageStats stats{};
@@ -353,8 +369,10 @@ void BM_Attenuate(benchmark::State& state, int mp)
 // The solver reads the divergence in A level 0 (its coarser levels are written before
 // they are read) and clears B and C itself; it leaves exp(u) in A level 0, so each
 // iteration restores that level.
-void BM_Poisson(benchmark::State& state, int mp)
+void BM_Poisson(benchmark::State& state, int mp, int threads)
 {
+    TMWorkers team(threads);
+    const TeamInUse inUse(&team);
     const Setup s = makeSetup(TMSampleFloat32, mp);
     Buffers b(s);
     TMImageStats stats{};
@@ -520,7 +538,7 @@ const void* residentInput(int32_t format)
     return in;
 }
 
-void BM_Render(benchmark::State& state, int32_t format, int mp)
+void BM_Render(benchmark::State& state, int32_t format, int mp, int threads)
 {
     const Setup s = makeSetup(format, mp);
     const int64_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
@@ -542,6 +560,7 @@ void BM_Render(benchmark::State& state, int32_t format, int mp)
     image.outData = out.data();
     image.outRowBytes = image.inRowBytes;
     image.lutMode = 0;
+    image.threads = threads;
 
     CountingAllocator counting;
     const TMBufferAllocator allocator = counting.allocator();
@@ -596,6 +615,8 @@ void BM_Plugin(benchmark::State& state, int32_t format, int mp, tmsim::Delivery 
     options.delivery = delivery;
     options.descriptorSuite = false;
 
+    // One thread, as render32 and render16: the difference is the host's work.
+    TMSetPluginThreads(1);
     Spent spent;
     int16_t result = 0;
     for (auto _ : state) {
@@ -622,13 +643,14 @@ enum class PreviewMode { Full, OutputOnly, OriginalCached };
 // previewHeight 0: the source's aspect (1024 x 682); 768 and 1024 stand for a 4:3
 // and a square source (the 24-MP scene is 3:2, but the refresh's cost is that of
 // its preview pixels).
-void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32_t previewHeight)
+void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32_t previewHeight, int threads)
 {
     const Setup s = makeSetup(format, 24);
     const void* in = format == TMSampleFloat32 ? static_cast<const void*>(scenes().floatScene().data())
                                                : static_cast<const void*>(scenes().scene16().data());
     const int32_t sampleBytes = format == TMSampleFloat32 ? 4 : 2;
-    const TMPreviewSource src{format, s.width, s.height, TMPackedLayout(s.width, kPlanes, sampleBytes), in, 0};
+    TMPreviewSource src{format, s.width, s.height, TMPackedLayout(s.width, kPlanes, sampleBytes), in, 0};
+    src.threads = threads;
     std::vector<float> A(TMPreviewWorkBytes / 4), B(A.size()), C(A.size());
     std::vector<uint8_t> image(static_cast<size_t>(TMPreviewImageBytes(kPlanes)));
     std::vector<uint8_t> cache(static_cast<size_t>(TMPreviewCacheBytes(kPlanes)));
@@ -685,6 +707,15 @@ void BM_Preview(benchmark::State& state, int32_t format, PreviewMode mode, int32
                    std::to_string(s.width) + "x" + std::to_string(s.height));
 }
 
+// Team sizes of the threaded benchmarks: 2 and every core, when that is more.
+std::vector<int> teamSizes()
+{
+    std::vector<int> sizes = {2};
+    if (TMDefaultThreadCount() > 2)
+        sizes.push_back(TMDefaultThreadCount());
+    return sizes;
+}
+
 void configure(benchmark::internal::Benchmark* b, int mp)
 {
     // Fixed counts: the benchmark function (with its setup, which runs the earlier
@@ -709,12 +740,23 @@ int main(int argc, char** argv)
         const std::string suffix = "/" + std::to_string(mp) + "MP";
         configure(benchmark::RegisterBenchmark(("input32" + suffix).c_str(), BM_Input32, mp), mp);
         configure(benchmark::RegisterBenchmark(("input16" + suffix).c_str(), BM_Input16, mp), mp);
-        configure(benchmark::RegisterBenchmark(("attenuate" + suffix).c_str(), BM_Attenuate, mp), mp);
-        configure(benchmark::RegisterBenchmark(("poisson" + suffix).c_str(), BM_Poisson, mp), mp);
+        configure(benchmark::RegisterBenchmark(("attenuate" + suffix).c_str(), BM_Attenuate, mp, 1), mp);
+        configure(benchmark::RegisterBenchmark(("poisson" + suffix).c_str(), BM_Poisson, mp, 1), mp);
         configure(benchmark::RegisterBenchmark(("output32" + suffix).c_str(), BM_Output32, mp), mp);
         configure(benchmark::RegisterBenchmark(("output16" + suffix).c_str(), BM_Output16, mp), mp);
-        configure(benchmark::RegisterBenchmark(("render32" + suffix).c_str(), BM_Render, TMSampleFloat32, mp), mp);
-        configure(benchmark::RegisterBenchmark(("render16" + suffix).c_str(), BM_Render, TMSample16, mp), mp);
+        configure(benchmark::RegisterBenchmark(("render32" + suffix).c_str(), BM_Render, TMSampleFloat32, mp, 1), mp);
+        configure(benchmark::RegisterBenchmark(("render16" + suffix).c_str(), BM_Render, TMSample16, mp, 1), mp);
+        if (mp == 24)
+            for (const int threads : teamSizes()) {
+                const std::string t = suffix + "/threads:" + std::to_string(threads);
+                configure(benchmark::RegisterBenchmark(("attenuate" + t).c_str(), BM_Attenuate, mp, threads), mp);
+                configure(benchmark::RegisterBenchmark(("poisson" + t).c_str(), BM_Poisson, mp, threads), mp);
+                configure(
+                    benchmark::RegisterBenchmark(("render32" + t).c_str(), BM_Render, TMSampleFloat32, mp, threads),
+                    mp);
+                configure(benchmark::RegisterBenchmark(("render16" + t).c_str(), BM_Render, TMSample16, mp, threads),
+                          mp);
+            }
         configure(benchmark::RegisterBenchmark(("plugin32" + suffix).c_str(), BM_Plugin, TMSampleFloat32, mp,
                                                tmsim::Delivery::Direct),
                   mp);
@@ -744,10 +786,19 @@ int main(int argc, char** argv)
     };
     for (const auto& p : previews)
         benchmark::RegisterBenchmark((std::string(p.name) + "/24MP").c_str(), BM_Preview, p.format, p.mode,
-                                     p.previewHeight)
+                                     p.previewHeight, 1)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond)
             ->Iterations(20);
+    for (const int threads : teamSizes())
+        for (const int32_t format : {TMSampleFloat32, TMSample16})
+            benchmark::RegisterBenchmark((std::string(format == TMSampleFloat32 ? "preview32" : "preview16") +
+                                          "/full/24MP/threads:" + std::to_string(threads))
+                                             .c_str(),
+                                         BM_Preview, format, PreviewMode::Full, 0, threads)
+                ->UseManualTime()
+                ->Unit(benchmark::kMillisecond)
+                ->Iterations(20);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

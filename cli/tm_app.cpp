@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform.h"
 #include "tm_encode.h"
 #include "tm_formats.h"
 #include "tm_image_io.h"
@@ -506,6 +507,8 @@ int run(const TMCliOptions& given)
         return kExitUsage;
     }
     TMCliOptions options = given;
+    // The plug-in's thread count, as a host process sets it.
+    TMSetPluginThreads(options.threads);
     if (!options.settingsFile.empty() && !loadSettingsFile(options.settingsFile, &options.settings))
         return kExitUsage;
     // Like every output, the settings file fails before any work when it cannot be written.

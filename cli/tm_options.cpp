@@ -203,6 +203,23 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
                 result.options.settings.image360 = true;
             continue;
         }
+        if (name == "threads") {
+            std::string value;
+            if (eq != std::string::npos)
+                value = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            else
+                return usageError("--threads needs a value: 0 (every core) or 1 to 1024");
+            // Digits only: no sign, no spaces, no trailing text.
+            const bool digits =
+                !value.empty() && value.size() <= 4 && value.find_first_not_of("0123456789") == std::string::npos;
+            const int32_t n = digits ? static_cast<int32_t>(std::stoi(value)) : -1;
+            if (n < 0 || n > 1024)
+                return usageError("--threads must be 0 (every core) or 1 to 1024, got '" + value + "'");
+            result.options.threads = n;
+            continue;
+        }
         const TextOption* text = nullptr;
         for (const TextOption& t : kTextOptions)
             if (name == t.name)
@@ -376,6 +393,8 @@ std::string TMUsageText()
          "                     RGB PNG) instead of rendering the image\n"
          "  --original         with --preview: the unprocessed view\n"
          "  --histogram FILE   with --preview: its 256 histogram counts, one a line\n"
+         "  --threads N        threads of the render and the preview, 1 to 1024; 0 or\n"
+         "                     absent: every core (the result is the same for any N)\n"
          "  --quiet            no progress bar\n"
          "  --verbose          each image's read, tone-mapping and write times\n"
          "  --help             this text\n"

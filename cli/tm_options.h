@@ -41,6 +41,7 @@ struct TMCliOptions {
     std::string compression; // the output codec's compression; empty: the tool's choice
     bool quiet = false;
     bool verbose = false; // each image's read, tone-mapping and write times
+    int32_t threads = 0;  // --threads: 1..1024; 0 every core
     // Preview mode: write the dialog's preview of this longer side (512, 768 or
     // 1024) as an 8-bit RGB PNG instead of rendering; `original` shows the
     // unprocessed view; `histogram` (may be empty) receives the shown histogram.

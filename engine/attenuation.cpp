@@ -8,6 +8,7 @@
 #include "fast_math.h"
 #include "luminance.h"
 #include "tm_engine.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 
@@ -21,11 +22,18 @@ constexpr int32_t kMaxLevels = 31;
 
 int32_t halve(int32_t s) { return (s >> 1) + (s & 1); }
 
+// Cells per part below which a pass runs on one thread.
+constexpr int64_t kMinPartCells = 32768;
+int32_t rowParts(const TMWorkers* workers, int32_t w, int32_t rows)
+{
+    return TMPartsOn(workers, rows, (kMinPartCells + w - 1) / std::max(w, 1));
+}
+
 // One coarser level of the log-luminance pyramid: binomial [1 2 1] x [1 2 1] / 16
 // around the co-located fine pixel (2x, 2y), summed row by row from the upper-left
 // tap in single precision. Border pixels of the coarse level apply all nine weights
 // to the co-located pixel alone.
-void reduceLevel(const float* fine, int32_t fw, float* coarse, int32_t cw, int32_t ch)
+void reduceLevel(const float* fine, int32_t fw, float* coarse, int32_t cw, int32_t ch, int32_t rowBegin, int32_t rowEnd)
 {
     auto border = [](float v) {
         float s = v * 0.0625f;
@@ -39,7 +47,7 @@ void reduceLevel(const float* fine, int32_t fw, float* coarse, int32_t cw, int32
         s += v * 0.0625f;
         return s;
     };
-    for (int32_t y = 0; y < ch; ++y) {
+    for (int32_t y = rowBegin; y < rowEnd; ++y) {
         float* out = coarse + static_cast<int64_t>(y) * cw;
         const float* c = fine + static_cast<int64_t>(2 * y) * fw;
         if (y < 1 || y > ch - 2) {
@@ -81,12 +89,12 @@ inline float magnitude(float dx, float dy, float scale)
     return std::sqrt(dx * dx + dy * dy) * scale;
 }
 
-// Gradient magnitudes of one level (central differences inside, one-sided at the
-// borders) times `scale`, into g. Returns their single-precision sum, row by row.
-float gradientMagnitudes(const float* I, int32_t w, int32_t h, float scale, float* g)
+// Gradient magnitudes of rows [rowBegin, rowEnd) of one level (central differences
+// inside, one-sided at the borders) times `scale`, into g.
+void gradientMagnitudeRows(const float* I, int32_t w, int32_t h, float scale, float* g, int32_t rowBegin,
+                           int32_t rowEnd)
 {
-    float sum = 0.0f;
-    for (int32_t y = 0; y < h; ++y) {
+    for (int32_t y = rowBegin; y < rowEnd; ++y) {
         const float* row = I + static_cast<int64_t>(y) * w;
         const float* up = y > 0 ? row - w : row;
         const float* down = y < h - 1 ? row + w : row;
@@ -99,18 +107,30 @@ float gradientMagnitudes(const float* I, int32_t w, int32_t h, float scale, floa
                 out[x] = magnitude(row[x + 1] - row[x - 1], down[x] - up[x], scale);
             out[w - 1] = magnitude(row[w - 1] - row[w - 2], down[w - 1] - up[w - 1], scale);
         }
-        for (int32_t x = 0; x < w; ++x)
-            sum += out[x];
     }
+}
+
+// Gradient magnitudes of one level into g, the rows in parallel. Returns their
+// single-precision sum in row-major order: one thread adds them after the rows are
+// done, since partial sums per part would round differently.
+float gradientMagnitudes(TMWorkers* workers, const float* I, int32_t w, int32_t h, float scale, float* g)
+{
+    TMForParts(workers, h, rowParts(workers, w, h), [&](int32_t, int64_t begin, int64_t end) {
+        gradientMagnitudeRows(I, w, h, scale, g, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+    });
+    float sum = 0.0f;
+    const int64_t n = static_cast<int64_t>(w) * h;
+    for (int64_t i = 0; i < n; ++i)
+        sum += g[i];
     return sum;
 }
 
 // Replaces each magnitude m by its factor pow((m + offset) / alpha, exponent) as a
 // float, and 0 where m is 0. The power comes from the fast path where its rounding to
 // float is certain, else from the library.
-void attenuationFactors(float* g, int64_t n, float offset, double alpha, double exponent)
+constexpr int64_t kBlock = 512;
+void attenuationFactorRange(float* g, int64_t n, float offset, double alpha, double exponent)
 {
-    constexpr int64_t kBlock = 512;
     double q[kBlock], p[kBlock];
     for (int64_t start = 0; start < n; start += kBlock) {
         const int64_t count = std::min(kBlock, n - start);
@@ -128,10 +148,47 @@ void attenuationFactors(float* g, int64_t n, float offset, double alpha, double 
     }
 }
 
+// Divergence of the attenuated forward differences of rows [rowBegin, rowEnd) into A
+// (level 0, W x H), from the log luminance I and the attenuation product P.
+void divergenceRows(const float* I, const float* P, int32_t W, int32_t H, float* A, int32_t rowBegin, int32_t rowEnd)
+{
+    for (int32_t y = rowBegin; y < rowEnd; ++y) {
+        const float* row = I + static_cast<int64_t>(y) * W;
+        const float* prow = P + static_cast<int64_t>(y) * W;
+        float* div = A + static_cast<int64_t>(y) * W;
+        const bool hasDown = y<H - 1, hasUp = y> 0;
+        float gxLeft = 0.0f;
+        for (int32_t x = 0; x < W; ++x) {
+            const float gx = x < W - 1 ? limitDifference(row[x + 1] - row[x]) * prow[x] : 0.0f;
+            const float gy = hasDown ? limitDifference(row[x + W] - row[x]) * prow[x] : 0.0f;
+            float d = gx;
+            if (x > 0)
+                d -= gxLeft;
+            d += gy;
+            if (hasUp)
+                d -= limitDifference(row[x] - row[x - W]) * prow[x - W];
+            div[x] = d;
+            gxLeft = gx;
+        }
+    }
+}
+
+// The same over a level, in parallel pieces of whole blocks.
+void attenuationFactors(TMWorkers* workers, float* g, int64_t n, float offset, double alpha, double exponent)
+{
+    const int64_t blocks = (n + kBlock - 1) / kBlock;
+    TMForParts(workers, blocks, TMPartsOn(workers, blocks, kMinPartCells / kBlock),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   const int64_t first = begin * kBlock, stop = std::min(n, end * kBlock);
+                   attenuationFactorRange(g + first, stop - first, offset, alpha, exponent);
+               });
+}
+
 } // namespace
 
 int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel, int32_t contrastStep,
-                             float smoothingFactor, const int32_t* geometry, float* A, float* B, float* C)
+                             float smoothingFactor, const int32_t* geometry, float* A, float* B, float* C,
+                             TMWorkers* workers)
 {
     (void)sampleFormat;
     lumLevel = std::clamp(lumLevel, 1, 13);
@@ -167,7 +224,9 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         while (w > coarsestWidth && count < levels + 1) {
             const int32_t cw = halve(w), ch = halve(h);
             const int64_t next = off + static_cast<int64_t>(w) * h;
-            reduceLevel(C + off, w, C + next, cw, ch);
+            TMForParts(workers, ch, rowParts(workers, 4 * cw, ch), [&](int32_t, int64_t begin, int64_t end) {
+                reduceLevel(C + off, w, C + next, cw, ch, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+            });
             w = cw;
             h = ch;
             off = next;
@@ -185,12 +244,12 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         const int32_t w = widths[level], h = heights[level];
         const int64_t n = static_cast<int64_t>(w) * h;
         float* g = A + offsets[level];
-        const float sum = gradientMagnitudes(C + offsets[level], w, h, scale, g);
+        const float sum = gradientMagnitudes(workers, C + offsets[level], w, h, scale, g);
         const float mean = sum / static_cast<float>(n);
         const double alpha = static_cast<double>(mean) * k;
         const float offset = mean * smoothingFactor;
         meanCode = truncToInt32(static_cast<double>(mean) * 1000.0);
-        attenuationFactors(g, n, offset, alpha, exponent);
+        attenuationFactors(workers, g, n, offset, alpha, exponent);
         scale *= 0.5f;
     }
 
@@ -202,13 +261,15 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
         for (int32_t level = last - 1; level >= 0; --level) {
             const int32_t w = widths[level], h = heights[level], cw = widths[level + 1];
             const float* coarse = B + offsets[level + 1];
-            for (int32_t y = 0; y < h; ++y) {
-                const float* crow = coarse + static_cast<int64_t>(y >> 1) * cw;
-                const float* a = A + offsets[level] + static_cast<int64_t>(y) * w;
-                float* b = B + offsets[level] + static_cast<int64_t>(y) * w;
-                for (int32_t x = 0; x < w; ++x)
-                    b[x] = crow[x >> 1] * a[x];
-            }
+            TMForParts(workers, h, rowParts(workers, w, h), [&](int32_t, int64_t begin, int64_t end) {
+                for (int64_t y = begin; y < end; ++y) {
+                    const float* crow = coarse + (y >> 1) * cw;
+                    const float* a = A + offsets[level] + y * w;
+                    float* b = B + offsets[level] + y * w;
+                    for (int32_t x = 0; x < w; ++x)
+                        b[x] = crow[x >> 1] * a[x];
+                }
+            });
         }
     }
 
@@ -221,28 +282,16 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
     // four steps add up past 100) would become a source that the solver spreads into a
     // wide bump of the opposite sign: a bright blot for a dark pixel, darkening the
     // rest of the image, or a dark one for a bright pixel.
-    std::memset(A, 0, sizeof(float) * static_cast<size_t>(geometry[TMGeoSolverTotal]));
+    const int64_t plane = static_cast<int64_t>(W) * H;
+    const int64_t rest = std::max<int64_t>(0, geometry[TMGeoSolverTotal] - plane);
+    TMForParts(workers, rest, TMPartsOn(workers, rest, 16 * kMinPartCells), [&](int32_t, int64_t begin, int64_t end) {
+        std::memset(A + plane + begin, 0, sizeof(float) * static_cast<size_t>(end - begin));
+    });
     const float* I = C;
     const float* P = B;
-    for (int32_t y = 0; y < H; ++y) {
-        const float* row = I + static_cast<int64_t>(y) * W;
-        const float* prow = P + static_cast<int64_t>(y) * W;
-        float* div = A + static_cast<int64_t>(y) * W;
-        const bool hasDown = y<H - 1, hasUp = y> 0;
-        float gxLeft = 0.0f;
-        for (int32_t x = 0; x < W; ++x) {
-            const float gx = x < W - 1 ? limitDifference(row[x + 1] - row[x]) * prow[x] : 0.0f;
-            const float gy = hasDown ? limitDifference(row[x + W] - row[x]) * prow[x] : 0.0f;
-            float d = gx;
-            if (x > 0)
-                d -= gxLeft;
-            d += gy;
-            if (hasUp)
-                d -= limitDifference(row[x] - row[x - W]) * prow[x - W];
-            div[x] = d;
-            gxLeft = gx;
-        }
-    }
+    TMForParts(workers, H, rowParts(workers, W, H), [&](int32_t, int64_t begin, int64_t end) {
+        divergenceRows(I, P, W, H, A, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+    });
 
     delete[] widths;
     delete[] heights;

@@ -14,6 +14,7 @@
 
 #include "fast_math.h"
 #include "tm_engine.h"
+#include "tm_workers.h"
 
 namespace {
 
@@ -187,6 +188,100 @@ void relaxSweep(float* u, const float* f, int32_t stride, int32_t w, int32_t h, 
     relaxEdgeRow(bottom, fBottom, -stride, w, hs, edgeSecond);
 }
 
+// The sweep of relaxSweep split into bands of interior rows [begin, end) run by
+// the team, every update reading exactly the values the single-threaded order gives
+// it. The caller updates the corners first (nothing in the bands reads what they
+// read). Phase one, each band on its own: the first colour and the even-row sides of
+// every row, and as a wavefront the second colour and odd-row sides of the band's
+// inner rows (their neighbour rows are the band's own, first colour done). Phase two,
+// after every band's phase one: the top and bottom rows at the first colour's columns
+// (they read rows 1 and h-2 in their first colour), then the second colour of each
+// band's first and last row (they read the neighbouring bands' first colour, and rows
+// 1 and h-2 read the edge rows), then the edge rows at the other columns. Within a
+// phase, bands write disjoint rows; a band's vector stores rewrite the other colour's
+// cells of its own rows with the values they already hold, so what a neighbouring
+// band reads there is the same either way.
+struct BandedSweep {
+    float* u;
+    const float* f;
+    int32_t stride, w, h;
+    float hs;
+    int32_t edgeFirst, edgeSecond;
+
+    void firstColour(int32_t y) const
+    {
+        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 2 : 1);
+        if ((y & 1) == 0)
+            relaxSideRow(u, f, stride, w, y, hs);
+    }
+    void secondColour(int32_t y) const
+    {
+        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 1 : 2);
+        if (y & 1)
+            relaxSideRow(u, f, stride, w, y, hs);
+    }
+    float* bottom() const { return u + static_cast<int64_t>(h - 1) * stride; }
+    const float* fBottom() const { return f + static_cast<int64_t>(h - 1) * stride; }
+
+    // Interior rows of band [begin, end), in rows 1..h-2.
+    void phaseOne(int32_t begin, int32_t end) const
+    {
+        for (int32_t y = begin; y < end; ++y) {
+            firstColour(y);
+            if (y - 1 > begin)
+                secondColour(y - 1);
+        }
+    }
+    void phaseTwo(int32_t begin, int32_t end) const
+    {
+        const bool top = begin == 1, last = end == h - 1;
+        if (top)
+            relaxEdgeRow(u, f, stride, w, hs, edgeFirst);
+        if (last)
+            relaxEdgeRow(bottom(), fBottom(), -stride, w, hs, edgeFirst);
+        secondColour(begin);
+        if (end - 1 > begin)
+            secondColour(end - 1);
+        if (top)
+            relaxEdgeRow(u, f, stride, w, hs, edgeSecond);
+        if (last)
+            relaxEdgeRow(bottom(), fBottom(), -stride, w, hs, edgeSecond);
+    }
+};
+
+void relaxSweepBanded(TMWorkers* workers, float* u, const float* f, int32_t stride, int32_t w, int32_t h, float hs,
+                      int32_t bands)
+{
+    const int64_t last = static_cast<int64_t>(h - 1) * stride;
+    u[0] = ((u[1] + u[stride]) - hs * f[0]) * 0.5f;
+    u[w - 1] = ((u[w - 2] + u[w - 1 + stride]) - hs * f[w - 1]) * 0.5f;
+    u[last] = ((u[last - stride] + u[last + 1]) - hs * f[last]) * 0.5f;
+    u[last + w - 1] = ((u[last + w - 1 - stride] + u[last + w - 2]) - hs * f[last + w - 1]) * 0.5f;
+    const int32_t edgeFirst = (h & 1) == 0 ? 2 : 1;
+    const BandedSweep sweep{u, f, stride, w, h, hs, edgeFirst, 3 - edgeFirst};
+    // Bands of the h - 2 interior rows, which start at row 1.
+    workers->For(h - 2, bands, [&](int32_t, int64_t begin, int64_t end) {
+        sweep.phaseOne(static_cast<int32_t>(begin + 1), static_cast<int32_t>(end + 1));
+    });
+    workers->For(h - 2, bands, [&](int32_t, int64_t begin, int64_t end) {
+        sweep.phaseTwo(static_cast<int32_t>(begin + 1), static_cast<int32_t>(end + 1));
+    });
+}
+
+// Interior rows per band below which a level is swept by one thread: a band's second
+// phase touches two rows, so thin bands mostly add waiting.
+constexpr int32_t kMinBandRows = 8;
+// Cells per band below which the hand-over between threads costs more than the band.
+constexpr int64_t kMinBandCells = 16384;
+
+// Bands for a w x h region: 1 where threads would not pay.
+int32_t sweepBands(const TMWorkers* workers, int32_t w, int32_t h)
+{
+    if (h < 4)
+        return 1;
+    return TMPartsOn(workers, h - 2, std::max<int64_t>(kMinBandRows, (kMinBandCells + w - 1) / w));
+}
+
 // Residual (n u - sum of the n neighbours) / hs + f of row y of a w x h level, into
 // out; inv is 1 / hs in single precision.
 void residualRow(const float* u, const float* f, int32_t w, int32_t h, int32_t y, float inv, float* out)
@@ -210,29 +305,41 @@ void residualRow(const float* u, const float* f, int32_t w, int32_t h, int32_t y
     out[e] = (3.0f * row[e] - ((row[e - 1] + up[e]) + down[e])) * inv + fr[e];
 }
 
+// Cells per part of the row-parallel passes below which one thread does the pass.
+constexpr int64_t kMinPartCells = 32768;
+int32_t rowParts(const TMWorkers* workers, int32_t w, int32_t rows)
+{
+    return TMPartsOn(workers, rows, (kMinPartCells + w - 1) / std::max(w, 1));
+}
+
 // Residual of a whole level into r (row stride w).
-void residual(const float* u, const float* f, int32_t w, int32_t h, float hs, float* r)
+void residual(TMWorkers* workers, const float* u, const float* f, int32_t w, int32_t h, float hs, float* r)
 {
     const float inv = 1.0f / hs;
-    for (int32_t y = 0; y < h; ++y)
-        residualRow(u, f, w, h, y, inv, r + static_cast<int64_t>(y) * w);
+    TMForParts(workers, h, rowParts(workers, w, h), [&](int32_t, int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y)
+            residualRow(u, f, w, h, static_cast<int32_t>(y), inv, r + y * w);
+    });
 }
 
 // Residual of a level restricted by 2 x 2 boxes into the coarse level (exactly half
-// its size), two fine rows at a time through the scratch rows.
-void restrictResidualBox(const float* u, const float* f, int32_t w, int32_t h, float hs, float* coarse, int32_t cw,
-                         int32_t ch, float* scratch)
+// its size), two fine rows at a time through the scratch rows: two rows of w per
+// part, which the w x h floats of scratch always hold (parts <= ch = h / 2).
+void restrictResidualBox(TMWorkers* workers, const float* u, const float* f, int32_t w, int32_t h, float hs,
+                         float* coarse, int32_t cw, int32_t ch, float* scratch)
 {
     const float inv = 1.0f / hs;
-    float* a = scratch;
-    float* b = scratch + w;
-    for (int32_t y = 0; y < ch; ++y) {
-        residualRow(u, f, w, h, 2 * y, inv, a);
-        residualRow(u, f, w, h, 2 * y + 1, inv, b);
-        float* out = coarse + static_cast<int64_t>(y) * cw;
-        for (int32_t x = 0; x < cw; ++x)
-            out[x] = 0.25f * (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]);
-    }
+    TMForParts(workers, ch, rowParts(workers, 2 * w, ch), [&](int32_t part, int64_t begin, int64_t end) {
+        float* a = scratch + static_cast<int64_t>(part) * 2 * w;
+        float* b = a + w;
+        for (int32_t y = static_cast<int32_t>(begin); y < end; ++y) {
+            residualRow(u, f, w, h, 2 * y, inv, a);
+            residualRow(u, f, w, h, 2 * y + 1, inv, b);
+            float* out = coarse + static_cast<int64_t>(y) * cw;
+            for (int32_t x = 0; x < cw; ++x)
+                out[x] = 0.25f * (((a[2 * x] + a[2 * x + 1]) + b[2 * x]) + b[2 * x + 1]);
+        }
+    });
 }
 
 // Weights of one axis of the area-weighted first restriction: the coarse cell i spans
@@ -266,10 +373,10 @@ AxisTaps axisTaps(int32_t i, float f, float rf)
 
 // First restriction of the non-aligned case: W x H residual -> cw x ch, three taps
 // per axis (two when that side is a multiple of the level step).
-void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t ch, float fx, float fy,
-                  float rx, float ry, int32_t tapsX, int32_t tapsY)
+void restrictAreaRows(const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t rowBegin, int32_t rowEnd,
+                      float fx, float fy, float rx, float ry, int32_t tapsX, int32_t tapsY)
 {
-    for (int32_t y = 0; y < ch; ++y) {
+    for (int32_t y = rowBegin; y < rowEnd; ++y) {
         const AxisTaps ty = axisTaps(y, fy, ry);
         float* out = coarse + static_cast<int64_t>(y) * cw;
         for (int32_t x = 0; x < cw; ++x) {
@@ -288,21 +395,32 @@ void restrictArea(const float* r, int32_t W, int32_t H, float* coarse, int32_t c
     }
 }
 
+void restrictArea(TMWorkers* workers, const float* r, int32_t W, int32_t H, float* coarse, int32_t cw, int32_t ch,
+                  float fx, float fy, float rx, float ry, int32_t tapsX, int32_t tapsY)
+{
+    TMForParts(workers, ch, rowParts(workers, 4 * cw, ch), [&](int32_t, int64_t begin, int64_t end) {
+        restrictAreaRows(r, W, H, coarse, cw, static_cast<int32_t>(begin), static_cast<int32_t>(end), fx, fy, rx, ry,
+                         tapsX, tapsY);
+    });
+}
+
 // Correction step of a fine level exactly twice the coarse size: every fine pixel
 // becomes the co-located coarse value plus its own value.
-void prolongAddBox(const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t fw)
+void prolongAddBox(TMWorkers* workers, const float* coarse, int32_t cw, int32_t ch, float* fine, int32_t fw)
 {
-    for (int32_t y = 0; y < ch; ++y) {
-        const float* c = coarse + static_cast<int64_t>(y) * cw;
-        float* a = fine + static_cast<int64_t>(2 * y) * fw;
-        float* b = a + fw;
-        for (int32_t x = 0; x < cw; ++x) {
-            a[2 * x] = c[x] + a[2 * x];
-            a[2 * x + 1] = c[x] + a[2 * x + 1];
-            b[2 * x] = c[x] + b[2 * x];
-            b[2 * x + 1] = c[x] + b[2 * x + 1];
+    TMForParts(workers, ch, rowParts(workers, 2 * fw, ch), [&](int32_t, int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y) {
+            const float* c = coarse + y * cw;
+            float* a = fine + 2 * y * fw;
+            float* b = a + fw;
+            for (int32_t x = 0; x < cw; ++x) {
+                a[2 * x] = c[x] + a[2 * x];
+                a[2 * x + 1] = c[x] + a[2 * x + 1];
+                b[2 * x] = c[x] + b[2 * x];
+                b[2 * x + 1] = c[x] + b[2 * x + 1];
+            }
         }
-    }
+    });
 }
 
 // For the last prolongation of the non-aligned case: each coarse value fills the
@@ -323,22 +441,24 @@ void blockWinners(int32_t coarseCount, float f, int32_t fineCount, int32_t* winn
     }
 }
 
-void prolongAddArea(const float* coarse, int32_t cw, float* fine, int32_t W, int32_t H, const int32_t* winX,
-                    const int32_t* winY)
+void prolongAddArea(TMWorkers* workers, const float* coarse, int32_t cw, float* fine, int32_t W, int32_t H,
+                    const int32_t* winX, const int32_t* winY)
 {
-    for (int32_t y = 0; y < H; ++y) {
-        const float* c = coarse + static_cast<int64_t>(winY[y]) * cw;
-        float* row = fine + static_cast<int64_t>(y) * W;
-        for (int32_t x = 0; x < W; ++x)
-            row[x] = c[winX[x]] + row[x];
-    }
+    TMForParts(workers, H, rowParts(workers, W, H), [&](int32_t, int64_t begin, int64_t end) {
+        for (int64_t y = begin; y < end; ++y) {
+            const float* c = coarse + static_cast<int64_t>(winY[y]) * cw;
+            float* row = fine + y * W;
+            for (int32_t x = 0; x < W; ++x)
+                row[x] = c[winX[x]] + row[x];
+        }
+    });
 }
 
 // out = exp(u) as floats; the fast exponential where its rounding is certain. A
 // solution beyond the float range (u above 88.72, behind a pixel far brighter or
 // darker than its neighbours) gives the largest float, not infinity: the output
 // mapping needs finite cells, and any cell that high is far above the white point.
-void exponentiate(const float* u, float* out, size_t n)
+void exponentiateRange(const float* u, float* out, size_t n)
 {
     constexpr size_t kBlock = 512;
     constexpr double kLargest = 3.4028234663852886e38;
@@ -355,10 +475,26 @@ void exponentiate(const float* u, float* out, size_t n)
     }
 }
 
+void exponentiate(TMWorkers* workers, const float* u, float* out, size_t n)
+{
+    TMForParts(workers, static_cast<int64_t>(n), TMPartsOn(workers, static_cast<int64_t>(n), kMinPartCells),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   exponentiateRange(u + begin, out + begin, static_cast<size_t>(end - begin));
+               });
+}
+
+// Zeroes n floats, the parts in parallel.
+void clearFloats(TMWorkers* workers, float* p, int64_t n)
+{
+    TMForParts(workers, n, TMPartsOn(workers, n, 16 * kMinPartCells), [&](int32_t, int64_t begin, int64_t end) {
+        std::memset(p + begin, 0, sizeof(float) * static_cast<size_t>(end - begin));
+    });
+}
+
 } // namespace
 
 void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w, int32_t h, float hs,
-                  int32_t sweeps, int32_t offset, float* u, const float* f)
+                  int32_t sweeps, int32_t offset, float* u, const float* f, TMWorkers* workers, int32_t bands)
 {
     int32_t rw = w, rh = h;
     if (W != baseWidth || H != baseHeight) {
@@ -368,12 +504,20 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
     }
     if (rw < 2 || rh < 2)
         return;
-    for (int32_t s = 0; s < sweeps; ++s)
-        relaxSweep(u + offset, f + offset, w, rw, rh, hs);
+    if (bands <= 0)
+        bands = sweepBands(workers, rw, rh);
+    bands = std::min(bands, rh - 2);
+    for (int32_t s = 0; s < sweeps; ++s) {
+        if (bands > 1 && workers != nullptr)
+            relaxSweepBanded(workers, u + offset, f + offset, w, rw, rh, hs, bands);
+        else
+            relaxSweep(u + offset, f + offset, w, rw, rh, hs);
+    }
 }
 
 int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t coarseWidth,
-                       int32_t coarseHeight, int32_t solverTotal, int32_t levelCount, float* B, float* C, float* A)
+                       int32_t coarseHeight, int32_t solverTotal, int32_t levelCount, float* B, float* C, float* A,
+                       TMWorkers* workers)
 {
     if (levelCount < 1 || levelCount > 30)
         return TMErrTooSmall;
@@ -447,23 +591,24 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
         blockWinners(heights[1], fy, H, winners + W);
     }
 
-    std::memset(C, 0, sizeof(float) * static_cast<size_t>(total));
-    std::memset(B, 0, sizeof(float) * static_cast<size_t>(W) * static_cast<size_t>(H));
+    clearFloats(workers, C, total);
+    clearFloats(workers, B, static_cast<int64_t>(W) * H);
 
     for (int cycle = 0; cycle < 4; ++cycle) {
         // Down: smooth, restrict the residual, start the coarser level from zero.
         for (int32_t k = 0; k + 1 < count; ++k) {
             const int32_t w = widths[k], h = heights[k];
-            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3, static_cast<int32_t>(offsets[k]), C, A);
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 3, static_cast<int32_t>(offsets[k]), C, A,
+                         workers);
             const int32_t cw = widths[k + 1], ch = heights[k + 1];
             float* coarseF = A + offsets[k + 1];
             if (k == 0 && !aligned) {
-                residual(C, A, W, H, spacing[0], B);
-                restrictArea(B, W, H, coarseF, cw, ch, fx, fy, rx, ry, tapsX, tapsY);
+                residual(workers, C, A, W, H, spacing[0], B);
+                restrictArea(workers, B, W, H, coarseF, cw, ch, fx, fy, rx, ry, tapsX, tapsY);
             } else {
-                restrictResidualBox(C + offsets[k], A + offsets[k], w, h, spacing[k], coarseF, cw, ch, B);
+                restrictResidualBox(workers, C + offsets[k], A + offsets[k], w, h, spacing[k], coarseF, cw, ch, B);
             }
-            std::memset(C + offsets[k + 1], 0, sizeof(float) * static_cast<size_t>(cw) * static_cast<size_t>(ch));
+            clearFloats(workers, C + offsets[k + 1], static_cast<int64_t>(cw) * ch);
         }
         // The coarsest level gets 0 sweeps: its correction stays zero.
         // Up: prolong the coarse correction onto the finer level, add the finer
@@ -473,14 +618,15 @@ int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeig
             float* fine = C + offsets[k];
             const float* coarse = C + offsets[k + 1];
             if (k == 0 && !aligned)
-                prolongAddArea(coarse, widths[1], fine, W, H, winners, winners + W);
+                prolongAddArea(workers, coarse, widths[1], fine, W, H, winners, winners + W);
             else
-                prolongAddBox(coarse, widths[k + 1], heights[k + 1], fine, w);
-            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2, static_cast<int32_t>(offsets[k]), C, A);
+                prolongAddBox(workers, coarse, widths[k + 1], heights[k + 1], fine, w);
+            TMRelaxLevel(W, H, baseWidth, baseHeight, w, h, spacing[k], 2, static_cast<int32_t>(offsets[k]), C, A,
+                         workers);
         }
     }
 
-    exponentiate(C, A, static_cast<size_t>(W) * static_cast<size_t>(H));
+    exponentiate(workers, C, A, static_cast<size_t>(W) * static_cast<size_t>(H));
 
     delete[] winners;
     delete[] widths;

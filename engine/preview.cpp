@@ -11,6 +11,7 @@
 #include "preview_sampling.h"
 #include "preview_stages.h"
 #include "tm_preview.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 
@@ -136,13 +137,15 @@ struct Call {
     const TMPreviewBuffers& buffers;
     TMPreviewView* view;
     TMPreviewReport* report;
+    TMWorkers* workers; // the caller's team, or null: recompute makes its own
     int32_t pw, ph, planes;
     TMDerivedSettings d; // every setting limited, and what the stages take
     int32_t geometry[TMGeometrySize] = {};
     TMPreviewKept kept;
 
-    Call(TMParameters* p, const TMPreviewSource& s, const TMPreviewBuffers& b, TMPreviewView* v, TMPreviewReport* r)
-        : params(p), src(s), buffers(b), view(v), report(r), pw(v->previewWidth), ph(v->previewHeight),
+    Call(TMParameters* p, const TMPreviewSource& s, const TMPreviewBuffers& b, TMPreviewView* v, TMPreviewReport* r,
+         TMWorkers* w)
+        : params(p), src(s), buffers(b), view(v), report(r), workers(w), pw(v->previewWidth), ph(v->previewHeight),
           planes(std::clamp(s.layout.planes, 1, 3)), d(TMDeriveSettings(*p, s.width, planes)), kept(TMPreviewKeptOf(*v))
     {
         if (report)
@@ -254,6 +257,9 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
     const int32_t* geometry = call.geometry;
     const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
     float* A = call.buffers.lum;
+    // Threads only for the stages that recompute; an output-only redraw starts none.
+    TMWorkers ownTeam(call.workers != nullptr ? 1 : src.threads);
+    TMWorkers* team = call.workers != nullptr ? call.workers : &ownTeam;
     // The final render's refusal, for the same image.
     if (call.isFloat() &&
         !TMHasMappablePixel(src.width, src.height, src.layout, static_cast<const float*>(src.samples)))
@@ -277,12 +283,12 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
     std::memset(call.buffers.pyramid, 0, static_cast<size_t>(TMPreviewWorkBytes));
     const int32_t attenuated =
         TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep, d.smoothingFactor, geometry, A,
-                             call.buffers.atten, call.buffers.pyramid);
+                             call.buffers.atten, call.buffers.pyramid, team);
     if (attenuated < 0)
         return call.fail(TMRenderStep::Attenuation, attenuated == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
     const int32_t solved = TMSolvePoisson(pw, ph, workWidth, workHeight, geometry[TMGeoSolverCoarseWidth],
                                           geometry[TMGeoSolverCoarseHeight], geometry[TMGeoSolverTotal],
-                                          geometry[TMGeoLevelCount], call.buffers.atten, call.buffers.pyramid, A);
+                                          geometry[TMGeoLevelCount], call.buffers.atten, call.buffers.pyramid, A, team);
     if (solved < 0)
         return call.fail(TMRenderStep::Solver, solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
     if (call.report)
@@ -417,9 +423,9 @@ TMResult showOriginal(Call& call)
 } // namespace
 
 TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src, const TMPreviewBuffers& buffers,
-                      TMPreviewView* view, TMPreviewReport* report)
+                      TMPreviewView* view, TMPreviewReport* report, TMWorkers* workers)
 {
-    Call call(params, src, buffers, view, report);
+    Call call(params, src, buffers, view, report, workers);
     const TMResult checked = checkCall(call);
     if (checked != TMResultOK)
         return checked;

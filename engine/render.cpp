@@ -5,6 +5,7 @@
 #include <new>
 
 #include "tm_render.h"
+#include "tm_workers.h"
 
 namespace {
 
@@ -102,7 +103,7 @@ TMDerivedSettings TMDeriveSettings(const TMParameters& params, int32_t width, in
 }
 
 TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const TMBufferAllocator& allocator,
-                     const TMProgressSink& progress, TMRenderReport* report)
+                     const TMProgressSink& progress, TMRenderReport* report, TMWorkers* workers)
 {
     if (report)
         *report = TMRenderReport{TMRenderStep::None, 0, 0, 0};
@@ -151,6 +152,9 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
 
     if (!held.acquire(0, bytes))
         return step.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
+    // Created once the image is accepted; the workers end with the render.
+    TMWorkers ownTeam(workers != nullptr ? 1 : image.threads);
+    TMWorkers* team = workers != nullptr ? workers : &ownTeam;
     held.lut = static_cast<float*>(std::calloc(static_cast<size_t>(lutEntries(image.sampleFormat)), sizeof(float)));
     if (!held.lut)
         return step.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
@@ -195,7 +199,7 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
     float* C = held.buffer[2];
 
     if (TMAttenuateGradients(image.sampleFormat, workWidth, height, d.lumLevel, d.contrastStep, d.smoothingFactor,
-                             geometry, A, B, C) < 0)
+                             geometry, A, B, C, team) < 0)
         return step.fail(TMRenderStep::Attenuation, TMResultBadParameters);
 
     step.progress(30);
@@ -204,7 +208,7 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
 
     if (TMSolvePoisson(workWidth, height, geometry[TMGeoWidth], geometry[TMGeoHeight], geometry[TMGeoSolverCoarseWidth],
                        geometry[TMGeoSolverCoarseHeight], geometry[TMGeoSolverTotal], geometry[TMGeoLevelCount], B, C,
-                       A) < 0)
+                       A, team) < 0)
         return step.fail(TMRenderStep::Solver, TMResultBadParameters);
     held.release(1);
     held.release(2);

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class TMWorkers;
+
 enum : int32_t {
     TMErrTooSmall = -1, // an image or preview side below the stage's minimum
     TMErrFlat = -2,     // the luminance buffer has no range to map
@@ -109,7 +111,7 @@ void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, co
 // value when that mean is not finite.
 int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t lumLevel, int32_t contrastStep,
                              float smoothingFactor, const int32_t* geometry, float* lumBuffer, float* attenBuffer,
-                             float* pyramidBuffer);
+                             float* pyramidBuffer, TMWorkers* workers = nullptr);
 
 // --- Poisson reconstruction ---------------------------------------------------
 // Four multigrid V-cycles on laplacian(u) = divergence (A level 0), u in C, B as
@@ -117,11 +119,14 @@ int32_t TMAttenuateGradients(int32_t sampleFormat, int32_t W, int32_t H, int32_t
 // or TMErrTooSmall for a level count the working size cannot hold.
 int32_t TMSolvePoisson(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t coarseWidth,
                        int32_t coarseHeight, int32_t solverTotal, int32_t levelCount, float* attenBuffer,
-                       float* pyramidBuffer, float* lumBuffer);
+                       float* pyramidBuffer, float* lumBuffer, TMWorkers* workers = nullptr);
 
 // Red-black Gauss-Seidel sweeps over the w x h level at `offset` floats into u and f.
+// With a team, each sweep runs in `bands` bands of rows (0: as many as pay for the
+// level's size), with the same result as one thread.
 void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, int32_t w, int32_t h, float hs,
-                  int32_t sweeps, int32_t offset, float* u, const float* f);
+                  int32_t sweeps, int32_t offset, float* u, const float* f, TMWorkers* workers = nullptr,
+                  int32_t bands = 0);
 
 // --- Output mapping -----------------------------------------------------------
 // Normalises lum (workWidth x H, row-major) between the clip points in place:

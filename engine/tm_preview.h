@@ -60,6 +60,9 @@ struct TMPreviewSource {
     TMSampleLayout layout;
     const void* samples;
     int32_t lutMode; // exponent choice of the sample table (0: 2.2)
+    // Threads of a recompute, the calling thread included: 0 or less for every core
+    // the process may use. Results are the same for any count.
+    int32_t threads = 0;
 };
 
 // Bytes of what the preview keeps between calls (TMPreviewView::kept).
@@ -90,6 +93,7 @@ struct TMPreviewReport {
 // restorePreview, forcePreviewRecompute, previewLevel, originalStale512/768/1024).
 // Returns TMResultOK, TMResultMemFull (a buffer missing or a table not allocated) or
 // TMResultBadParameters (bad geometry or source, a failed stage); on failure the
-// display image and histograms keep what they held.
+// display image and histograms keep what they held. A recompute runs on `workers`
+// when given (src.threads is then not read), else on a team of src.threads.
 TMResult TMRunPreview(TMParameters* params, const TMPreviewSource& src, const TMPreviewBuffers& buffers,
-                      TMPreviewView* view, TMPreviewReport* report = nullptr);
+                      TMPreviewView* view, TMPreviewReport* report = nullptr, TMWorkers* workers = nullptr);

@@ -52,6 +52,9 @@ struct TMHostImage {
     // Non-zero: planeMin is not known (no settings dialog measured it), so the render
     // measures it on the image itself, as the dialog would have.
     int32_t measurePlaneMin;
+    // Threads of the render, the calling thread included: 0 or less for every core
+    // the process may use (TMDefaultThreadCount). Results are the same for any count.
+    int32_t threads = 0;
 };
 
 // Everything the stages take from the settings, derived once for a render or a
@@ -104,8 +107,10 @@ struct TMRenderReport {
 
 // Renders the whole image. On failure the report names the step, and the output
 // holds whatever it held before the failing step wrote (nothing once a stage fails).
+// The stages run on `workers` when given (image.threads is then not read), else on a
+// team of image.threads made for this render.
 TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const TMBufferAllocator& allocator,
-                     const TMProgressSink& progress, TMRenderReport* report = nullptr);
+                     const TMProgressSink& progress, TMRenderReport* report = nullptr, TMWorkers* workers = nullptr);
 
 // Working buffers from the C heap, for tools and tests.
 TMBufferAllocator TMHeapAllocator();

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host_access.h"
+#include "platform.h"
 #include "tm_render_host.h"
 
 namespace {
@@ -110,6 +111,7 @@ int16_t TMRenderPreview(TMFilterRecord* record, TMParameters* params, TMGlobals*
     src.layout = TMSampleLayout{image.planes, image.inPixelStride, image.inRowBytes};
     src.samples = image.inData;
     src.lutMode = globals->lutMode;
+    src.threads = TMPluginThreads();
     const TMPreviewBuffers buffers{globals->lumBuffer,     globals->attenBuffer, globals->pyramidBuffer,
                                    globals->previewBuffer, globals->sourceCache, globals->histograms};
     view->previewWidth = globals->previewWidth;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "host_access.h"
+#include "platform.h"
 #include "tm_render.h"
 
 void TMInitGlobals(TMGlobals* g)
@@ -79,6 +80,7 @@ int16_t TMRender(TMFilterRecord* record, const TMParameters& params, TMGlobals* 
     image.lutMode = globals->lutMode;
     std::copy(globals->planeMin, globals->planeMin + 3, image.planeMin);
     image.measurePlaneMin = globals->planeMinMeasured ? 0 : 1;
+    image.threads = TMPluginThreads();
 
     GlobalsBuffers buffers{record, globals};
     const TMBufferAllocator allocator{&buffers, GlobalsBuffers::acquire, GlobalsBuffers::release};

@@ -19,6 +19,9 @@
 //                                     recomputes of its preview and 10 x RUNS
 //                                     output-only refreshes (tm_sim_timing.h);
 //                                     nothing is written
+//   tmhost --threads N ...            any of the above with the plug-in's renders
+//                                     and previews on N threads (1..1024; 0 every
+//                                     core), passed to it in TM_THREADS
 //
 // --dialog, --about and --window open the host's main window (tm_sim_window.h): the
 // owner of the plug-in's dialogs, handed over in the platform data; displayPixels
@@ -376,6 +379,21 @@ int showWindow()
 
 int main(int argc, char** argv)
 {
+    if (argc >= 3 && std::strcmp(argv[1], "--threads") == 0) {
+        const std::string count = argv[2];
+        const bool digits =
+            !count.empty() && count.size() <= 4 && count.find_first_not_of("0123456789") == std::string::npos;
+        const int n = digits ? std::atoi(count.c_str()) : -1;
+        if (n < 0 || n > 1024) {
+            std::fprintf(stderr, "tmhost: --threads must be 0 (every core) or 1 to 1024, got '%s'\n", argv[2]);
+            return kUnusable;
+        }
+        // 0: the plug-in's default, every core.
+        SetEnvironmentVariableA("TM_THREADS", n > 0 ? count.c_str() : nullptr);
+        argv[2] = argv[0];
+        argv += 2;
+        argc -= 2;
+    }
     if (argc == 2 && std::strcmp(argv[1], "--window") == 0)
         return showWindow();
     if (argc == 3 && std::strcmp(argv[2], "--about") == 0)

@@ -184,7 +184,7 @@ TEST(CliOptions, HelpListsEveryOptionWithItsRange)
     const std::string help = TMUsageText();
     for (const char* item : {"--luminosity -10..10", "--strength 0..100", "--saturation 0..100", "--white-clip 0..5",
                              "--black-clip 0..5", "--light-smoothing -2..2", "--micro-contrast -2..2",
-                             "--micro-smoothing 0..30", "--360", "--quiet", "--help", "--version"})
+                             "--micro-smoothing 0..30", "--360", "--threads N", "--quiet", "--help", "--version"})
         EXPECT_NE(help.find(item), std::string::npos) << item;
 }
 
@@ -235,6 +235,34 @@ TEST(CliOptions, PreviewOptions)
         EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(args);
         EXPECT_FALSE(r.error.empty());
     }
+}
+
+TEST(CliOptions, ThreadCount)
+{
+    EXPECT_EQ(parse({"in.exr", "out.exr"}).options.threads, 0) << "every core by default";
+    struct Case {
+        std::vector<std::string> args;
+        int32_t threads; // -1: a usage error naming the option
+    };
+    const Case cases[] = {
+        {{"--threads", "1"}, 1},      {{"--threads=3"}, 3},        {{"--threads", "1024"}, 1024},
+        {{"--threads", "0"}, 0},      {{"--threads", "1025"}, -1}, {{"--threads=-1"}, -1},
+        {{"--threads", "2x"}, -1},    {{"--threads="}, -1},        {{"--threads", " 2"}, -1},
+        {{"--threads", "99999"}, -1},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"in.exr", "out.exr"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const TMCliParse r = parse(args);
+        if (c.threads < 0) {
+            EXPECT_EQ(r.action, TMCliAction::UsageError) << ::testing::PrintToString(c.args);
+            EXPECT_NE(r.error.find("--threads"), std::string::npos) << r.error;
+        } else {
+            ASSERT_EQ(r.action, TMCliAction::Run) << r.error;
+            EXPECT_EQ(r.options.threads, c.threads);
+        }
+    }
+    EXPECT_EQ(parse({"in.exr", "out.exr", "--threads"}).action, TMCliAction::UsageError);
 }
 
 TEST(CliOptions, SettingsFilesAndSavingWithoutAnImage)

@@ -281,6 +281,25 @@ TEST_F(Tonemap, EachOptionChangesTheOutput)
     }
 }
 
+// Large enough that three threads split every pass of the render.
+TEST_F(Tonemap, TheThreadCountNeverChangesTheFile)
+{
+    constexpr int w = 400, h = 300;
+    const std::vector<float> rgb = sceneFloat(w, h);
+    writeImage(dir / "big.exr", w, h, 3, OIIO::TypeDesc::FLOAT, OIIO::TypeDesc::FLOAT, rgb.data());
+    for (const char* extension : {".exr", ".tif"}) {
+        const std::string in = extension == std::string(".exr") ? std::string(dir / "big.exr") : input16("in.tif");
+        const std::string one = dir / (std::string("one") + extension),
+                          three = dir / (std::string("three") + extension);
+        render(in, one, {"--threads", "1", "--360"});
+        render(in, three, {"--threads=3", "--360"});
+        EXPECT_EQ(fileBytes(one), fileBytes(three)) << extension;
+        EXPECT_FALSE(fileBytes(one).empty());
+    }
+    expectFailure({dir / "big.exr", dir / "x.exr", "--threads", "1025"}, 2, "--threads",
+                  {"big.exr", "in.tif", "one.exr", "one.tif", "three.exr", "three.tif"});
+}
+
 TEST_F(Tonemap, GreyImagesTakeTheSinglePlanePath)
 {
     const Image grey = render(floatInput("grey.exr", 1), dir / "grey-out.exr");

@@ -10,6 +10,7 @@
 #include "luminance.h"
 #include "output_curve.h"
 #include "tm_engine.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 
@@ -18,6 +19,10 @@ namespace {
 constexpr int32_t kBins = 65536;
 constexpr int kLanes = 16;       // independent running extremes, one vector's worth
 constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are counted
+// Work worth handing to another thread: cells of a part of a pass over the buffer,
+// pixels of a band of output rows.
+constexpr int64_t kMinPartCells = 1 << 16;
+constexpr int64_t kMinPartPixels = 1 << 14;
 
 // The smallest and largest cell, NaN ignored, starting from 1e9 and -1e9, as one
 // pass in order finds them. The lanes find the same values; only the sign of a zero
@@ -257,19 +262,79 @@ struct ClipGain {
     float a, b;
 };
 
+// Per-part tables of a threaded pass: `parts` entries of T, or none when they cannot
+// be had (the pass then runs as one part).
+template <typename T>
+struct PartTable {
+    T* at = nullptr;
+    explicit PartTable(int32_t parts)
+    {
+        if (parts > 1)
+            at = static_cast<T*>(std::calloc(static_cast<size_t>(parts), sizeof(T)));
+    }
+    ~PartTable() { std::free(at); }
+    PartTable(const PartTable&) = delete;
+    PartTable& operator=(const PartTable&) = delete;
+};
+
+struct CellRange {
+    float lowest, highest;
+};
+struct CoarseCounts {
+    int64_t count[kCoarse];
+};
+struct FineCounts {
+    int64_t low[256], high[256];
+};
+
 int32_t findClipGain(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G, float* lum,
-                     ClipGain* gain)
+                     ClipGain* gain, TMWorkers* workers)
 {
     *gain = ClipGain{true, 1.0f, 0.0f};
     const int64_t n = static_cast<int64_t>(workWidth) * H;
+    // The passes split the cells into the same parts; each part's extremes and counts
+    // are combined in part order. Counts are integers, so their sums are exact; the
+    // extremes of the parts, compared as one pass compares its cells, give that pass's
+    // extremes (up to the sign of a zero extreme, see cellRangeLoop).
+    int32_t parts = TMPartsOn(workers, n, kMinPartCells);
+    PartTable<CellRange> ranges(parts);
+    PartTable<CoarseCounts> coarseParts(parts);
+    PartTable<FineCounts> fineParts(parts);
+    if (!ranges.at || !coarseParts.at || !fineParts.at)
+        parts = 1;
+
     float maxCell, minCell;
-    tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
+    if (parts == 1) {
+        tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
+    } else {
+        TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+            CellRange& r = ranges.at[part];
+            tm_cpu::run<cellRangeLoop>(lum + begin, end - begin, &r.lowest, &r.highest);
+        });
+        maxCell = -1.0e9f;
+        minCell = 1.0e9f;
+        for (int32_t part = 0; part < parts; ++part) {
+            if (ranges.at[part].highest > maxCell)
+                maxCell = ranges.at[part].highest;
+            if (ranges.at[part].lowest < minCell)
+                minCell = ranges.at[part].lowest;
+        }
+    }
     if (!(maxCell > minCell))
         return TMErrFlat;
     const float scale = 65535.0f / (maxCell - minCell);
 
     int64_t coarse[kCoarse] = {};
-    tm_cpu::run<rescaleAndCountLoop>(lum, n, minCell, scale, coarse);
+    if (parts == 1) {
+        tm_cpu::run<rescaleAndCountLoop>(lum, n, minCell, scale, coarse);
+    } else {
+        TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+            tm_cpu::run<rescaleAndCountLoop>(lum + begin, end - begin, minCell, scale, coarseParts.at[part].count);
+        });
+        for (int32_t part = 0; part < parts; ++part)
+            for (int32_t c = 0; c < kCoarse; ++c)
+                coarse[c] += coarseParts.at[part].count[c];
+    }
 
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
@@ -277,10 +342,22 @@ int32_t findClipGain(int32_t workWidth, int32_t H, float whiteClipPercent, float
     const int64_t whiteCount =
         static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
 
-    const ClipBins bins = searchClipBins(coarse, n, blackCount, whiteCount,
-                                         [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
-                                             tm_cpu::run<countFineBinsLoop>(lum, n, lowC, highC, lowBins, highBins);
-                                         });
+    const ClipBins bins = searchClipBins(
+        coarse, n, blackCount, whiteCount, [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
+            if (parts == 1) {
+                tm_cpu::run<countFineBinsLoop>(lum, n, lowC, highC, lowBins, highBins);
+                return;
+            }
+            TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+                FineCounts& f = fineParts.at[part];
+                tm_cpu::run<countFineBinsLoop>(lum + begin, end - begin, lowC, highC, f.low, f.high);
+            });
+            for (int32_t part = 0; part < parts; ++part)
+                for (int32_t b = 0; b < 256; ++b) {
+                    lowBins[b] += fineParts.at[part].low[b];
+                    highBins[b] += fineParts.at[part].high[b];
+                }
+        });
     if (bins.hi == 0)
         return refineLowestBins(lum, n, blackCount, whiteCount, G);
     const int32_t lo = bins.lo, hi = bins.hi;
@@ -302,12 +379,16 @@ inline float gained(const ClipGain& gain, float cell) { return gain.applied ? ce
 } // namespace
 
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
-                              float* lum)
+                              float* lum, TMWorkers* workers)
 {
     ClipGain gain;
-    const int32_t hi = findClipGain(workWidth, H, whiteClipPercent, blackClipPercent, G, lum, &gain);
-    if (hi >= 0 && !gain.applied)
-        tm_cpu::run<applyGainLoop>(lum, static_cast<int64_t>(workWidth) * H, gain.a, gain.b);
+    const int32_t hi = findClipGain(workWidth, H, whiteClipPercent, blackClipPercent, G, lum, &gain, workers);
+    if (hi >= 0 && !gain.applied) {
+        const int64_t n = static_cast<int64_t>(workWidth) * H;
+        TMForParts(workers, n, TMPartsOn(workers, n, kMinPartCells), [&](int32_t, int64_t begin, int64_t end) {
+            tm_cpu::run<applyGainLoop>(lum + begin, end - begin, gain.a, gain.b);
+        });
+    }
     return hi;
 }
 
@@ -599,13 +680,13 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
 
 int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
                              int32_t pad, const TMOutputSettings& set, double gamma, const TMImageStats* stats,
-                             const float* inSamples, float* lum, float* outSamples)
+                             const float* inSamples, float* lum, float* outSamples, TMWorkers* workers)
 {
     const int32_t workWidth = W + 2 * pad;
     // The gain is applied as each row is mapped, one pass over the cells less; lum is
     // left normalised in the image columns (the wrap margins keep their rescaled cells).
     ClipGain gain;
-    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 1.0f, lum, &gain);
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 1.0f, lum, &gain, workers);
     if (hi < 0)
         return hi;
 
@@ -613,7 +694,10 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
     // The block path assumes a positive exponent and finite curve constants.
     const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
     const Map32Job job{W, workWidth, pad, inLayout, outLayout, cv, blocks, gain, inSamples, lum, outSamples};
-    tm_cpu::run<mapRows32>(job, 0, H);
+    TMForParts(workers, H, TMPartsOn(workers, H, (kMinPartPixels + W - 1) / W),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   tm_cpu::run<mapRows32>(job, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+               });
     return hi;
 }
 
@@ -724,17 +808,20 @@ TM_LOOP_BODY void mapRows16(const Map16Job& job, int32_t y0, int32_t y1)
 
 int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
                              int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
-                             float* lum, uint16_t* outSamples)
+                             float* lum, uint16_t* outSamples, TMWorkers* workers)
 {
     const int32_t workWidth = W + 2 * pad;
     ClipGain gain; // applied row by row, as in the float output
-    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 255.0f, lum, &gain);
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 255.0f, lum, &gain, workers);
     if (hi < 0)
         return hi;
     const float k = set.blend16;
     const Map16Job job{W,    workWidth, pad,       inLayout, outLayout, k, (1.0f - k) * 128.5f, set.saturation,
                        gain, lut,       inSamples, lum,      outSamples};
-    tm_cpu::run<mapRows16>(job, 0, H);
+    TMForParts(workers, H, TMPartsOn(workers, H, (kMinPartPixels + W - 1) / W),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   tm_cpu::run<mapRows16>(job, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+               });
     return hi;
 }
 

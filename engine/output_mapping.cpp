@@ -449,8 +449,9 @@ TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const 
             // B is 0 exactly when Y + 1 rounds to 1; its power is then 0 in both paths.
             const double kPB = static_cast<double>(cv.k) * PB[j];
             const double kP = B[j] > 0.0 ? kPB : 0.0;
-            const bool bounded = (B[j] >= 0.0) & (kP - kP == 0.0); // kP - kP: NaN unless finite
-            exact[j] = exact[j] | (bounded ? 0 : 1);
+            // Not bounded: a negative or NaN base, or a power that is not finite (kP - kP
+            // is NaN for those).
+            exact[j] = exact[j] | (B[j] >= 0.0 ? 0 : 1) | (kP - kP == 0.0 ? 0 : 1);
             L[j] = kP + static_cast<double>(cv.localWeight * L0[j]);
             errL[j] = kP * errPB + (L[j] < 0 ? -L[j] : L[j]) * ulp;
         }
@@ -548,12 +549,13 @@ TM_LOOP_BODY void mapBlock32(const Curve32& cv, const float* c, const float* L0,
         const double rel = errL[j] / (absL > 0.0 ? absL : 1.0);
         relL[j] = absL > 0.0 ? rel : 0.0;
     }
-    for (int32_t j = 0; j < n; ++j) {
-        const float y = exact[j] ? 1.0f : Y[j];
-        const double qr = cr[j] / y, qg = cg[j] / y, qb = cb[j] / y; // float quotients
-        lnRatio[j] = (!exact[j] & (cr[j] > 0.0f)) ? qr : 1.0;
-        lnRatio[n + j] = (!exact[j] & (cg[j] > 0.0f)) ? qg : 1.0;
-        lnRatio[2 * n + j] = (!exact[j] & (cb[j] > 0.0f)) ? qb : 1.0;
+    for (int ch = 0; ch < 3; ++ch) {
+        const float* cc = c + ch * kBlock;
+        double* ratio = lnRatio + ch * n;
+        for (int32_t j = 0; j < n; ++j) {
+            const double q = cc[j] / Y[j]; // the float quotient
+            ratio[j] = (exact[j] == 0) & (cc[j] > 0.0f) ? q : 1.0;
+        }
     }
     tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
     tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));

@@ -107,7 +107,7 @@ int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHe
 namespace {
 
 // What the float conversion gathers over its valid cells: their count, extremes and,
-// where asked, their sum in double in row order.
+// where asked, their sum in double in row order (0 otherwise).
 struct CellStats {
     int64_t valid = 0;
     double sum = 0.0;
@@ -124,6 +124,10 @@ void convertRows32(int32_t W, int32_t workWidth, const TMSampleLayout& layout, i
     const int32_t stride = layout.pixelStride;
     const float offR = off[0], offG = off[1], offB = off[2];
     double lumValue[kBlock], logs[kBlock];
+    // Kept in locals: stores to the cells could otherwise alias them.
+    int64_t valid = 0;
+    double total = 0.0;
+    float maxCell = -1.0e9f, minCell = 1.0e9f;
     for (int64_t y = y0; y < y1; ++y) {
         const float* src = rowAt(samples, layout.rowBytes, static_cast<int32_t>(y));
         float* row = lum + y * workWidth;
@@ -151,17 +155,20 @@ void convertRows32(int32_t W, int32_t workWidth, const TMSampleLayout& layout, i
                     continue;
                 }
                 const float v = cells[x0 + i];
-                ++st->valid;
-                if (sum)
-                    st->sum += v;
-                if (v > st->maxCell)
-                    st->maxCell = v;
-                if (v < st->minCell)
-                    st->minCell = v;
+                ++valid;
+                total += v;
+                if (v > maxCell)
+                    maxCell = v;
+                if (v < minCell)
+                    minCell = v;
             }
         }
         wrapRow(row, W, pad);
     }
+    st->valid = valid;
+    st->sum = sum ? total : 0.0;
+    st->maxCell = maxCell;
+    st->minCell = minCell;
 }
 
 // The sum in double of the valid image cells of the first `rows` rows, in row order.

@@ -30,7 +30,7 @@ std::vector<float> randomSamples(std::mt19937& rng, size_t count)
     std::vector<float> v(count);
     for (float& s : v) {
         const float u = unit(rng);
-        s = u < 0.01f   ? std::nanf("")
+        s = u < 0.01f    ? std::nanf("")
             : u < 0.015f ? INFINITY
             : u < 0.05f  ? -unit(rng)
             : u < 0.06f  ? (u < 0.055f ? 0.0f : -0.0f)
@@ -82,9 +82,9 @@ TEST(ThreadedStages, ConversionAndMappingMatchOneThreadBitForBit)
             std::vector<float> lut(65536);
             TMBuildSampleLUT(0, 65536, lut.data());
             const std::vector<float> mappedLum = randomLuminance(rng, cells, shape);
-            const TMOutputSettings set = TMLimitOutputSettings(std::uniform_int_distribution<int>(20, 100)(rng),
-                                                               0.5f * shape, 0.25f * shape,
-                                                               std::uniform_int_distribution<int>(0, 100)(rng));
+            const TMOutputSettings set =
+                TMLimitOutputSettings(std::uniform_int_distribution<int>(20, 100)(rng), 0.5f * shape, 0.25f * shape,
+                                      std::uniform_int_distribution<int>(0, 100)(rng));
 
             struct Result {
                 std::vector<float> minima, lum, lum16, out, lumOut, lumOut16;

@@ -637,6 +637,8 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
 {
     const PlaneRoles pin = planeRoles(job.inLayout.planes);
     const PlaneRoles pout = planeRoles(job.outLayout.planes);
+    const bool packedIn = job.inLayout.pixelStride == 3 && pin.red == 0 && pin.green == 1 && pin.blue == 2;
+    const bool packedOut = job.outLayout.pixelStride == 3 && pout.red == 0 && pout.green == 1 && pout.blue == 2;
     const int32_t W = job.W;
     float c[3 * kBlock], L0[kBlock], result[3 * kBlock]; // samples and results by channel
     for (int32_t y = y0; y < y1; ++y) {
@@ -645,11 +647,22 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
         float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
         for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
             const int32_t n = std::min(kBlock, W - x0);
-            for (int32_t j = 0; j < n; ++j) {
-                const float* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
-                c[j] = px[pin.red];
-                c[kBlock + j] = px[pin.green];
-                c[2 * kBlock + j] = px[pin.blue];
+            if (packedIn) {
+                // Interleaved red, green, blue: a constant stride the compiler can
+                // vectorise.
+                const float* px = src + 3 * static_cast<int64_t>(x0);
+                for (int32_t j = 0; j < n; ++j) {
+                    c[j] = px[3 * j];
+                    c[kBlock + j] = px[3 * j + 1];
+                    c[2 * kBlock + j] = px[3 * j + 2];
+                }
+            } else {
+                for (int32_t j = 0; j < n; ++j) {
+                    const float* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
+                    c[j] = px[pin.red];
+                    c[kBlock + j] = px[pin.green];
+                    c[2 * kBlock + j] = px[pin.blue];
+                }
             }
             if (job.gain.applied)
                 std::copy(cells + x0, cells + x0 + n, L0);
@@ -667,12 +680,22 @@ TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
                         result[ch * kBlock + j] = mapped[ch];
                 }
             }
-            // Written in the order red, green, blue: with one plane the blue value stays.
-            for (int32_t j = 0; j < n; ++j) {
-                float* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
-                out[pout.red] = result[j];
-                out[pout.green] = result[kBlock + j];
-                out[pout.blue] = result[2 * kBlock + j];
+            if (packedOut) {
+                float* out = dst + 3 * static_cast<int64_t>(x0);
+                for (int32_t j = 0; j < n; ++j) {
+                    out[3 * j] = result[j];
+                    out[3 * j + 1] = result[kBlock + j];
+                    out[3 * j + 2] = result[2 * kBlock + j];
+                }
+            } else {
+                // Written in the order red, green, blue: with one plane the blue value
+                // stays.
+                for (int32_t j = 0; j < n; ++j) {
+                    float* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
+                    out[pout.red] = result[j];
+                    out[pout.green] = result[kBlock + j];
+                    out[pout.blue] = result[2 * kBlock + j];
+                }
             }
         }
     }

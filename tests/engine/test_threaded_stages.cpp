@@ -160,3 +160,33 @@ TEST(ThreadedStages, ClipPointsMatchOneThreadOnEveryShape)
             }
         }
 }
+
+// The float output reads and writes interleaved red, green, blue through a path of
+// its own: the same pixels with a fourth sample between them (and the output in
+// another layout again) map to the same values.
+TEST(ThreadedStages, InterleavedAndStridedLayoutsMapAlike)
+{
+    std::mt19937 rng(3);
+    const int32_t W = 300, H = 5; // more than one block per row
+    const size_t pixels = static_cast<size_t>(W) * H;
+    const std::vector<float> rgb = randomSamples(rng, 3 * pixels);
+    std::vector<float> rgba(4 * pixels, 0.25f);
+    for (size_t i = 0; i < pixels; ++i)
+        std::copy(rgb.begin() + 3 * i, rgb.begin() + 3 * i + 3, rgba.begin() + 4 * i);
+    const std::vector<float> lum = randomLuminance(rng, pixels, 0);
+    const TMImageStats stats = {0.8f, 40.0f, {0.0f, 0.0f, 0.0f}};
+    const TMOutputSettings set = TMLimitOutputSettings(70, 0.5f, 0.5f, 30);
+    const TMSampleLayout packed = TMPackedLayout(W, 3, sizeof(float)), wide = TMPackedLayout(W, 4, sizeof(float));
+    const TMSampleLayout wideRGB{3, 4, wide.rowBytes};
+    std::vector<float> l1 = lum, l2 = lum, out1(3 * pixels), out2(4 * pixels, -1.0f);
+    ASSERT_GT(TMMapOutput32Strided(W, H, packed, packed, 0, set, 1.0 / 2.2, &stats, rgb.data(), l1.data(), out1.data()),
+              0);
+    ASSERT_GT(
+        TMMapOutput32Strided(W, H, wideRGB, wideRGB, 0, set, 1.0 / 2.2, &stats, rgba.data(), l2.data(), out2.data()),
+        0);
+    for (size_t i = 0; i < pixels; ++i) {
+        for (int c = 0; c < 3; ++c)
+            ASSERT_EQ(std::memcmp(&out1[3 * i + c], &out2[4 * i + c], sizeof(float)), 0) << "pixel " << i;
+        ASSERT_EQ(out2[4 * i + 3], -1.0f) << "the fourth sample is not written";
+    }
+}

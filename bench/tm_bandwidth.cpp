@@ -54,9 +54,8 @@ int main()
             });
         });
         const double write = bestSeconds([&] {
-            team.For(kFloats, parts, [&](int32_t, int64_t begin, int64_t end) {
-                std::fill(b.begin() + begin, b.begin() + end, 3.0f);
-            });
+            team.For(kFloats, parts,
+                     [&](int32_t, int64_t begin, int64_t end) { std::fill(b.begin() + begin, b.begin() + end, 3.0f); });
         });
         const double copy = bestSeconds([&] {
             team.For(kFloats, parts, [&](int32_t, int64_t begin, int64_t end) {

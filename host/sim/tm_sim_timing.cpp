@@ -12,6 +12,7 @@
 #endif
 
 #include "cpu_dispatch.h"
+#include "platform.h"
 #include "tm_parameters.h"
 #include "tm_preview.h"
 #include "tm_sim_run.h"
@@ -107,7 +108,8 @@ bool TimePreview(const TimedImage& image, int fullRuns, int refreshRuns, Timing*
         image.height,
         TMSampleLayout{planes, image.planes, int64_t{image.width} * image.planes * sampleBytes(image)},
         image.samples,
-        0};
+        0,
+        TMPluginThreads()}; // the plug-in's thread count, as its dialog's preview takes it
     std::vector<float> A(TMPreviewWorkBytes / 4), B(A.size()), C(A.size());
     std::vector<uint8_t> shown(static_cast<size_t>(TMPreviewImageBytes(planes)));
     std::vector<uint8_t> cache(static_cast<size_t>(TMPreviewCacheBytes(planes)));

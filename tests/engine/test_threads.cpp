@@ -103,10 +103,7 @@ TMParameters randomSettings(std::mt19937& rng, int32_t format, bool wrap)
 
 // Team sizes to compare with one thread: 2, 3, 8 and an odd count above the rows of
 // the smallest pyramid level of either pyramid.
-std::vector<int32_t> teamSizes(int32_t coarsestRows)
-{
-    return {2, 3, 8, (coarsestRows + 1) | 1};
-}
+std::vector<int32_t> teamSizes(int32_t coarsestRows) { return {2, 3, 8, (coarsestRows + 1) | 1}; }
 
 int32_t coarsestRows(int32_t w, int32_t h, int32_t smoothing)
 {
@@ -164,8 +161,12 @@ TEST(ThreadedPreview, EveryTeamSizeGivesTheSameBytes)
         const std::vector<float> rgb = randomScene(rng, W, H);
         const std::vector<uint16_t> rgb16 = to16(rgb);
         const int32_t bytes = format == TMSampleFloat32 ? 4 : 2;
-        TMPreviewSource src{format, W, H, TMPackedLayout(W, 3, bytes),
-                            format == TMSampleFloat32 ? static_cast<const void*>(rgb.data()) : rgb16.data(), 0};
+        TMPreviewSource src{format,
+                            W,
+                            H,
+                            TMPackedLayout(W, 3, bytes),
+                            format == TMSampleFloat32 ? static_cast<const void*>(rgb.data()) : rgb16.data(),
+                            0};
         src.threads = 1;
         auto preview = [&](TMWorkers* team) {
             TMParameters p = settings;

@@ -761,14 +761,12 @@ struct Map16Job {
     uint16_t* outSamples;
 };
 
-// The host sample of a blended value: limited to 0..32768, truncated.
-inline uint16_t toSample(double v)
+// The host sample of a blended value: limited to 0..32768 (NaN: 0), truncated.
+// Written as selects, so that the loops calling it vectorise.
+inline int32_t sampleOf(double v)
 {
-    if (v > 32768.0)
-        v = 32768.0;
-    if (!(v >= 0.0))
-        v = 0.0;
-    return static_cast<uint16_t>(v);
+    const double high = v > 32768.0 ? 32768.0 : v;
+    return static_cast<int32_t>(high >= 0.0 ? high : 0.0);
 }
 
 // Rows y0..y1-1 of the 16-bit output; each pixel depends on its own samples and cell.
@@ -782,48 +780,62 @@ TM_LOOP_BODY void mapRows16(const Map16Job& job, int32_t y0, int32_t y1)
     const PlaneRoles pout = planeRoles(job.outLayout.planes);
     constexpr int32_t kBlock16 = 256;
     double ratio[3 * kBlock16], power[3 * kBlock16];
+    float samples[3 * kBlock16], T[kBlock16];
+    int32_t result[3 * kBlock16], redo[3 * kBlock16];
     for (int32_t y = y0; y < y1; ++y) {
         const uint16_t* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
         uint16_t* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
         float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
         for (int32_t x0 = 0; x0 < W; x0 += kBlock16) {
             const int32_t n = std::min(kBlock16, W - x0);
-            // Colour ratios c' / Y of the linearised samples; their powers come from
-            // the fast path and are checked against the truncation below.
+            // Colour ratios c' / Y of the linearised samples, by channel (channel ch of
+            // pixel j at ch n + j); their powers come from the fast path and are
+            // checked against the truncation below.
             for (int32_t j = 0; j < n; ++j) {
                 const uint16_t* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
-                const float lin[3] = {lut[px[pin.red]], lut[px[pin.green]], lut[px[pin.blue]]};
+                const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
+                const float lin[3] = {lut[raw[0]], lut[raw[1]], lut[raw[2]]};
                 const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
-                for (int ch = 0; ch < 3; ++ch)
-                    ratio[3 * j + ch] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    samples[ch * n + j] = static_cast<float>(raw[ch]);
+                    ratio[ch * n + j] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
+                }
             }
             tm_fast::powArray(ratio, sat, power, static_cast<size_t>(3 * n));
             for (int32_t j = 0; j < n; ++j) {
-                const int32_t x = x0 + j;
-                const uint16_t* px = src + static_cast<int64_t>(x) * job.inLayout.pixelStride;
-                const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
-                cells[x] = gained(job.gain, cells[x]);
-                const float T = localScale * cells[x];
-                uint16_t result[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int32_t i = 3 * j + ch;
-                    const double blend = static_cast<double>(k * static_cast<float>(raw[ch]));
-                    const double fast = power[i] * T + blend;
-                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * tm_fast::kFastMathError) +
+                cells[x0 + j] = gained(job.gain, cells[x0 + j]);
+                T[j] = localScale * cells[x0 + j];
+            }
+            // Branch-free: the sample of the fast value where both ends of its error
+            // interval truncate to it, else a mark for the library path below.
+            int32_t anyRedo = 0;
+            for (int ch = 0; ch < 3; ++ch)
+                for (int32_t j = 0; j < n; ++j) {
+                    const int32_t i = ch * n + j;
+                    const double t = T[j];
+                    const double blend = static_cast<double>(k * samples[i]);
+                    const double fast = power[i] * t + blend;
+                    const double spread = (power[i] * (t < 0 ? -t : t)) * (2 * tm_fast::kFastMathError) +
                                           (fast < 0 ? -fast : fast) * 4.5e-16;
-                    const uint16_t lo = toSample(fast - spread), hiSample = toSample(fast + spread);
-                    if (ratio[i] > 0.0 && lo == hiSample && std::isfinite(fast)) {
-                        result[ch] = lo;
-                    } else {
+                    const int32_t lo = sampleOf(fast - spread), hi = sampleOf(fast + spread);
+                    const bool ok = (ratio[i] > 0.0) & (lo == hi) & (fast - fast == 0.0); // finite
+                    result[i] = lo;
+                    redo[i] = ok ? 0 : 1;
+                    anyRedo |= redo[i];
+                }
+            if (anyRedo)
+                for (int32_t i = 0; i < 3 * n; ++i)
+                    if (redo[i]) {
                         // Library path: also the definition of the result.
                         const double ratioC = ratio[i] == 0.0 ? 0.0 : std::pow(ratio[i], sat);
-                        result[ch] = toSample(ratioC * T + blend);
+                        const double blend = static_cast<double>(k * samples[i]);
+                        result[i] = sampleOf(ratioC * static_cast<double>(T[i % n]) + blend);
                     }
-                }
-                uint16_t* out = dst + static_cast<int64_t>(x) * job.outLayout.pixelStride;
-                out[pout.red] = result[0];
-                out[pout.green] = result[1];
-                out[pout.blue] = result[2];
+            for (int32_t j = 0; j < n; ++j) {
+                uint16_t* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
+                out[pout.red] = static_cast<uint16_t>(result[j]);
+                out[pout.green] = static_cast<uint16_t>(result[n + j]);
+                out[pout.blue] = static_cast<uint16_t>(result[2 * n + j]);
             }
         }
     }

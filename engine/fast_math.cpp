@@ -133,13 +133,21 @@ TM_LOOP_BODY void expLoop(const double* x, double* out, size_t n)
     }
 }
 
+// x^y as exp(y ln x) in two passes over the block: the logarithms, then the
+// exponentials. One loop holding both kernels runs out of vector registers and
+// spills; two short loops keep their constants in registers. A lane outside either
+// domain carries NaN from the first pass to the second.
 TM_LOOP_BODY void powLoop(const double* x, double y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {
         const double v = x[i];
         const bool okLog = logDomain(v);
         const double l = y * logKernel(okLog ? v : 1.0);
-        const bool ok = okLog & expDomain(l);
+        out[i] = okLog ? l : kNaN;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const double l = out[i];
+        const bool ok = expDomain(l);
         const double e = expKernel(ok ? l : 0.0);
         out[i] = ok ? e : kNaN;
     }
@@ -151,7 +159,11 @@ TM_LOOP_BODY void powsLoop(const double* x, const double* y, double* out, size_t
         const double v = x[i];
         const bool okLog = logDomain(v);
         const double l = y[i] * logKernel(okLog ? v : 1.0);
-        const bool ok = okLog & expDomain(l);
+        out[i] = okLog ? l : kNaN;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        const double l = out[i];
+        const bool ok = expDomain(l);
         const double e = expKernel(ok ? l : 0.0);
         out[i] = ok ? e : kNaN;
     }

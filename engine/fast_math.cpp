@@ -134,9 +134,9 @@ TM_LOOP_BODY void expLoop(const double* x, double* out, size_t n)
 }
 
 // x^y as exp(y ln x) in two passes over the block: the logarithms, then the
-// exponentials. One loop holding both kernels runs out of vector registers and
-// spills; two short loops keep their constants in registers. A lane outside either
-// domain carries NaN from the first pass to the second.
+// exponentials (the block stays in the first-level cache). One loop holding both
+// kernels measured at less than half the speed of the two loops apart. A lane
+// outside either domain carries NaN from the first pass to the second.
 TM_LOOP_BODY void powLoop(const double* x, double y, double* out, size_t n)
 {
     for (size_t i = 0; i < n; ++i) {

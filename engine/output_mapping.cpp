@@ -10,6 +10,7 @@
 #include "luminance.h"
 #include "output_curve.h"
 #include "tm_engine.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 
@@ -18,6 +19,10 @@ namespace {
 constexpr int32_t kBins = 65536;
 constexpr int kLanes = 16;       // independent running extremes, one vector's worth
 constexpr int32_t kChunk = 1024; // cells whose bins are formed before they are counted
+// Work worth handing to another thread: cells of a part of a pass over the buffer,
+// pixels of a band of output rows.
+constexpr int64_t kMinPartCells = 1 << 16;
+constexpr int64_t kMinPartPixels = 1 << 14;
 
 // The smallest and largest cell, NaN ignored, starting from 1e9 and -1e9, as one
 // pass in order finds them. The lanes find the same values; only the sign of a zero
@@ -248,18 +253,88 @@ float TMBlendWeight32(int32_t strength) { return TMLimitOutputSettings(100, 0.0f
 
 float TMBlendWeight16(int32_t strength) { return TMLimitOutputSettings(100, 0.0f, 0.0f, strength).blend16; }
 
-int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
-                              float* lum)
+namespace {
+
+// The normalisation of TMNormaliseClipPoints as a gain: cell -> a cell + b in float,
+// or already applied in place (the refined clip points map in double).
+struct ClipGain {
+    bool applied;
+    float a, b;
+};
+
+// Per-part tables of a threaded pass: `parts` entries of T, or none when they cannot
+// be had (the pass then runs as one part).
+template <typename T>
+struct PartTable {
+    T* at = nullptr;
+    explicit PartTable(int32_t parts)
+    {
+        if (parts > 1)
+            at = static_cast<T*>(std::calloc(static_cast<size_t>(parts), sizeof(T)));
+    }
+    ~PartTable() { std::free(at); }
+    PartTable(const PartTable&) = delete;
+    PartTable& operator=(const PartTable&) = delete;
+};
+
+struct CellRange {
+    float lowest, highest;
+};
+struct CoarseCounts {
+    int64_t count[kCoarse];
+};
+struct FineCounts {
+    int64_t low[256], high[256];
+};
+
+int32_t findClipGain(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G, float* lum,
+                     ClipGain* gain, TMWorkers* workers)
 {
+    *gain = ClipGain{true, 1.0f, 0.0f};
     const int64_t n = static_cast<int64_t>(workWidth) * H;
+    // The passes split the cells into the same parts; each part's extremes and counts
+    // are combined in part order. Counts are integers, so their sums are exact; the
+    // extremes of the parts, compared as one pass compares its cells, give that pass's
+    // extremes (up to the sign of a zero extreme, see cellRangeLoop).
+    int32_t parts = TMPartsOn(workers, n, kMinPartCells);
+    PartTable<CellRange> ranges(parts);
+    PartTable<CoarseCounts> coarseParts(parts);
+    PartTable<FineCounts> fineParts(parts);
+    if (!ranges.at || !coarseParts.at || !fineParts.at)
+        parts = 1;
+
     float maxCell, minCell;
-    tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
+    if (parts == 1) {
+        tm_cpu::run<cellRangeLoop>(lum, n, &minCell, &maxCell);
+    } else {
+        TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+            CellRange& r = ranges.at[part];
+            tm_cpu::run<cellRangeLoop>(lum + begin, end - begin, &r.lowest, &r.highest);
+        });
+        maxCell = -1.0e9f;
+        minCell = 1.0e9f;
+        for (int32_t part = 0; part < parts; ++part) {
+            if (ranges.at[part].highest > maxCell)
+                maxCell = ranges.at[part].highest;
+            if (ranges.at[part].lowest < minCell)
+                minCell = ranges.at[part].lowest;
+        }
+    }
     if (!(maxCell > minCell))
         return TMErrFlat;
     const float scale = 65535.0f / (maxCell - minCell);
 
     int64_t coarse[kCoarse] = {};
-    tm_cpu::run<rescaleAndCountLoop>(lum, n, minCell, scale, coarse);
+    if (parts == 1) {
+        tm_cpu::run<rescaleAndCountLoop>(lum, n, minCell, scale, coarse);
+    } else {
+        TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+            tm_cpu::run<rescaleAndCountLoop>(lum + begin, end - begin, minCell, scale, coarseParts.at[part].count);
+        });
+        for (int32_t part = 0; part < parts; ++part)
+            for (int32_t c = 0; c < kCoarse; ++c)
+                coarse[c] += coarseParts.at[part].count[c];
+    }
 
     // Clip thresholds in cells. The black figure is divided by 200, the white by 100.
     const float cells = static_cast<float>(workWidth);
@@ -267,65 +342,116 @@ int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPerce
     const int64_t whiteCount =
         static_cast<int64_t>((100.0f - whiteClipPercent) / 100.0f * cells * static_cast<float>(H));
 
-    const ClipBins bins = searchClipBins(coarse, n, blackCount, whiteCount,
-                                         [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
-                                             tm_cpu::run<countFineBinsLoop>(lum, n, lowC, highC, lowBins, highBins);
-                                         });
+    const ClipBins bins = searchClipBins(
+        coarse, n, blackCount, whiteCount, [&](int32_t lowC, int32_t highC, int64_t* lowBins, int64_t* highBins) {
+            if (parts == 1) {
+                tm_cpu::run<countFineBinsLoop>(lum, n, lowC, highC, lowBins, highBins);
+                return;
+            }
+            TMForParts(workers, n, parts, [&](int32_t part, int64_t begin, int64_t end) {
+                FineCounts& f = fineParts.at[part];
+                tm_cpu::run<countFineBinsLoop>(lum + begin, end - begin, lowC, highC, f.low, f.high);
+            });
+            for (int32_t part = 0; part < parts; ++part)
+                for (int32_t b = 0; b < 256; ++b) {
+                    lowBins[b] += fineParts.at[part].low[b];
+                    highBins[b] += fineParts.at[part].high[b];
+                }
+        });
     if (bins.hi == 0)
         return refineLowestBins(lum, n, blackCount, whiteCount, G);
     const int32_t lo = bins.lo, hi = bins.hi;
 
     const float black = minCell + static_cast<float>(lo) / scale;
     const float white = black + static_cast<float>(hi) / scale;
-    const float gain = G / (white - black);
+    const float g = G / (white - black);
     // A clip range lost to rounding (hi bins beside a far larger black level) has no
     // finite gain: the buffer is flat between the clip points.
-    if (!isFiniteFloat(gain) || !(gain > 0.0f))
+    if (!isFiniteFloat(g) || !(g > 0.0f))
         return TMErrFlat;
-    tm_cpu::run<applyGainLoop>(lum, n, gain / scale, (minCell - black) * gain);
+    *gain = ClipGain{false, g / scale, (minCell - black) * g};
     return hi;
 }
 
-namespace tm_detail {
+// A normalised cell: the gain's arithmetic exactly as applyGainLoop performs it.
+inline float gained(const ClipGain& gain, float cell) { return gain.applied ? cell : gain.a * cell + gain.b; }
 
-void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+} // namespace
+
+int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
+                              float* lum, TMWorkers* workers)
+{
+    ClipGain gain;
+    const int32_t hi = findClipGain(workWidth, H, whiteClipPercent, blackClipPercent, G, lum, &gain, workers);
+    if (hi >= 0 && !gain.applied) {
+        const int64_t n = static_cast<int64_t>(workWidth) * H;
+        TMForParts(workers, n, TMPartsOn(workers, n, kMinPartCells), [&](int32_t, int64_t begin, int64_t end) {
+            tm_cpu::run<applyGainLoop>(lum + begin, end - begin, gain.a, gain.b);
+        });
+    }
+    return hi;
+}
+
+namespace {
+
+// The bodies of fastCurveBase and fastBlendedLuminance, compiled into each level's
+// copy of their callers. Every loop is branch-free; the rare library fallbacks run in
+// loops of their own so that they do not keep the others from vectorising. Flag is
+// the type of the per-pixel marks: bool for the callers outside, int64_t (as wide as
+// a double lane) for the float output's own blocks.
+template <typename Flag>
+TM_LOOP_BODY void curveBaseBody(const Curve32& cv, const float* Y, const Flag* exact, int32_t n, double* B)
 {
     constexpr double E = tm_fast::kFastMathError;
     double q[kFastBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
     double p23[kFastBlock], la1[kFastBlock], la2[kFastBlock];
-    for (int32_t j = 0; j < n; ++j)
-        q[j] = exact[j] ? 1.0 : static_cast<double>(Y[j] * cv.inv);
+    int64_t redo[kFastBlock];
+    // Arithmetic that a select discards is still done, for every lane: the compiler
+    // keeps a conditional floating-point operation out of a vector loop.
+    for (int32_t j = 0; j < n; ++j) {
+        const double yInv = static_cast<double>(Y[j] * cv.inv);
+        q[j] = exact[j] ? 1.0 : yInv;
+    }
     tm_fast::powArray(q, 0.23, p23, static_cast<size_t>(n));
+    int64_t anyRedo = 0;
     for (int32_t j = 0; j < n; ++j) {
         // a2 is rounded to float: take the fast value only when that is certain.
         const double a = 8.0 * p23[j] + 2.0;
-        const float a2 = tm_fast::roundsToSameFloat(a, 4 * E) ? static_cast<float>(a)
-                                                              : static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0);
+        redo[j] = tm_fast::roundsToSameFloat(a, 4 * E) ? 0 : 1;
+        anyRedo |= redo[j];
         la1[j] = static_cast<double>(Y[j] + 1.0f);
-        la2[j] = static_cast<double>(a2);
+        la2[j] = static_cast<double>(static_cast<float>(a));
     }
+    if (anyRedo)
+        for (int32_t j = 0; j < n; ++j)
+            if (redo[j])
+                la2[j] = static_cast<double>(static_cast<float>(8.0 * std::pow(q[j], 0.23) + 2.0));
     tm_fast::logArray(la1, la1, static_cast<size_t>(n));
     tm_fast::logArray(la2, la2, static_cast<size_t>(n));
     for (int32_t j = 0; j < n; ++j)
         B[j] = cv.ratio * la1[j] / la2[j];
 }
 
-void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
-                          double* errL)
+template <typename Flag>
+TM_LOOP_BODY void blendedLuminanceBody(const Curve32& cv, const float* Y, const float* L0, Flag* exact, int32_t n,
+                                       double* L, double* errL)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
     if (cv.k > 0.0f) {
         double q[kFastBlock] = {}, B[kFastBlock], PB[kFastBlock];
-        fastCurveBase(cv, Y, exact, n, B);
+        curveBaseBody(cv, Y, exact, n, B);
         for (int32_t j = 0; j < n; ++j)
             q[j] = B[j] > 0.0 ? B[j] : 1.0;
         tm_fast::powArray(q, cv.saturation, PB, static_cast<size_t>(n));
         const double errPB = cv.saturation * (2 * E + 4 * ulp) + E;
         for (int32_t j = 0; j < n; ++j) {
             // B is 0 exactly when Y + 1 rounds to 1; its power is then 0 in both paths.
-            const double kP = B[j] > 0.0 ? static_cast<double>(cv.k) * PB[j] : 0.0;
-            exact[j] = exact[j] || !(B[j] >= 0.0) || !std::isfinite(kP);
+            const double kPB = static_cast<double>(cv.k) * PB[j];
+            const double kP = B[j] > 0.0 ? kPB : 0.0;
+            // Not bounded: a negative or NaN base, or a power that is not finite (kP - kP
+            // is NaN for those).
+            exact[j] = exact[j] | (B[j] >= 0.0 ? 0 : 1) | (kP - kP == 0.0 ? 0 : 1);
             L[j] = kP + static_cast<double>(cv.localWeight * L0[j]);
             errL[j] = kP * errPB + (L[j] < 0 ? -L[j] : L[j]) * ulp;
         }
@@ -335,6 +461,21 @@ void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bo
             errL[j] = 0.0;
         }
     }
+}
+
+} // namespace
+
+namespace tm_detail {
+
+void fastCurveBase(const Curve32& cv, const float* Y, const bool* exact, int32_t n, double* B)
+{
+    tm_cpu::run<curveBaseBody<bool>>(cv, Y, exact, n, B);
+}
+
+void fastBlendedLuminance(const Curve32& cv, const float* Y, const float* L0, bool* exact, int32_t n, double* L,
+                          double* errL)
+{
+    tm_cpu::run<blendedLuminanceBody<bool>>(cv, Y, L0, exact, n, L, errL);
 }
 
 } // namespace tm_detail
@@ -367,101 +508,195 @@ void mapPixel32(const Curve32& cv, const float c[3], float L0, float result[3])
 // Pixels per block of the vectorised path.
 constexpr int32_t kBlock = kFastBlock;
 
-// Maps n pixels (samples c[3n], luminance L0[n]) into result[3n] with the fast
-// functions, tracking a bound on the relative distance of every intermediate from
-// what mapPixel32 computes. A pixel whose result is not certain to round to the same
-// floats, or that meets a decision (t >= 1, t > 0) within its error bound, is handed
-// to mapPixel32.
-void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
+// Maps n pixels (samples c[ch kBlock + j] by channel, luminance L0[n]) into
+// result[ch kBlock + j] with the fast functions, tracking a bound on the relative
+// distance of every intermediate from what mapPixel32 computes. A pixel whose result
+// is not certain to round to the same floats, or that meets a decision (t >= 1,
+// t > 0) within its error bound, is handed to mapPixel32. Every loop but the last is
+// branch-free over arrays of one lane width, so that each vectorises.
+TM_LOOP_BODY void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, float* result)
 {
     constexpr double E = tm_fast::kFastMathError;
     constexpr double ulp = 2.220446049250313e-16;
+    const float* cr = c;
+    const float* cg = c + kBlock;
+    const float* cb = c + 2 * kBlock;
     double L[kBlock], errL[kBlock];
-    double tIn[3 * kBlock], V[3 * kBlock];
-    float Y[kBlock] = {}; // zeroed: the compiler cannot see that only n entries are read
-    bool exact[kBlock];   // true: leave the pixel to mapPixel32
+    float Y[kBlock] = {};  // zeroed: the compiler cannot see that only n entries are read
+    int64_t exact[kBlock]; // 1: leave the pixel to mapPixel32
 
     for (int32_t j = 0; j < n; ++j) {
-        const float* px = c + 3 * j;
-        Y[j] = outputLuminance(px[0], px[1], px[2]);
-        exact[j] = !(Y[j] > 0.0f) || !isFiniteFloat(Y[j]);
+        Y[j] = outputLuminance(cr[j], cg[j], cb[j]);
+        exact[j] = (Y[j] > 0.0f) & (Y[j] <= 3.40282347e38f) ? 0 : 1;
     }
-    fastBlendedLuminance(cv, Y, L0, exact, n, L, errL);
+    blendedLuminanceBody(cv, Y, L0, exact, n, L, errL);
 
     // Channels: t = (c / Y)^s L and the result t^gamma, both through logarithms:
     // ln t = s ln(c / Y) + ln L, result exp(gamma ln t). lnL[j] is ln L where L is
     // certainly positive; where L is certainly not positive every t is not positive.
-    double lnRatio[3 * kBlock], lnL[kBlock], scaled[3 * kBlock], bound[3 * kBlock];
-    bool nonPositiveL[kBlock];
+    // Channel arrays hold channel ch of pixel j at ch n + j.
+    double lnL[kBlock], relL[kBlock], lnRatio[3 * kBlock];
+    int64_t nonPositiveL[kBlock];
     for (int32_t j = 0; j < n; ++j) {
         // Positive with a relative error below 1/4, so that |ln(1 + e)| < 2 |e|.
-        nonPositiveL[j] = L[j] + 2 * errL[j] <= 0.0;
-        const bool positiveL = L[j] - 4 * errL[j] > 0.0;
-        if (!positiveL && !nonPositiveL[j])
-            exact[j] = true; // the sign of L is not certain
-        lnL[j] = positiveL ? L[j] : 1.0;
-        for (int ch = 0; ch < 3; ++ch) {
-            const float v = c[3 * j + ch];
-            lnRatio[3 * j + ch] = (!exact[j] && v > 0.0f) ? static_cast<double>(v / Y[j]) : 1.0;
+        const bool nonPositive = L[j] + 2 * errL[j] <= 0.0;
+        const bool positive = L[j] - 4 * errL[j] > 0.0;
+        nonPositiveL[j] = nonPositive ? 1 : 0;
+        exact[j] |= (positive | nonPositive) ? 0 : 1; // the sign of L is not certain
+        lnL[j] = positive ? L[j] : 1.0;
+        const double absL = L[j] < 0 ? -L[j] : L[j];
+        // Divided unconditionally (and selected after), so that the loop vectorises.
+        const double rel = errL[j] / (absL > 0.0 ? absL : 1.0);
+        relL[j] = absL > 0.0 ? rel : 0.0;
+    }
+    for (int ch = 0; ch < 3; ++ch) {
+        const float* cc = c + ch * kBlock;
+        double* ratio = lnRatio + ch * n;
+        for (int32_t j = 0; j < n; ++j) {
+            const double q = cc[j] / Y[j]; // the float quotient
+            ratio[j] = (exact[j] == 0) & (cc[j] > 0.0f) ? q : 1.0;
         }
     }
     tm_fast::logArray(lnRatio, lnRatio, static_cast<size_t>(3 * n));
     tm_fast::logArray(lnL, lnL, static_cast<size_t>(n));
 
-    // Per channel (i = 3 j + channel), without branches: V holds the decided result
-    // (0 or 1), or scaled holds gamma ln t for a result strictly inside (0, 1) with
-    // its relative bound; undecided marks t too close to 1 to decide here.
+    // Per channel, without branches: V holds the decided result (0 or 1), or scaled
+    // holds gamma ln t for a result strictly inside (0, 1) with its relative bound;
+    // undecided marks t too close to 1 to decide here.
     const double gamma = cv.gamma, sat = cv.saturation;
-    double lnLc[3 * kBlock], relLc[3 * kBlock];
-    int32_t zero[3 * kBlock], undecided[3 * kBlock], accepted[3 * kBlock];
-    for (int32_t j = 0; j < n; ++j) {
-        const double absL = L[j] < 0 ? -L[j] : L[j];
-        const double relL = absL > 0.0 ? errL[j] / absL : 0.0;
-        for (int ch = 0; ch < 3; ++ch) {
-            const int32_t i = 3 * j + ch;
-            lnLc[i] = lnL[j];
-            relLc[i] = relL;
+    double scaled[3 * kBlock], bound[3 * kBlock], V[3 * kBlock], tIn[3 * kBlock];
+    int64_t undecided[kBlock];
+    for (int32_t j = 0; j < n; ++j)
+        undecided[j] = 0;
+    for (int ch = 0; ch < 3; ++ch) {
+        const float* cc = c + ch * kBlock;
+        for (int32_t j = 0; j < n; ++j) {
+            const int32_t i = ch * n + j;
+            const double a = sat * lnRatio[i], b = lnL[j];
+            const double lnT = a + b;
+            const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
+            // Distance of lnT from ln t of the library path: both logarithms, the
+            // difference of L, the library's rounding of (c/Y)^s and of the product.
+            const double err = size * (E + 4 * ulp) + 2 * relL[j] + 4 * ulp + 2 * E;
             // t is 0 or negative: result 0.
-            zero[i] = (exact[j] || nonPositiveL[j] || !(c[i] > 0.0f)) ? 1 : 0;
+            const bool live = !(exact[j] | nonPositiveL[j]) & (cc[j] > 0.0f);
+            const bool one = live & (lnT - err > 0.0); // t > 1: clipped to 1
+            const bool inside = live & (lnT + err < 0.0);
+            undecided[j] |= (live & !one & !inside) ? 1 : 0;
+            const double g = gamma * lnT;
+            scaled[i] = inside ? g : 0.0;
+            bound[i] = inside ? 2 * (gamma * err + (g < 0 ? -g : g) * ulp + 2 * E) : 0.0;
+            V[i] = one ? 1.0 : 0.0;
         }
     }
-    for (int32_t i = 0; i < 3 * n; ++i) {
-        const double a = sat * lnRatio[i], b = lnLc[i];
-        const double lnT = a + b;
-        const double size = (a < 0 ? -a : a) + (b < 0 ? -b : b);
-        // Distance of lnT from ln t of the library path: both logarithms, the
-        // difference of L, the library's rounding of (c/Y)^s and of the product.
-        const double err = size * (E + 4 * ulp) + 2 * relLc[i] + 4 * ulp + 2 * E;
-        const int32_t live = 1 - zero[i];
-        const int32_t one = live & (lnT - err > 0.0 ? 1 : 0); // t > 1: clipped to 1
-        const int32_t inside = live & (lnT + err < 0.0 ? 1 : 0);
-        undecided[i] = live & (1 - one) & (1 - inside);
-        const double g = gamma * lnT;
-        scaled[i] = inside ? g : 0.0;
-        bound[i] = inside ? 2 * (gamma * err + (g < 0 ? -g : g) * ulp + 2 * E) : 0.0;
-        V[i] = one ? 1.0 : 0.0;
-    }
     tm_fast::expArray(scaled, tIn, static_cast<size_t>(3 * n));
-    float out[3 * kBlock];
-    for (int32_t i = 0; i < 3 * n; ++i) {
-        const double v = tIn[i], b = bound[i];
-        const bool ok = tm_fast::roundsToSameFloat(v, b) && v * (1 + b) < 1.0;
-        const bool fast = b > 0.0;
-        accepted[i] = (!fast || ok) ? 1 : 0;
-        out[i] = static_cast<float>(fast ? v : V[i]);
+    int64_t rejected[kBlock];
+    for (int32_t j = 0; j < n; ++j)
+        rejected[j] = exact[j] | undecided[j];
+    for (int ch = 0; ch < 3; ++ch) {
+        float* out = result + ch * kBlock;
+        for (int32_t j = 0; j < n; ++j) {
+            const int32_t i = ch * n + j;
+            const double v = tIn[i], b = bound[i];
+            const bool fast = b > 0.0;
+            const bool ok = tm_fast::roundsToSameFloat(v, b) & (v * (1 + b) < 1.0);
+            rejected[j] |= (fast & !ok) ? 1 : 0;
+            out[j] = static_cast<float>(fast ? v : V[i]);
+        }
     }
 
-    for (int32_t j = 0; j < n; ++j) {
-        const int32_t i = 3 * j;
-        const bool certain = !exact[j] && !(undecided[i] | undecided[i + 1] | undecided[i + 2]) &&
-                             (accepted[i] & accepted[i + 1] & accepted[i + 2]);
-        float* dst = result + i;
-        if (certain) {
-            dst[0] = out[i];
-            dst[1] = out[i + 1];
-            dst[2] = out[i + 2];
-        } else {
-            mapPixel32(cv, c + i, L0[j], dst);
+    for (int32_t j = 0; j < n; ++j)
+        if (rejected[j]) {
+            const float px[3] = {cr[j], cg[j], cb[j]};
+            float mapped[3];
+            mapPixel32(cv, px, L0[j], mapped);
+            for (int ch = 0; ch < 3; ++ch)
+                result[ch * kBlock + j] = mapped[ch];
+        }
+}
+
+} // namespace
+
+namespace {
+
+// Everything the float output needs to map a band of rows.
+struct Map32Job {
+    int32_t W, workWidth, pad;
+    TMSampleLayout inLayout, outLayout;
+    Curve32 cv;
+    bool blocks; // the block path's constants are usable
+    ClipGain gain;
+    const float* inSamples;
+    float* lum;
+    float* outSamples;
+};
+
+// Rows y0..y1-1 of the float output. Each pixel depends on its own samples and cell
+// only, so any split into bands gives the same bytes.
+TM_LOOP_BODY void mapRows32(const Map32Job& job, int32_t y0, int32_t y1)
+{
+    const PlaneRoles pin = planeRoles(job.inLayout.planes);
+    const PlaneRoles pout = planeRoles(job.outLayout.planes);
+    const bool packedIn = job.inLayout.pixelStride == 3 && pin.red == 0 && pin.green == 1 && pin.blue == 2;
+    const bool packedOut = job.outLayout.pixelStride == 3 && pout.red == 0 && pout.green == 1 && pout.blue == 2;
+    const int32_t W = job.W;
+    float c[3 * kBlock], L0[kBlock], result[3 * kBlock]; // samples and results by channel
+    for (int32_t y = y0; y < y1; ++y) {
+        const float* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
+        float* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
+        float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
+        for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
+            const int32_t n = std::min(kBlock, W - x0);
+            if (packedIn) {
+                // Interleaved red, green, blue: a constant stride the compiler can
+                // vectorise.
+                const float* px = src + 3 * static_cast<int64_t>(x0);
+                for (int32_t j = 0; j < n; ++j) {
+                    c[j] = px[3 * j];
+                    c[kBlock + j] = px[3 * j + 1];
+                    c[2 * kBlock + j] = px[3 * j + 2];
+                }
+            } else {
+                for (int32_t j = 0; j < n; ++j) {
+                    const float* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
+                    c[j] = px[pin.red];
+                    c[kBlock + j] = px[pin.green];
+                    c[2 * kBlock + j] = px[pin.blue];
+                }
+            }
+            if (job.gain.applied)
+                std::copy(cells + x0, cells + x0 + n, L0);
+            else
+                for (int32_t j = 0; j < n; ++j)
+                    cells[x0 + j] = L0[j] = job.gain.a * cells[x0 + j] + job.gain.b;
+            if (job.blocks) {
+                mapBlock32(job.cv, c, L0, n, result);
+            } else {
+                for (int32_t j = 0; j < n; ++j) {
+                    const float px[3] = {c[j], c[kBlock + j], c[2 * kBlock + j]};
+                    float mapped[3];
+                    mapPixel32(job.cv, px, L0[j], mapped);
+                    for (int ch = 0; ch < 3; ++ch)
+                        result[ch * kBlock + j] = mapped[ch];
+                }
+            }
+            if (packedOut) {
+                float* out = dst + 3 * static_cast<int64_t>(x0);
+                for (int32_t j = 0; j < n; ++j) {
+                    out[3 * j] = result[j];
+                    out[3 * j + 1] = result[kBlock + j];
+                    out[3 * j + 2] = result[2 * kBlock + j];
+                }
+            } else {
+                // Written in the order red, green, blue: with one plane the blue value
+                // stays.
+                for (int32_t j = 0; j < n; ++j) {
+                    float* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
+                    out[pout.red] = result[j];
+                    out[pout.green] = result[kBlock + j];
+                    out[pout.blue] = result[2 * kBlock + j];
+                }
+            }
         }
     }
 }
@@ -470,48 +705,24 @@ void mapBlock32(const Curve32& cv, const float* c, const float* L0, int32_t n, f
 
 int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
                              int32_t pad, const TMOutputSettings& set, double gamma, const TMImageStats* stats,
-                             const float* inSamples, float* lum, float* outSamples)
+                             const float* inSamples, float* lum, float* outSamples, TMWorkers* workers)
 {
-    const float k = set.blend32;
     const int32_t workWidth = W + 2 * pad;
-    const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 1.0f, lum);
+    // The gain is applied as each row is mapped, one pass over the cells less; lum is
+    // left normalised in the image columns (the wrap margins keep their rescaled cells).
+    ClipGain gain;
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 1.0f, lum, &gain, workers);
     if (hi < 0)
         return hi;
 
-    const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
+    const Curve32 cv = makeCurve32(set.blend32, set.saturation, gamma, stats->rangeFactor);
     // The block path assumes a positive exponent and finite curve constants.
     const bool blocks = gamma > 0.0 && std::isfinite(gamma) && std::isfinite(cv.ratio) && isFiniteFloat(cv.inv);
-
-    const PlaneRoles pin = planeRoles(inLayout.planes);
-    const PlaneRoles pout = planeRoles(outLayout.planes);
-    float c[3 * kBlock], result[3 * kBlock];
-    for (int32_t y = 0; y < H; ++y) {
-        const float* src = rowAt(inSamples, inLayout.rowBytes, y);
-        float* dst = rowAt(outSamples, outLayout.rowBytes, y);
-        const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
-        for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
-            const int32_t n = std::min(kBlock, W - x0);
-            for (int32_t j = 0; j < n; ++j) {
-                const float* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
-                c[3 * j] = px[pin.red];
-                c[3 * j + 1] = px[pin.green];
-                c[3 * j + 2] = px[pin.blue];
-            }
-            if (blocks) {
-                mapBlock32(cv, c, cells + x0, n, result);
-            } else {
-                for (int32_t j = 0; j < n; ++j)
-                    mapPixel32(cv, c + 3 * j, cells[x0 + j], result + 3 * j);
-            }
-            // Written in the order red, green, blue: with one plane the blue value stays.
-            for (int32_t j = 0; j < n; ++j) {
-                float* out = dst + static_cast<int64_t>(x0 + j) * outLayout.pixelStride;
-                out[pout.red] = result[3 * j];
-                out[pout.green] = result[3 * j + 1];
-                out[pout.blue] = result[3 * j + 2];
-            }
-        }
-    }
+    const Map32Job job{W, workWidth, pad, inLayout, outLayout, cv, blocks, gain, inSamples, lum, outSamples};
+    TMForParts(workers, H, TMPartsOn(workers, H, (kMinPartPixels + W - 1) / W),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   tm_cpu::run<mapRows32>(job, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+               });
     return hi;
 }
 
@@ -534,74 +745,120 @@ int32_t TMMapOutput32(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t
                                 strength, gamma, stats, inSamples, lum, outSamples);
 }
 
-int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
-                             int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
-                             float* lum, uint16_t* outSamples)
-{
-    const float k = set.blend16;
-    const int32_t workWidth = W + 2 * pad;
-    const int32_t hi = TMNormaliseClipPoints(workWidth, H, set.white, set.black, 255.0f, lum);
-    if (hi < 0)
-        return hi;
+namespace {
 
-    // 128.5 x 255 = 32767.5: the normalised range 0..255 spans the host's 0..32768.
-    const float localScale = (1.0f - k) * 128.5f;
-    const double sat = set.saturation;
-    // The host sample of a blended value: limited to 0..32768, truncated.
-    auto toSample = [](double v) {
-        if (v > 32768.0)
-            v = 32768.0;
-        if (!(v >= 0.0))
-            v = 0.0;
-        return static_cast<uint16_t>(v);
-    };
-    const PlaneRoles pin = planeRoles(inLayout.planes);
-    const PlaneRoles pout = planeRoles(outLayout.planes);
+// Everything the 16-bit output needs to map a band of rows.
+struct Map16Job {
+    int32_t W, workWidth, pad;
+    TMSampleLayout inLayout, outLayout;
+    float k;          // weight of the input samples
+    float localScale; // (1 - k) 128.5: the normalised range 0..255 spans the host's 0..32768
+    double saturation;
+    ClipGain gain;
+    const float* lut;
+    const uint16_t* inSamples;
+    float* lum;
+    uint16_t* outSamples;
+};
+
+// The host sample of a blended value: limited to 0..32768 (NaN: 0), truncated.
+// Written as selects, so that the loops calling it vectorise.
+inline int32_t sampleOf(double v)
+{
+    const double high = v > 32768.0 ? 32768.0 : v;
+    return static_cast<int32_t>(high >= 0.0 ? high : 0.0);
+}
+
+// Rows y0..y1-1 of the 16-bit output; each pixel depends on its own samples and cell.
+TM_LOOP_BODY void mapRows16(const Map16Job& job, int32_t y0, int32_t y1)
+{
+    const int32_t W = job.W;
+    const float k = job.k, localScale = job.localScale;
+    const double sat = job.saturation;
+    const float* lut = job.lut;
+    const PlaneRoles pin = planeRoles(job.inLayout.planes);
+    const PlaneRoles pout = planeRoles(job.outLayout.planes);
     constexpr int32_t kBlock16 = 256;
     double ratio[3 * kBlock16], power[3 * kBlock16];
-    for (int32_t y = 0; y < H; ++y) {
-        const uint16_t* src = rowAt(inSamples, inLayout.rowBytes, y);
-        uint16_t* dst = rowAt(outSamples, outLayout.rowBytes, y);
-        const float* cells = lum + static_cast<int64_t>(y) * workWidth + pad;
+    float samples[3 * kBlock16], T[kBlock16];
+    int32_t result[3 * kBlock16], redo[3 * kBlock16];
+    for (int32_t y = y0; y < y1; ++y) {
+        const uint16_t* src = rowAt(job.inSamples, job.inLayout.rowBytes, y);
+        uint16_t* dst = rowAt(job.outSamples, job.outLayout.rowBytes, y);
+        float* cells = job.lum + static_cast<int64_t>(y) * job.workWidth + job.pad;
         for (int32_t x0 = 0; x0 < W; x0 += kBlock16) {
             const int32_t n = std::min(kBlock16, W - x0);
-            // Colour ratios c' / Y of the linearised samples; their powers come from
-            // the fast path and are checked against the truncation below.
+            // Colour ratios c' / Y of the linearised samples, by channel (channel ch of
+            // pixel j at ch n + j); their powers come from the fast path and are
+            // checked against the truncation below.
             for (int32_t j = 0; j < n; ++j) {
-                const uint16_t* px = src + static_cast<int64_t>(x0 + j) * inLayout.pixelStride;
-                const float lin[3] = {lut[px[pin.red]], lut[px[pin.green]], lut[px[pin.blue]]};
+                const uint16_t* px = src + static_cast<int64_t>(x0 + j) * job.inLayout.pixelStride;
+                const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
+                const float lin[3] = {lut[raw[0]], lut[raw[1]], lut[raw[2]]};
                 const float Y = 0.3f * lin[0] + 0.6f * lin[1] + 0.1f * lin[2];
-                for (int ch = 0; ch < 3; ++ch)
-                    ratio[3 * j + ch] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    samples[ch * n + j] = static_cast<float>(raw[ch]);
+                    ratio[ch * n + j] = Y > 0.0f ? static_cast<double>(lin[ch] / Y) : 0.0;
+                }
             }
             tm_fast::powArray(ratio, sat, power, static_cast<size_t>(3 * n));
             for (int32_t j = 0; j < n; ++j) {
-                const int32_t x = x0 + j;
-                const uint16_t* px = src + static_cast<int64_t>(x) * inLayout.pixelStride;
-                const uint16_t raw[3] = {px[pin.red], px[pin.green], px[pin.blue]};
-                const float T = localScale * cells[x];
-                uint16_t result[3];
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int32_t i = 3 * j + ch;
-                    const double blend = static_cast<double>(k * static_cast<float>(raw[ch]));
-                    const double fast = power[i] * T + blend;
-                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * tm_fast::kFastMathError) +
+                cells[x0 + j] = gained(job.gain, cells[x0 + j]);
+                T[j] = localScale * cells[x0 + j];
+            }
+            // Branch-free: the sample of the fast value where both ends of its error
+            // interval truncate to it, else a mark for the library path below.
+            int32_t anyRedo = 0;
+            for (int ch = 0; ch < 3; ++ch)
+                for (int32_t j = 0; j < n; ++j) {
+                    const int32_t i = ch * n + j;
+                    const double t = T[j];
+                    const double blend = static_cast<double>(k * samples[i]);
+                    const double fast = power[i] * t + blend;
+                    const double spread = (power[i] * (t < 0 ? -t : t)) * (2 * tm_fast::kFastMathError) +
                                           (fast < 0 ? -fast : fast) * 4.5e-16;
-                    const uint16_t lo = toSample(fast - spread), hiSample = toSample(fast + spread);
-                    if (ratio[i] > 0.0 && lo == hiSample && std::isfinite(fast)) {
-                        result[ch] = lo;
-                    } else {
+                    const int32_t lo = sampleOf(fast - spread), hi = sampleOf(fast + spread);
+                    const bool ok = (ratio[i] > 0.0) & (lo == hi) & (fast - fast == 0.0); // finite
+                    result[i] = lo;
+                    redo[i] = ok ? 0 : 1;
+                    anyRedo |= redo[i];
+                }
+            if (anyRedo)
+                for (int32_t i = 0; i < 3 * n; ++i)
+                    if (redo[i]) {
                         // Library path: also the definition of the result.
                         const double ratioC = ratio[i] == 0.0 ? 0.0 : std::pow(ratio[i], sat);
-                        result[ch] = toSample(ratioC * T + blend);
+                        const double blend = static_cast<double>(k * samples[i]);
+                        result[i] = sampleOf(ratioC * static_cast<double>(T[i % n]) + blend);
                     }
-                }
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.red] = result[0];
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.green] = result[1];
-                dst[static_cast<int64_t>(x) * outLayout.pixelStride + pout.blue] = result[2];
+            for (int32_t j = 0; j < n; ++j) {
+                uint16_t* out = dst + static_cast<int64_t>(x0 + j) * job.outLayout.pixelStride;
+                out[pout.red] = static_cast<uint16_t>(result[j]);
+                out[pout.green] = static_cast<uint16_t>(result[n + j]);
+                out[pout.blue] = static_cast<uint16_t>(result[2 * n + j]);
             }
         }
     }
+}
+
+} // namespace
+
+int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
+                             int32_t pad, const TMOutputSettings& set, const float* lut, const uint16_t* inSamples,
+                             float* lum, uint16_t* outSamples, TMWorkers* workers)
+{
+    const int32_t workWidth = W + 2 * pad;
+    ClipGain gain; // applied row by row, as in the float output
+    const int32_t hi = findClipGain(workWidth, H, set.white, set.black, 255.0f, lum, &gain, workers);
+    if (hi < 0)
+        return hi;
+    const float k = set.blend16;
+    const Map16Job job{W,    workWidth, pad,       inLayout, outLayout, k, (1.0f - k) * 128.5f, set.saturation,
+                       gain, lut,       inSamples, lum,      outSamples};
+    TMForParts(workers, H, TMPartsOn(workers, H, (kMinPartPixels + W - 1) / W),
+               [&](int32_t, int64_t begin, int64_t end) {
+                   tm_cpu::run<mapRows16>(job, static_cast<int32_t>(begin), static_cast<int32_t>(end));
+               });
     return hi;
 }
 

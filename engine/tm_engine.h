@@ -84,9 +84,10 @@ int32_t TMBuildSampleLUT(int32_t lutMode, int32_t n, float* lut);
 // lum (workWidth x workHeight, with `pad` wrapped columns each side). Returns workHeight.
 int32_t TMConvertInput16(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight, int32_t planes, int32_t pad,
                          TMImageStats* stats, const float* lut, const uint16_t* samples, float* lum);
+// The strided conversions run in bands of rows on a team, with the same result.
 int32_t TMConvertInput16Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
                                 const TMSampleLayout& layout, int32_t pad, const float* lut, const uint16_t* samples,
-                                float* lum);
+                                float* lum, TMWorkers* workers = nullptr);
 
 // Float samples -> ln(540 r + 1830 g + 190 b) into lum, with negative samples lifted
 // by the plane minima in stats; fills stats' geometricMean and rangeFactor. Pixels
@@ -96,12 +97,13 @@ int32_t TMConvertInput32(int32_t W, int32_t H, int32_t workWidth, int32_t workHe
                          TMImageStats* stats, const float* samples, float* lum);
 int32_t TMConvertInput32Strided(int32_t W, int32_t H, int32_t workWidth, int32_t workHeight,
                                 const TMSampleLayout& layout, int32_t pad, TMImageStats* stats, const float* samples,
-                                float* lum);
+                                float* lum, TMWorkers* workers = nullptr);
 
 // Smallest sample of the red, green and blue plane of a W x H float image (NaN
 // ignored), each starting from 1e11: the minima whose negative values lift the
 // negative samples of TMConvertInput32.
-void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples, float minima[3]);
+void TMMeasurePlaneMinima(int32_t W, int32_t H, const TMSampleLayout& layout, const float* samples, float minima[3],
+                          TMWorkers* workers = nullptr);
 
 // --- Gradient attenuation -----------------------------------------------------
 // A: log luminance in, divergence of the attenuated gradients out (level 0; the
@@ -134,8 +136,9 @@ void TMRelaxLevel(int32_t W, int32_t H, int32_t baseWidth, int32_t baseHeight, i
 // 65,536 (a few cells far above all others), the clip points are searched again among
 // the cells of the lowest bins. Returns the white bin (0..65535) or TMErrFlat; it
 // needs no allocation.
+// With a team, the passes over lum run in parts; the result is the same.
 int32_t TMNormaliseClipPoints(int32_t workWidth, int32_t H, float whiteClipPercent, float blackClipPercent, float G,
-                              float* lum);
+                              float* lum, TMWorkers* workers = nullptr);
 
 // Whether any pixel of a W x H float image has finite samples and a positive
 // luminance 0.3 r + 0.6 g + 0.1 b. Without one (all zero, all negative, all NaN) the
@@ -172,13 +175,14 @@ int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayou
                              int32_t strength, double gamma, const TMImageStats* stats, const float* inSamples,
                              float* lum, float* outSamples);
 
-// The two mappings with their figures already limited.
+// The two mappings with their figures already limited; with a team they run in bands
+// of rows, with the same result. lum is left normalised in its image columns.
 int32_t TMMapOutput32Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
                              int32_t pad, const TMOutputSettings& settings, double gamma, const TMImageStats* stats,
-                             const float* inSamples, float* lum, float* outSamples);
+                             const float* inSamples, float* lum, float* outSamples, TMWorkers* workers = nullptr);
 int32_t TMMapOutput16Strided(int32_t W, int32_t H, const TMSampleLayout& inLayout, const TMSampleLayout& outLayout,
                              int32_t pad, const TMOutputSettings& settings, const float* lut, const uint16_t* inSamples,
-                             float* lum, uint16_t* outSamples);
+                             float* lum, uint16_t* outSamples, TMWorkers* workers = nullptr);
 
 int32_t TMMapOutput16(int32_t W, int32_t H, int32_t planes, int32_t pad, int32_t colorSaturation,
                       float whiteClipPercent, float blackClipPercent, int32_t strength, const TMImageStats* stats,

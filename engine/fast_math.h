@@ -22,7 +22,7 @@ constexpr double kFastMathError = 1.0e-13;
 void logArray(const double* x, double* out, size_t n);
 // out[i] = exp(x[i]) for |x| <= 700; other inputs give NaN.
 void expArray(const double* x, double* out, size_t n);
-// out[i] = x[i]^y for positive finite x with |y ln x| <= 700; other inputs give NaN.
+// out[i] = x[i]^y for positive finite x with |y ln x| <= 150; other inputs give NaN.
 void powArray(const double* x, double y, double* out, size_t n);
 // out[i] = x[i]^y[i], same domain.
 void powArrays(const double* x, const double* y, double* out, size_t n);

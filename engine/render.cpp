@@ -170,7 +170,7 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
         return step.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
     float planeMin[3] = {image.planeMin[0], image.planeMin[1], image.planeMin[2]};
     if (image.sampleFormat == TMSampleFloat32 && image.measurePlaneMin)
-        TMMeasurePlaneMinima(width, height, inLayout, static_cast<const float*>(image.inData), planeMin);
+        TMMeasurePlaneMinima(width, height, inLayout, static_cast<const float*>(image.inData), planeMin, team);
     TMImageStats stats = {};
     for (int c = 0; c < 3; ++c)
         stats.planeMin[c] = planeMin[c] < 0.0f ? planeMin[c] : 0.0f;
@@ -179,9 +179,9 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
     float* A = held.buffer[0];
     const int32_t converted = image.sampleFormat == TMSampleFloat32
                                   ? TMConvertInput32Strided(width, height, workWidth, height, inLayout, d.pad, &stats,
-                                                            static_cast<const float*>(image.inData), A)
+                                                            static_cast<const float*>(image.inData), A, team)
                                   : TMConvertInput16Strided(width, height, workWidth, height, inLayout, d.pad, held.lut,
-                                                            static_cast<const uint16_t*>(image.inData), A);
+                                                            static_cast<const uint16_t*>(image.inData), A, team);
     if (converted < 0)
         return step.fail(TMRenderStep::InputConversion, TMResultBadParameters);
 
@@ -220,10 +220,10 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
     const int32_t mapped =
         image.sampleFormat == TMSampleFloat32
             ? TMMapOutput32Strided(width, height, inLayout, outLayout, d.pad, d.output, d.gamma, &stats,
-                                   static_cast<const float*>(image.inData), A, static_cast<float*>(image.outData))
+                                   static_cast<const float*>(image.inData), A, static_cast<float*>(image.outData), team)
             : TMMapOutput16Strided(width, height, inLayout, outLayout, d.pad, d.output, held.lut,
-                                   static_cast<const uint16_t*>(image.inData), A,
-                                   static_cast<uint16_t*>(image.outData));
+                                   static_cast<const uint16_t*>(image.inData), A, static_cast<uint16_t*>(image.outData),
+                                   team);
     if (mapped < 0)
         return step.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
     held.release(0);

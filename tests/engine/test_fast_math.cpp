@@ -69,7 +69,7 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
 
     for (auto& v : x)
         v = std::exp(logRange(rng) / 2);
-    for (double y : {0.23, 0.46, 2.2000000476837158, -0.075}) {
+    for (double y : {0.23, 0.46, 2.2000000476837158, -0.075, 7.5, -7.5}) { // |y ln x| up to 150
         tm_fast::powArray(x.data(), y, out.data(), x.size());
         for (size_t i = 0; i < x.size(); ++i)
             ASSERT_LE(relativeError(out[i], std::pow(x[i], y)), tm_fast::kFastMathError) << x[i] << "^" << y;
@@ -87,6 +87,10 @@ TEST(FastMath, WithinItsErrorBoundOfTheLibrary)
     tm_fast::logArray(bad, r, 4);
     for (double v : r)
         EXPECT_TRUE(std::isnan(v));
+    // A power whose exponent y ln x passes 150 is outside the domain too.
+    const double large[2] = {std::exp(60.0), std::exp(-60.0)};
+    tm_fast::powArray(large, 2.6, r, 2);
+    EXPECT_TRUE(std::isnan(r[0]) && std::isnan(r[1]));
     EXPECT_FALSE(tm_fast::roundsToSameFloat(std::nan(""), 1e-13));
 }
 

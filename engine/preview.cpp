@@ -3,6 +3,7 @@
 // output mapping alone), or the unprocessed image at the same size, with the cache
 // and the histograms the dialog keeps.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
@@ -276,13 +277,15 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
     call.kept.terms = TMPreviewTermsKey{};
     clearBytes(team, A, static_cast<int64_t>(workWidth) * workHeight * static_cast<int64_t>(sizeof(float)));
     // B is free until the attenuation: the float conversion keeps its logarithms there
-    // for their ordered sum.
+    // for their ordered sum, from B's first 8-byte boundary (the host's buffers need
+    // only a float's alignment).
+    const size_t skip = (8 - reinterpret_cast<uintptr_t>(call.buffers.atten) % 8) % 8;
+    double* const logs = reinterpret_cast<double*>(reinterpret_cast<uint8_t*>(call.buffers.atten) + skip);
+    const int64_t logCount = (TMPreviewWorkBytes - static_cast<int64_t>(skip)) / static_cast<int64_t>(sizeof(double));
     const int32_t converted =
         call.isFloat()
             ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight, src.layout, stats,
-                                             static_cast<const float*>(src.samples), A, team,
-                                             reinterpret_cast<double*>(call.buffers.atten),
-                                             TMPreviewWorkBytes / static_cast<int64_t>(sizeof(double)))
+                                             static_cast<const float*>(src.samples), A, team, logs, logCount)
             : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight, src.layout, lut,
                                              static_cast<const uint16_t*>(src.samples), A, team);
     if (converted < 0)

@@ -1,7 +1,7 @@
 // Timings of the engine stages and of the whole render on the procedural scene, at
-// 1, 4 and 24 megapixels (3:2), on one thread; the render, the core stages and the
-// preview's full recompute at 24 megapixels also on 2 threads and on every core
-// (suffix /threads:N; no suffix: 1 thread).
+// 1, 4 and 24 megapixels (3:2), on one thread; the render, the core stages, the
+// preview's full recompute and its output-only refresh at 24 megapixels also on 2
+// threads and on every core (suffix /threads:N; no suffix: 1 thread).
 //
 // Every figure is wall-clock time of the measured call alone (manual timing):
 // - Stage benchmarks prepare valid inputs once by running the earlier stages
@@ -792,13 +792,15 @@ int main(int argc, char** argv)
             ->Iterations(20);
     for (const int threads : teamSizes())
         for (const int32_t format : {TMSampleFloat32, TMSample16})
-            benchmark::RegisterBenchmark((std::string(format == TMSampleFloat32 ? "preview32" : "preview16") +
-                                          "/full/24MP/threads:" + std::to_string(threads))
-                                             .c_str(),
-                                         BM_Preview, format, PreviewMode::Full, 0, threads)
-                ->UseManualTime()
-                ->Unit(benchmark::kMillisecond)
-                ->Iterations(20);
+            for (const PreviewMode mode : {PreviewMode::Full, PreviewMode::OutputOnly})
+                benchmark::RegisterBenchmark((std::string(format == TMSampleFloat32 ? "preview32" : "preview16") +
+                                              (mode == PreviewMode::Full ? "/full" : "/output") +
+                                              "/24MP/threads:" + std::to_string(threads))
+                                                 .c_str(),
+                                             BM_Preview, format, mode, 0, threads)
+                    ->UseManualTime()
+                    ->Unit(benchmark::kMillisecond)
+                    ->Iterations(20);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

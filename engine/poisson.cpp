@@ -103,13 +103,16 @@ int32_t relaxInteriorKernel(float* row, const float* up, const float* down, cons
     return 1;
 }
 
-void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs, int32_t first)
+// vectors false: the scalar loop alone, which reads only the other colour's cells of
+// the neighbouring rows and writes only this colour's cells of row y.
+void relaxInteriorRow(float* u, const float* f, int32_t stride, int32_t w, int32_t y, float hs, int32_t first,
+                      bool vectors = true)
 {
     float* row = u + static_cast<int64_t>(y) * stride;
     const float* up = row - stride;
     const float* down = row + stride;
     const float* fr = f + static_cast<int64_t>(y) * stride;
-    int32_t x = relaxInteriorKernel(row, up, down, fr, w, hs, first);
+    int32_t x = vectors ? relaxInteriorKernel(row, up, down, fr, w, hs, first) : 1;
     if (((x - first) & 1) != 0)
         ++x;
     for (; x < w - 1; x += 2)
@@ -197,10 +200,12 @@ void relaxSweep(float* u, const float* f, int32_t stride, int32_t w, int32_t h, 
 // after every band's phase one: the top and bottom rows at the first colour's columns
 // (they read rows 1 and h-2 in their first colour), then the second colour of each
 // band's first and last row (they read the neighbouring bands' first colour, and rows
-// 1 and h-2 read the edge rows), then the edge rows at the other columns. Within a
-// phase, bands write disjoint rows; a band's vector stores rewrite the other colour's
-// cells of its own rows with the values they already hold, so what a neighbouring
-// band reads there is the same either way.
+// 1 and h-2 read the edge rows), then the edge rows at the other columns.
+// Within a phase, bands write disjoint rows, and a band's first and last rows, which
+// the neighbouring bands read while it writes them, go through the scalar loop: the
+// vector kernels load whole blocks of the neighbouring rows (cells the other band is
+// updating) and store the other colour's cells back unchanged, either of which would
+// be a data race however harmless its values.
 struct BandedSweep {
     float* u;
     const float* f;
@@ -208,15 +213,20 @@ struct BandedSweep {
     float hs;
     int32_t edgeFirst, edgeSecond;
 
-    void firstColour(int32_t y) const
+    // Row y of band [begin, end) borders another band.
+    bool shared(int32_t y, int32_t begin, int32_t end) const
     {
-        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 2 : 1);
+        return (y == begin && begin > 1) || (y == end - 1 && end < h - 1);
+    }
+    void firstColour(int32_t y, bool vectors) const
+    {
+        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 2 : 1, vectors);
         if ((y & 1) == 0)
             relaxSideRow(u, f, stride, w, y, hs);
     }
-    void secondColour(int32_t y) const
+    void secondColour(int32_t y, bool vectors) const
     {
-        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 1 : 2);
+        relaxInteriorRow(u, f, stride, w, y, hs, (y & 1) ? 1 : 2, vectors);
         if (y & 1)
             relaxSideRow(u, f, stride, w, y, hs);
     }
@@ -227,9 +237,9 @@ struct BandedSweep {
     void phaseOne(int32_t begin, int32_t end) const
     {
         for (int32_t y = begin; y < end; ++y) {
-            firstColour(y);
+            firstColour(y, !shared(y, begin, end));
             if (y - 1 > begin)
-                secondColour(y - 1);
+                secondColour(y - 1, true); // an inner row: only this band reads it
         }
     }
     void phaseTwo(int32_t begin, int32_t end) const
@@ -239,9 +249,9 @@ struct BandedSweep {
             relaxEdgeRow(u, f, stride, w, hs, edgeFirst);
         if (last)
             relaxEdgeRow(bottom(), fBottom(), -stride, w, hs, edgeFirst);
-        secondColour(begin);
+        secondColour(begin, !shared(begin, begin, end));
         if (end - 1 > begin)
-            secondColour(end - 1);
+            secondColour(end - 1, !shared(end - 1, begin, end));
         if (top)
             relaxEdgeRow(u, f, stride, w, hs, edgeSecond);
         if (last)

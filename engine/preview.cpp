@@ -3,11 +3,13 @@
 // output mapping alone), or the unprocessed image at the same size, with the cache
 // and the histograms the dialog keeps.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <type_traits>
 
 #include "luminance.h"
+#include "preview_mapping.h"
 #include "preview_sampling.h"
 #include "preview_stages.h"
 #include "tm_preview.h"
@@ -207,7 +209,7 @@ TMResult restoreToneMapped(Call& call)
 
 // Keeps the colour terms of this recompute in the regions free until the next one
 // (B and C whole, then A after the luminance, from a 64-byte boundary), where they fit.
-void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats)
+void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats, TMWorkers* team)
 {
     const TMPreviewSource& src = call.src;
     const int32_t pw = call.pw, ph = call.ph;
@@ -225,10 +227,11 @@ void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats)
                                        : TMPlacePreviewTerms(pw, ph, 5, regions, regionFloats, 3, &planes) ||
                                              TMPlacePreviewTerms(pw, ph, 3, regions, regionFloats, 3, &planes);
     const bool built =
-        placed && (call.isFloat() ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
-                                                                static_cast<const float*>(src.samples), planes)
-                                  : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, lut,
-                                                                static_cast<const uint16_t*>(src.samples), planes));
+        placed &&
+        (call.isFloat() ? TMBuildPreviewColourTerms32(src.width, src.height, pw, ph, src.layout, &stats,
+                                                      static_cast<const float*>(src.samples), planes, team)
+                        : TMBuildPreviewColourTerms16(src.width, src.height, pw, ph, src.layout, lut,
+                                                      static_cast<const uint16_t*>(src.samples), planes, team));
     if (!built)
         return;
     TMPreviewTermsKey& key = call.kept.terms;
@@ -248,30 +251,43 @@ void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats)
     key.planes = planes;
 }
 
+// Zeroes `bytes` bytes at p, the parts in parallel (memory traffic: a few MB each).
+void clearBytes(TMWorkers* team, void* p, int64_t bytes)
+{
+    constexpr int64_t kMinPartBytes = 1 << 20;
+    TMForParts(team, bytes, TMPartsOn(team, bytes, kMinPartBytes), [&](int32_t, int64_t begin, int64_t end) {
+        std::memset(static_cast<uint8_t*>(p) + begin, 0, static_cast<size_t>(end - begin));
+    });
+}
+
 // Input conversion, attenuation and Poisson reconstruction into A; stats from the
 // conversion. Then the colour terms are kept for the refreshes that follow.
-TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMPreviewStats* stats)
+TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMPreviewStats* stats, TMWorkers* team)
 {
     const TMPreviewSource& src = call.src;
     const int32_t pw = call.pw, ph = call.ph;
     const int32_t* geometry = call.geometry;
     const int32_t workWidth = geometry[TMGeoWidth], workHeight = geometry[TMGeoHeight];
     float* A = call.buffers.lum;
-    // Threads only for the stages that recompute; an output-only redraw starts none.
-    TMWorkers ownTeam(call.workers != nullptr ? 1 : src.threads);
-    TMWorkers* team = call.workers != nullptr ? call.workers : &ownTeam;
     // The final render's refusal, for the same image.
     if (call.isFloat() &&
         !TMHasMappablePixel(src.width, src.height, src.layout, static_cast<const float*>(src.samples)))
         return call.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
     // B and C are about to be overwritten: the colour terms they held are gone.
     call.kept.terms = TMPreviewTermsKey{};
-    std::memset(A, 0, static_cast<size_t>(workWidth) * static_cast<size_t>(workHeight) * sizeof(float));
+    clearBytes(team, A, static_cast<int64_t>(workWidth) * workHeight * static_cast<int64_t>(sizeof(float)));
+    // B is free until the attenuation: the float conversion keeps its logarithms there
+    // for their ordered sum, from B's first 8-byte boundary (the host's buffers need
+    // only a float's alignment).
+    const size_t skip = (8 - reinterpret_cast<uintptr_t>(call.buffers.atten) % 8) % 8;
+    double* const logs = reinterpret_cast<double*>(reinterpret_cast<uint8_t*>(call.buffers.atten) + skip);
+    const int64_t logCount = (TMPreviewWorkBytes - static_cast<int64_t>(skip)) / static_cast<int64_t>(sizeof(double));
     const int32_t converted =
-        call.isFloat() ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight,
-                                                        src.layout, stats, static_cast<const float*>(src.samples), A)
-                       : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight,
-                                                        src.layout, lut, static_cast<const uint16_t*>(src.samples), A);
+        call.isFloat()
+            ? TMConvertPreviewInput32Strided(src.width, src.height, pw, ph, workWidth, workHeight, src.layout, stats,
+                                             static_cast<const float*>(src.samples), A, team, logs, logCount)
+            : TMConvertPreviewInput16Strided(src.width, src.height, pw, ph, workWidth, workHeight, src.layout, lut,
+                                             static_cast<const uint16_t*>(src.samples), A, team);
     if (converted < 0)
         return call.fail(TMRenderStep::InputConversion, TMResultBadParameters);
     // A now holds this conversion's luminance: later output-only refreshes map it with
@@ -279,8 +295,8 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
     call.kept.stats = *stats;
     call.kept.statsValid = true;
 
-    std::memset(call.buffers.atten, 0, static_cast<size_t>(TMPreviewWorkBytes));
-    std::memset(call.buffers.pyramid, 0, static_cast<size_t>(TMPreviewWorkBytes));
+    clearBytes(team, call.buffers.atten, TMPreviewWorkBytes);
+    clearBytes(team, call.buffers.pyramid, TMPreviewWorkBytes);
     const int32_t attenuated =
         TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep, d.smoothingFactor, geometry, A,
                              call.buffers.atten, call.buffers.pyramid, team);
@@ -293,7 +309,7 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
         return call.fail(TMRenderStep::Solver, solved == TMErrAlloc ? TMResultMemFull : TMResultBadParameters);
     if (call.report)
         call.report->recomputed = true;
-    keepColourTerms(call, lut, *stats);
+    keepColourTerms(call, lut, *stats, team);
     return TMResultOK;
 }
 
@@ -315,7 +331,8 @@ bool termsHeld(const Call& call, const TMPreviewStats& stats)
 
 // The output mapping of the luminance in A into the display image and histogram 0,
 // from the kept colour terms where they are this preview's.
-TMResult mapOutput(Call& call, const TMDerivedSettings& d, const float* lut, const TMPreviewStats& stats)
+TMResult mapOutput(Call& call, const TMDerivedSettings& d, const float* lut, const TMPreviewStats& stats,
+                   TMWorkers* team)
 {
     const TMPreviewSource& src = call.src;
     const int32_t W = src.width, H = src.height, pw = call.pw, ph = call.ph;
@@ -330,22 +347,30 @@ TMResult mapOutput(Call& call, const TMDerivedSettings& d, const float* lut, con
         const float* samples = static_cast<const float*>(src.samples);
         const double gamma = kTMPreviewDisplayGamma;
         mapped = held ? TMMapPreviewOutput32WithTerms(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
-                                                      f.strength, gamma, &stats, samples, planes, A, hist, image)
+                                                      f.strength, gamma, &stats, samples, planes, A, hist, image, team)
                       : TMMapPreviewOutput32Strided(W, H, pw, ph, src.layout, f.colorSaturation, f.white, f.black,
-                                                    f.strength, gamma, &stats, samples, A, hist, image);
+                                                    f.strength, gamma, &stats, samples, A, hist, image, team);
     } else {
         const TMOutputSettings& i = d.preview16; // White Clipping without the + 1
         const uint16_t* samples = static_cast<const uint16_t*>(src.samples);
         mapped = held ? TMMapPreviewOutput16WithTerms(W, H, pw, ph, src.layout, i.colorSaturation, i.white, i.black,
-                                                      i.strength, lut, samples, planes, A, hist, image)
+                                                      i.strength, lut, samples, planes, A, hist, image, team)
                       : TMMapPreviewOutput16Strided(W, H, pw, ph, src.layout, i.colorSaturation, i.white, i.black,
-                                                    i.strength, lut, samples, A, hist, image);
+                                                    i.strength, lut, samples, A, hist, image, team);
     }
     if (mapped < 0)
         return call.fail(TMRenderStep::OutputMapping, TMResultBadParameters);
     if (call.report)
         call.report->mapped = true;
     return TMResultOK;
+}
+
+// Threads of an output-only refresh: its team is started for the call, which costs
+// tens of microseconds a thread, so no more than the mapping's rows can use.
+int32_t refreshThreads(const Call& call)
+{
+    const int32_t wanted = call.src.threads > 0 ? call.src.threads : TMDefaultThreadCount();
+    return TMPartsFor(wanted, call.ph, (tm_preview::kMinMapPartCells + call.pw - 1) / call.pw);
 }
 
 // The tone-mapped preview: a full recompute where the preview level asks for one,
@@ -368,15 +393,19 @@ TMResult showToneMapped(Call& call)
         params->forcePreviewRecompute = 0;
     }
     const TMDerivedSettings& d = call.d;
+    const bool full = params->previewLevel > 0;
+    // The caller's team, else one for this call.
+    TMWorkers ownTeam(call.workers != nullptr ? 1 : full ? call.src.threads : refreshThreads(call));
+    TMWorkers* team = call.workers != nullptr ? call.workers : &ownTeam;
     TMPreviewStats stats = {0.0f, 0.0f};
-    if (params->previewLevel > 0) {
-        const TMResult done = recompute(call, d, lut.values, &stats);
+    if (full) {
+        const TMResult done = recompute(call, d, lut.values, &stats, team);
         if (done != TMResultOK)
             return done;
     } else if (call.kept.statsValid) {
         stats = call.kept.stats;
     }
-    return mapOutput(call, d, lut.values, stats);
+    return mapOutput(call, d, lut.values, stats, team);
 }
 
 // The unprocessed image at the preview size, from the cache of its side or built

@@ -11,6 +11,7 @@
 #include "preview_mapping.h"
 #include "preview_sampling.h"
 #include "preview_stages.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 
@@ -168,14 +169,18 @@ uint8_t libraryByte16(const Blend16& b, double ratio, float T, uint16_t raw)
 
 namespace {
 
-// The histogram of the display image's bins (four partial counts, summed: neighbours
-// often share a bin).
-void countDisplayBins(const uint8_t* display, int64_t plane, int32_t* histogram)
+// The histogram of the display image's bins, the pixels split over the team (four
+// partial counts per part, summed: neighbours often share a bin).
+void countDisplayBins(TMWorkers* workers, const uint8_t* display, int64_t plane, int32_t* histogram)
 {
-    int32_t parts[4][TMPreviewHistogramBins] = {};
-    for (int64_t i = 0; i < plane; ++i)
-        ++parts[i & 3][histogramBin(display[i], display[plane + i], display[2 * plane + i])];
-    sumPartialCounts(parts, histogram);
+    PartHistograms counts(TMPartsOn(workers, plane, 4 * kMinMapPartCells));
+    TMForParts(workers, plane, counts.parts(), [&](int32_t part, int64_t begin, int64_t end) {
+        int32_t parts[4][TMPreviewHistogramBins] = {};
+        for (int64_t i = begin; i < end; ++i)
+            ++parts[i & 3][histogramBin(display[i], display[plane + i], display[2 * plane + i])];
+        sumPartialCounts(parts, counts.of(part));
+    });
+    counts.sumInto(histogram);
 }
 
 } // namespace
@@ -187,7 +192,7 @@ using namespace tm_preview;
 int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                     int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                     int32_t strength, double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                    float* lum, int32_t* histogram, uint8_t* display)
+                                    float* lum, int32_t* histogram, uint8_t* display, TMWorkers* workers)
 {
     if (previewTooSmall(W, H, pw, ph))
         return TMErrTooSmall;
@@ -200,8 +205,14 @@ int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
     const Curve32 cv = makeCurve32(k, set.saturation, gamma, stats->rangeFactor);
     const bool blocks = curveUsable(cv);
 
-    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
-    mapRowsPlain32(cv, blocks, W, H, pw, ph, layout, inSamples, lum, 0, ph, histogram, display);
+    PartHistograms counts(mapParts(workers, pw, ph));
+    TMForParts(workers, ph, counts.parts(), [&](int32_t part, int64_t begin, int64_t end) {
+        int32_t* bins = counts.of(part);
+        std::memset(bins, 0, TMPreviewHistogramBins * sizeof(int32_t));
+        mapRowsPlain32(cv, blocks, W, H, pw, ph, layout, inSamples, lum, static_cast<int32_t>(begin),
+                       static_cast<int32_t>(end), bins, display);
+    });
+    counts.sumInto(histogram);
     return ph;
 }
 
@@ -220,7 +231,7 @@ int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32
 int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                     int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                     int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
-                                    int32_t* histogram, uint8_t* display)
+                                    int32_t* histogram, uint8_t* display, TMWorkers* workers)
 {
     // No minimum size here (the input converters refuse small images), but an empty
     // source has no pixel to read.
@@ -235,35 +246,38 @@ int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
-    double ratio[3 * kFastBlock], power[3 * kFastBlock];
-    uint16_t raw[3 * kFastBlock];
-    for (int32_t r = 0; r < ph; ++r) {
-        const float* cells = lum + static_cast<int64_t>(r) * pw;
-        uint8_t* red = display + static_cast<int64_t>(r) * pw;
-        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
-            const int32_t n = std::min(kFastBlock, pw - c0);
-            // Colour ratios c' / Y of the linearised samples (pixel-major here); their
-            // powers come from the fast path and are checked against the truncation.
-            sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
-            for (int32_t j = 0; j < n; ++j)
-                ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], ratio + 3 * j);
-            tm_fast::powArray(ratio, bl.saturation, power, static_cast<size_t>(3 * n));
-            for (int32_t j = 0; j < n; ++j) {
-                const float T = bl.localWeight * cells[c0 + j];
-                uint8_t* dst = red + c0 + j;
-                for (int ch = 0; ch < 3; ++ch) {
-                    const int32_t i = 3 * j + ch;
-                    const uint16_t sample = raw[ch * n + j];
-                    const double fast = power[i] * T + blendOf(bl, sample);
-                    const double spread = (power[i] * (T < 0 ? -T : T)) * (2 * E) + (fast < 0 ? -fast : fast) * 4.5e-16;
-                    const uint8_t lo = byteOf(fast - spread), hiByte = byteOf(fast + spread);
-                    const bool sure = ratio[i] > 0.0 && lo == hiByte && std::isfinite(fast);
-                    dst[ch * plane] = sure ? lo : libraryByte16(bl, ratio[i], T, sample);
+    TMForParts(workers, ph, mapParts(workers, pw, ph), [&](int32_t, int64_t rowBegin, int64_t rowEnd) {
+        double ratio[3 * kFastBlock], power[3 * kFastBlock];
+        uint16_t raw[3 * kFastBlock];
+        for (int32_t r = static_cast<int32_t>(rowBegin); r < rowEnd; ++r) {
+            const float* cells = lum + static_cast<int64_t>(r) * pw;
+            uint8_t* red = display + static_cast<int64_t>(r) * pw;
+            for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+                const int32_t n = std::min(kFastBlock, pw - c0);
+                // Colour ratios c' / Y of the linearised samples (pixel-major here); their
+                // powers come from the fast path and are checked against the truncation.
+                sourceSamples16(inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+                for (int32_t j = 0; j < n; ++j)
+                    ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], ratio + 3 * j);
+                tm_fast::powArray(ratio, bl.saturation, power, static_cast<size_t>(3 * n));
+                for (int32_t j = 0; j < n; ++j) {
+                    const float T = bl.localWeight * cells[c0 + j];
+                    uint8_t* dst = red + c0 + j;
+                    for (int ch = 0; ch < 3; ++ch) {
+                        const int32_t i = 3 * j + ch;
+                        const uint16_t sample = raw[ch * n + j];
+                        const double fast = power[i] * T + blendOf(bl, sample);
+                        const double spread =
+                            (power[i] * (T < 0 ? -T : T)) * (2 * E) + (fast < 0 ? -fast : fast) * 4.5e-16;
+                        const uint8_t lo = byteOf(fast - spread), hiByte = byteOf(fast + spread);
+                        const bool sure = ratio[i] > 0.0 && lo == hiByte && std::isfinite(fast);
+                        dst[ch * plane] = sure ? lo : libraryByte16(bl, ratio[i], T, sample);
+                    }
                 }
             }
         }
-    }
-    countDisplayBins(display, plane, histogram);
+    });
+    countDisplayBins(workers, display, plane, histogram);
     return ph;
 }
 

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "fast_math.h"
 #include "luminance.h"
 #include "output_curve.h"
 #include "preview_sampling.h"
 #include "preview_stages.h"
+#include "tm_workers.h"
 
 namespace tm_preview {
 
@@ -59,6 +61,50 @@ inline void sumPartialCounts(const int32_t (&parts)[4][TMPreviewHistogramBins], 
 {
     for (int32_t b = 0; b < TMPreviewHistogramBins; ++b)
         histogram[b] = parts[0][b] + parts[1][b] + parts[2][b] + parts[3][b];
+}
+
+// The counts of a pass split over a team: each part counts into bins of its own, and
+// their sums, integers, are the same whatever the split. Where the parts' bins cannot
+// be had, the pass keeps one part.
+class PartHistograms {
+public:
+    explicit PartHistograms(int32_t parts)
+    {
+        if (parts > 1)
+            many_ = new (std::nothrow) int32_t[static_cast<size_t>(parts) * TMPreviewHistogramBins];
+        parts_ = many_ != nullptr ? parts : 1;
+    }
+    ~PartHistograms() { delete[] many_; }
+    PartHistograms(const PartHistograms&) = delete;
+    PartHistograms& operator=(const PartHistograms&) = delete;
+
+    int32_t parts() const { return parts_; }
+    // The bins of a part: what the part's pass writes there is its whole count.
+    int32_t* of(int32_t part) { return many_ != nullptr ? many_ + part * TMPreviewHistogramBins : one_; }
+    void sumInto(int32_t* histogram) const
+    {
+        const int32_t* bins = many_ != nullptr ? many_ : one_;
+        for (int32_t b = 0; b < TMPreviewHistogramBins; ++b) {
+            int32_t sum = 0;
+            for (int32_t part = 0; part < parts_; ++part)
+                sum += bins[part * TMPreviewHistogramBins + b];
+            histogram[b] = sum;
+        }
+    }
+
+private:
+    int32_t parts_ = 1;
+    int32_t* many_ = nullptr;
+    int32_t one_[TMPreviewHistogramBins];
+};
+
+// Preview pixels per part of a split mapping pass below which the hand-over costs
+// more than the pass.
+constexpr int64_t kMinMapPartCells = 8192;
+
+inline int32_t mapParts(TMWorkers* workers, int32_t pw, int32_t rows)
+{
+    return TMPartsOn(workers, rows, (kMinMapPartCells + pw - 1) / pw);
 }
 
 // Where terms for every row are required (firstRowsOnly false), or for the first

@@ -16,6 +16,7 @@
 #include "preview_refresh.h"
 #include "preview_sampling.h"
 #include "preview_stages.h"
+#include "tm_workers.h"
 
 using namespace tm_detail;
 using namespace tm_preview;
@@ -330,7 +331,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, double gamma, const TMPreviewStats* stats,
                                       const float* inSamples, const TMPreviewTermPlanes& planes, float* lum,
-                                      int32_t* histogram, uint8_t* display)
+                                      int32_t* histogram, uint8_t* display, TMWorkers* workers)
 {
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const Curve32 cv = makeCurve32(TMBlendWeight32(set.strength), set.saturation, gamma, stats->rangeFactor);
@@ -340,12 +341,11 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     if (previewTooSmall(W, H, pw, ph) || !curveUsable(cv) || !termsCover(planes, pw, ph, 4, true) ||
         !thresholds.init(gamma, kernel != nullptr))
         return TMMapPreviewOutput32Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent, blackClipPercent,
-                                           strength, gamma, stats, inSamples, lum, histogram, display);
+                                           strength, gamma, stats, inSamples, lum, histogram, display, workers);
     const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 1.0f, lum);
     if (hi < 0)
         return hi;
 
-    std::memset(histogram, 0, TMPreviewHistogramBins * sizeof(int32_t));
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
@@ -353,45 +353,53 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const bool curve = cv.k > 0.0f;
     const double k = cv.k;
 
-    int32_t certain[kFastBlock], bin[kFastBlock];
-    // Four histograms (see sumPartialCounts).
-    int32_t parts[4][TMPreviewHistogramBins] = {};
-    for (int32_t r = 0; r < planes.ph; ++r) {
-        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
-            const int32_t n = std::min(kFastBlock, pw - c0);
-            const int64_t at = static_cast<int64_t>(r) * pw + c0;
-            const float* const lnB = planes.row(0, r) + c0;
-            const float* const lnRAt[3] = {planes.row(1, r) + c0, planes.row(2, r) + c0, planes.row(3, r) + c0};
-            uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
-            const int32_t done = kernel ? kernel(thresholds, lnB, lum + at, lnRAt, n, curve, s, k, cv.localWeight,
-                                                 displayAt, bin, certain, gamma == 1.0)
-                                        : 0;
-            if (done > 0)
-                secondLook32(thresholds, lnB, lnRAt, lum + at, done, curve, s, k, cv.localWeight, displayAt, bin,
-                             certain);
-            if (done < n) {
-                const float* const lnRRest[3] = {lnRAt[0] + done, lnRAt[1] + done, lnRAt[2] + done};
-                uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
-                mapPixels32Portable(thresholds, lnB + done, lnRRest, lum + at + done, n - done, curve, s, k,
-                                    cv.localWeight, displayRest, bin + done, certain + done);
-            }
-            for (int32_t j = 0; j < n; ++j) {
-                if (certain[j]) {
-                    ++parts[j & 3][bin[j]];
-                } else {
-                    float c[3];
-                    sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c);
-                    const Pixel32 px = mapPreviewPixel32(cv, c, lum[at + j]);
-                    for (int ch = 0; ch < 3; ++ch)
-                        displayAt[ch][j] = px.display[ch];
-                    ++parts[j & 3][px.bin];
+    // Rows split over the team; each part counts its own bins.
+    PartHistograms counts(mapParts(workers, pw, ph));
+    TMForParts(workers, ph, counts.parts(), [&](int32_t part, int64_t rowBegin, int64_t rowEnd) {
+        const int32_t from = static_cast<int32_t>(rowBegin), to = static_cast<int32_t>(rowEnd);
+        int32_t certain[kFastBlock], bin[kFastBlock];
+        // Four histograms (see sumPartialCounts).
+        int32_t parts[4][TMPreviewHistogramBins] = {};
+        for (int32_t r = from; r < std::min(to, planes.ph); ++r) {
+            for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+                const int32_t n = std::min(kFastBlock, pw - c0);
+                const int64_t at = static_cast<int64_t>(r) * pw + c0;
+                const float* const lnB = planes.row(0, r) + c0;
+                const float* const lnRAt[3] = {planes.row(1, r) + c0, planes.row(2, r) + c0, planes.row(3, r) + c0};
+                uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
+                const int32_t done = kernel ? kernel(thresholds, lnB, lum + at, lnRAt, n, curve, s, k, cv.localWeight,
+                                                     displayAt, bin, certain, gamma == 1.0)
+                                            : 0;
+                if (done > 0)
+                    secondLook32(thresholds, lnB, lnRAt, lum + at, done, curve, s, k, cv.localWeight, displayAt, bin,
+                                 certain);
+                if (done < n) {
+                    const float* const lnRRest[3] = {lnRAt[0] + done, lnRAt[1] + done, lnRAt[2] + done};
+                    uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
+                    mapPixels32Portable(thresholds, lnB + done, lnRRest, lum + at + done, n - done, curve, s, k,
+                                        cv.localWeight, displayRest, bin + done, certain + done);
+                }
+                for (int32_t j = 0; j < n; ++j) {
+                    if (certain[j]) {
+                        ++parts[j & 3][bin[j]];
+                    } else {
+                        float c[3];
+                        sourcePixel(inSamples, layout, p, fx, fy, W, H, c0 + j, r, c);
+                        const Pixel32 px = mapPreviewPixel32(cv, c, lum[at + j]);
+                        for (int ch = 0; ch < 3; ++ch)
+                            displayAt[ch][j] = px.display[ch];
+                        ++parts[j & 3][px.bin];
+                    }
                 }
             }
         }
-    }
-    // Rows whose terms did not fit (a preview too large for them all).
-    mapRowsPlain32(cv, true, W, H, pw, ph, layout, inSamples, lum, planes.ph, ph, parts[0], display);
-    sumPartialCounts(parts, histogram);
+        // Rows whose terms did not fit (a preview too large for them all).
+        if (to > planes.ph)
+            mapRowsPlain32(cv, true, W, H, pw, ph, layout, inSamples, lum, std::max(from, planes.ph), to, parts[0],
+                           display);
+        sumPartialCounts(parts, counts.of(part));
+    });
+    counts.sumInto(histogram);
     return ph;
 }
 
@@ -399,11 +407,11 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, const float* lut, const uint16_t* inSamples,
                                       const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
-                                      uint8_t* display)
+                                      uint8_t* display, TMWorkers* workers)
 {
     if (previewTooSmall(W, H, pw, ph) || !termsCover(planes, pw, ph, 3, false))
         return TMMapPreviewOutput16Strided(W, H, pw, ph, layout, colorSaturation, whiteClipPercent, blackClipPercent,
-                                           strength, lut, inSamples, lum, histogram, display);
+                                           strength, lut, inSamples, lum, histogram, display, workers);
     const OutputSettings set = clampOutputSettings(colorSaturation, whiteClipPercent, blackClipPercent, strength);
     const int32_t hi = TMNormaliseClipPoints(pw, ph, set.white, set.black, 255.0f, lum);
     if (hi < 0)
@@ -414,43 +422,47 @@ int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
     const PlaneRoles p = planeRoles(layout.planes);
     const float fx = sourceRatio(W, pw), fy = sourceRatio(H, ph);
     const int64_t plane = static_cast<int64_t>(pw) * ph;
-    uint16_t raw[3 * kFastBlock];
-    int32_t bin[kFastBlock], certain[kFastBlock];
-    int32_t parts[4][TMPreviewHistogramBins] = {};
-    for (int32_t r = 0; r < ph; ++r) {
-        for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
-            const int32_t n = std::min(kFastBlock, pw - c0);
-            const int64_t at = static_cast<int64_t>(r) * pw + c0;
-            uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
-            const float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
-            blockSamples16(planes, inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
-            const int32_t done = kernel ? kernel(lnR, lum + at, raw, n, bl, displayAt, bin, certain) : 0;
-            if (done > 0)
-                secondLook16(lnR, lum + at, raw, n, done, bl, displayAt, bin, certain);
-            if (done < n) {
-                // The rest as a block of its own: its raw samples colour by colour.
-                uint16_t rest[3 * kFastBlock];
-                for (int ch = 0; ch < 3; ++ch)
-                    std::memcpy(rest + ch * (n - done), raw + ch * n + done,
-                                static_cast<size_t>(n - done) * sizeof(uint16_t));
-                const float* const lnRRest[3] = {lnR[0] + done, lnR[1] + done, lnR[2] + done};
-                uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
-                mapPixels16Portable(lnRRest, lum + at + done, rest, n - done, bl, displayRest, bin + done,
-                                    certain + done);
-            }
-            for (int32_t j = 0; j < n; ++j) {
-                if (!certain[j]) {
-                    double q[3];
-                    ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], q);
-                    const float t = bl.localWeight * lum[at + j];
+    PartHistograms counts(mapParts(workers, pw, ph));
+    TMForParts(workers, ph, counts.parts(), [&](int32_t part, int64_t rowBegin, int64_t rowEnd) {
+        uint16_t raw[3 * kFastBlock];
+        int32_t bin[kFastBlock], certain[kFastBlock];
+        int32_t parts[4][TMPreviewHistogramBins] = {};
+        for (int32_t r = static_cast<int32_t>(rowBegin); r < rowEnd; ++r) {
+            for (int32_t c0 = 0; c0 < pw; c0 += kFastBlock) {
+                const int32_t n = std::min(kFastBlock, pw - c0);
+                const int64_t at = static_cast<int64_t>(r) * pw + c0;
+                uint8_t* const displayAt[3] = {display + at, display + plane + at, display + 2 * plane + at};
+                const float* const lnR[3] = {planes.row(0, r) + c0, planes.row(1, r) + c0, planes.row(2, r) + c0};
+                blockSamples16(planes, inSamples, layout, p, fx, fy, W, H, r, c0, n, raw);
+                const int32_t done = kernel ? kernel(lnR, lum + at, raw, n, bl, displayAt, bin, certain) : 0;
+                if (done > 0)
+                    secondLook16(lnR, lum + at, raw, n, done, bl, displayAt, bin, certain);
+                if (done < n) {
+                    // The rest as a block of its own: its raw samples colour by colour.
+                    uint16_t rest[3 * kFastBlock];
                     for (int ch = 0; ch < 3; ++ch)
-                        displayAt[ch][j] = libraryByte16(bl, q[ch], t, raw[ch * n + j]);
-                    bin[j] = histogramBin(displayAt[0][j], displayAt[1][j], displayAt[2][j]);
+                        std::memcpy(rest + ch * (n - done), raw + ch * n + done,
+                                    static_cast<size_t>(n - done) * sizeof(uint16_t));
+                    const float* const lnRRest[3] = {lnR[0] + done, lnR[1] + done, lnR[2] + done};
+                    uint8_t* const displayRest[3] = {displayAt[0] + done, displayAt[1] + done, displayAt[2] + done};
+                    mapPixels16Portable(lnRRest, lum + at + done, rest, n - done, bl, displayRest, bin + done,
+                                        certain + done);
                 }
-                ++parts[j & 3][bin[j]];
+                for (int32_t j = 0; j < n; ++j) {
+                    if (!certain[j]) {
+                        double q[3];
+                        ratios16(lut, raw[j], raw[n + j], raw[2 * n + j], q);
+                        const float t = bl.localWeight * lum[at + j];
+                        for (int ch = 0; ch < 3; ++ch)
+                            displayAt[ch][j] = libraryByte16(bl, q[ch], t, raw[ch * n + j]);
+                        bin[j] = histogramBin(displayAt[0][j], displayAt[1][j], displayAt[2][j]);
+                    }
+                    ++parts[j & 3][bin[j]];
+                }
             }
         }
-    }
-    sumPartialCounts(parts, histogram);
+        sumPartialCounts(parts, counts.of(part));
+    });
+    counts.sumInto(histogram);
     return ph;
 }

@@ -8,6 +8,8 @@
 #include "tm_engine.h"
 #include "tm_preview.h"
 
+class TMWorkers;
+
 // The figures the float preview's output mapping takes from its input conversion:
 // the first two fields of TMImageStats, measured on the preview's pixels.
 struct TMPreviewStats {
@@ -27,16 +29,20 @@ struct TMPreviewStats {
 // two or more, take the smallest valid value. Returns pw * ph - valid pixels.
 int32_t TMConvertPreviewInput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
                                 TMPreviewStats* stats, const float* inSamples, float* lum);
+// On a team, rows are split over it; the sum of the logarithms keeps its row-major
+// order through `scratch` (scratchDoubles doubles, free for the call), without which
+// the conversion runs on this thread alone.
 int32_t TMConvertPreviewInput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
                                        int32_t workHeight, const TMSampleLayout& layout, TMPreviewStats* stats,
-                                       const float* inSamples, float* lum);
+                                       const float* inSamples, float* lum, TMWorkers* workers = nullptr,
+                                       double* scratch = nullptr, int64_t scratchDoubles = 0);
 // 16-bit samples (host range 0..32768): source positions truncated; luminance
 // 0.3 lut[r] + 0.6 lut[g] + 0.1 lut[b], 0.01 where that is 0. Returns workHeight.
 int32_t TMConvertPreviewInput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth, int32_t workHeight,
                                 int32_t planes, const float* lut, const uint16_t* inSamples, float* lum);
 int32_t TMConvertPreviewInput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t workWidth,
                                        int32_t workHeight, const TMSampleLayout& layout, const float* lut,
-                                       const uint16_t* inSamples, float* lum);
+                                       const uint16_t* inSamples, float* lum, TMWorkers* workers = nullptr);
 
 // --- Preview-scale output mapping ---------------------------------------------
 // The float preview's display exponent. The final render writes linear samples,
@@ -49,7 +55,8 @@ constexpr double kTMPreviewDisplayGamma = 1.0;
 // final render's output mapping does (so a second call on the same buffer with other
 // settings gives the result of a fresh one), then write the display image and
 // histogram[0..255]. Source positions truncated. Return ph, TMErrFlat or TMErrAlloc;
-// on failure display and histogram are untouched.
+// on failure display and histogram are untouched. On a team the pixel pass is split
+// by rows, each part counting its own bins (the normalisation stays on this thread).
 //
 // Float samples: the final render's colour ratios and global curve (from stats);
 // display byte trunc(255 t^gamma) limited to 0..255, histogram of trunc(255 t)
@@ -62,7 +69,7 @@ int32_t TMMapPreviewOutput32(int32_t W, int32_t H, int32_t pw, int32_t ph, int32
 int32_t TMMapPreviewOutput32Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                     int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                     int32_t strength, double gamma, const TMPreviewStats* stats, const float* inSamples,
-                                    float* lum, int32_t* histogram, uint8_t* display);
+                                    float* lum, int32_t* histogram, uint8_t* display, TMWorkers* workers = nullptr);
 // 16-bit samples: the final render's 16-bit mapping divided by 128.5 (its 32768
 // becomes 255), truncated; histogram of the display bytes.
 int32_t TMMapPreviewOutput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32_t colorSaturation,
@@ -71,7 +78,7 @@ int32_t TMMapPreviewOutput16(int32_t W, int32_t H, int32_t pw, int32_t ph, int32
 int32_t TMMapPreviewOutput16Strided(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                     int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                     int32_t strength, const float* lut, const uint16_t* inSamples, float* lum,
-                                    int32_t* histogram, uint8_t* display);
+                                    int32_t* histogram, uint8_t* display, TMWorkers* workers = nullptr);
 
 // --- Colour terms kept between output-only refreshes ---------------------------
 // Where the kept planes lie: `planes` planes of pw x ph floats, each as up to three
@@ -115,8 +122,8 @@ bool TMPlacePreviewTermRows(int32_t pw, int32_t ph, int32_t planes, float* const
 // false (nothing usable) when fewer than four are placed for this preview width, W,
 // H, pw or ph is below 10, or the statistics give no finite curve constants.
 bool TMBuildPreviewColourTerms32(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const TMPreviewStats* stats, const float* inSamples,
-                                 const TMPreviewTermPlanes& planes);
+                                 const TMPreviewStats* stats, const float* inSamples, const TMPreviewTermPlanes& planes,
+                                 TMWorkers* workers = nullptr);
 // TMMapPreviewOutput32Strided with the terms built from the same source, size and
 // statistics (rows past planes.ph pixel by pixel): the same result, display image
 // and histogram, byte for byte.
@@ -124,7 +131,7 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, double gamma, const TMPreviewStats* stats,
                                       const float* inSamples, const TMPreviewTermPlanes& planes, float* lum,
-                                      int32_t* histogram, uint8_t* display);
+                                      int32_t* histogram, uint8_t* display, TMWorkers* workers = nullptr);
 
 // The 16-bit preview's terms, kept the same way: ln(c' / Y) of each colour of the
 // linearised samples, the logarithm of the ratio TMMapPreviewOutput16 raises to the
@@ -133,14 +140,15 @@ int32_t TMMapPreviewOutput32WithTerms(int32_t W, int32_t H, int32_t pw, int32_t 
 // of the blend; with three, each refresh reads them from the source. Same size
 // limits as the float terms.
 bool TMBuildPreviewColourTerms16(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
-                                 const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes);
+                                 const float* lut, const uint16_t* inSamples, const TMPreviewTermPlanes& planes,
+                                 TMWorkers* workers = nullptr);
 // TMMapPreviewOutput16Strided with those terms: the same result, display image and
 // histogram, byte for byte.
 int32_t TMMapPreviewOutput16WithTerms(int32_t W, int32_t H, int32_t pw, int32_t ph, const TMSampleLayout& layout,
                                       int32_t colorSaturation, float whiteClipPercent, float blackClipPercent,
                                       int32_t strength, const float* lut, const uint16_t* inSamples,
                                       const TMPreviewTermPlanes& planes, float* lum, int32_t* histogram,
-                                      uint8_t* display);
+                                      uint8_t* display, TMWorkers* workers = nullptr);
 
 // What the colour terms were built from and where they lie; valid only while that
 // still describes the call (same source, format, table, size, statistics and

@@ -251,15 +251,6 @@ void keepColourTerms(Call& call, const float* lut, const TMPreviewStats& stats, 
     key.planes = planes;
 }
 
-// Zeroes `bytes` bytes at p, the parts in parallel (memory traffic: a few MB each).
-void clearBytes(TMWorkers* team, void* p, int64_t bytes)
-{
-    constexpr int64_t kMinPartBytes = 1 << 20;
-    TMForParts(team, bytes, TMPartsOn(team, bytes, kMinPartBytes), [&](int32_t, int64_t begin, int64_t end) {
-        std::memset(static_cast<uint8_t*>(p) + begin, 0, static_cast<size_t>(end - begin));
-    });
-}
-
 // Input conversion, attenuation and Poisson reconstruction into A; stats from the
 // conversion. Then the colour terms are kept for the refreshes that follow.
 TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMPreviewStats* stats, TMWorkers* team)
@@ -275,7 +266,7 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
         return call.fail(TMRenderStep::NothingToMap, TMResultBadParameters);
     // B and C are about to be overwritten: the colour terms they held are gone.
     call.kept.terms = TMPreviewTermsKey{};
-    clearBytes(team, A, static_cast<int64_t>(workWidth) * workHeight * static_cast<int64_t>(sizeof(float)));
+    TMClearBytes(team, A, static_cast<int64_t>(workWidth) * workHeight * static_cast<int64_t>(sizeof(float)));
     // B is free until the attenuation: the float conversion keeps its logarithms there
     // for their ordered sum, from B's first 8-byte boundary (the host's buffers need
     // only a float's alignment).
@@ -295,8 +286,8 @@ TMResult recompute(Call& call, const TMDerivedSettings& d, const float* lut, TMP
     call.kept.stats = *stats;
     call.kept.statsValid = true;
 
-    clearBytes(team, call.buffers.atten, TMPreviewWorkBytes);
-    clearBytes(team, call.buffers.pyramid, TMPreviewWorkBytes);
+    TMClearBytes(team, call.buffers.atten, TMPreviewWorkBytes);
+    TMClearBytes(team, call.buffers.pyramid, TMPreviewWorkBytes);
     const int32_t attenuated =
         TMAttenuateGradients(src.sampleFormat, pw, ph, d.lumLevel, d.contrastStep, d.smoothingFactor, geometry, A,
                              call.buffers.atten, call.buffers.pyramid, team);

@@ -191,10 +191,10 @@ TMResult TMRunStages(const TMParameters& params, const TMHostImage& image, const
 
     if (!held.acquire(1, bytes))
         return step.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
-    std::memset(held.buffer[1], 0, static_cast<size_t>(bytes));
+    TMClearBytes(team, held.buffer[1], bytes);
     if (!held.acquire(2, bytes))
         return step.fail(TMRenderStep::OutOfMemory, TMResultMemFull);
-    std::memset(held.buffer[2], 0, static_cast<size_t>(bytes));
+    TMClearBytes(team, held.buffer[2], bytes);
     float* B = held.buffer[1];
     float* C = held.buffer[2];
 

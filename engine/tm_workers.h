@@ -19,6 +19,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 // The thread count a render uses by default: every core the process may use, at
@@ -118,4 +119,14 @@ inline int32_t TMThreadsOf(const TMWorkers* workers) { return workers != nullptr
 inline int32_t TMPartsOn(const TMWorkers* workers, int64_t count, int64_t minPerPart)
 {
     return workers != nullptr ? workers->PartsFor(count, minPerPart) : 1;
+}
+
+// Zeroes `bytes` bytes at p, in parts of at least 1 MB on the team (a fresh working
+// buffer's first touch, page faults included, is a large share of clearing it).
+inline void TMClearBytes(TMWorkers* workers, void* p, int64_t bytes)
+{
+    constexpr int64_t kMinPartBytes = 1 << 20;
+    TMForParts(workers, bytes, TMPartsOn(workers, bytes, kMinPartBytes), [p](int32_t, int64_t begin, int64_t end) {
+        std::memset(static_cast<uint8_t*>(p) + begin, 0, static_cast<size_t>(end - begin));
+    });
 }

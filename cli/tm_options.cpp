@@ -203,13 +203,19 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
                 result.options.settings.image360 = true;
             continue;
         }
+        // The option's value: after '=', else the next argument; false when there is none.
+        auto takeValue = [&](std::string* value) {
+            if (eq != std::string::npos)
+                *value = arg.substr(eq + 1);
+            else if (i + 1 < args.size())
+                *value = args[++i];
+            else
+                return false;
+            return true;
+        };
         if (name == "threads") {
             std::string value;
-            if (eq != std::string::npos)
-                value = arg.substr(eq + 1);
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
+            if (!takeValue(&value))
                 return usageError("--threads needs a value: 0 (every core) or 1 to 1024");
             // Digits only: no sign, no spaces, no trailing text.
             const bool digits =
@@ -226,11 +232,7 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
                 text = &t;
         if (name == "preview" || text) {
             std::string value;
-            if (eq != std::string::npos)
-                value = arg.substr(eq + 1);
-            else if (i + 1 < args.size())
-                value = args[++i];
-            else
+            if (!takeValue(&value))
                 return usageError("--" + name + " needs a value: " +
                                   (text ? std::string(text->value) : std::string("512, 768 or 1024")));
             if (text) {
@@ -248,13 +250,8 @@ TMCliParse TMParseCommandLine(const std::vector<std::string>& args)
         if (!option)
             return usageError("unknown option '" + arg + "'");
         std::string value;
-        if (eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-        } else if (i + 1 < args.size()) {
-            value = args[++i];
-        } else {
+        if (!takeValue(&value))
             return usageError("--" + name + " needs a value: " + rangeDescription(*option));
-        }
         int32_t stored = 0;
         std::string error;
         if (!parseValue(*option, value, &stored, &error))
